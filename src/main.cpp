@@ -1,0 +1,16 @@
+#include "shell/MyUtils.h"
+#include "shell/Unit1.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    app.setApplicationDisplayName(QStringLiteral("Програма за тестване на каналите"));
+    app.setQuitOnLastWindowClosed(true);
+    // A second copy from an executable of the same file name ends silently.
+    if (IsSecondInstance())
+        return 0;
+    TForm1 form;
+    form.show();
+    return app.exec();
+}

@@ -1,0 +1,244 @@
+#include "StringGrid.h"
+
+#include "AppError.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+
+StringGridModel::StringGridModel(int cols, int rows, QObject* parent)
+    : QAbstractTableModel(parent), cols_(cols), rows_(rows, QVector<QString>(cols)) {}
+
+void StringGridModel::check(int col, int row) const {
+    if (col < 0 || col >= cols_ || row < 0 || row >= rows_.size())
+        throw AppError(QStringLiteral("Grid index out of range"));
+}
+
+const QString& StringGridModel::cell(int col, int row) const {
+    check(col, row);
+    return rows_[row][col];
+}
+
+void StringGridModel::setCell(int col, int row, const QString& text) {
+    check(col, row);
+    if (rows_[row][col] == text)
+        return;
+    rows_[row][col] = text;
+    if (updating_)
+        return;
+    if (row == 0 && col == 0)
+        return;
+    if (row == 0)
+        Q_EMIT headerDataChanged(Qt::Horizontal, col - 1, col - 1);
+    else if (col == 0)
+        Q_EMIT headerDataChanged(Qt::Vertical, row - 1, row - 1);
+    else
+        Q_EMIT dataChanged(index(row - 1, col - 1), index(row - 1, col - 1));
+}
+
+void StringGridModel::clearRow(int row) {
+    check(0, row);
+    for (int c = 0; c < cols_; ++c)
+        setCell(c, row, QString());
+}
+
+void StringGridModel::setGridRowCount(int rows) {
+    if (rows < 1)
+        rows = 1;
+    const int old = gridRowCount();
+    if (rows == old)
+        return;
+    if (updating_) {
+        rows_.resize(rows, QVector<QString>(cols_));
+        return;
+    }
+    if (rows > old) {
+        beginInsertRows({}, old - 1, rows - 2);
+        rows_.resize(rows, QVector<QString>(cols_));
+        endInsertRows();
+    } else {
+        beginRemoveRows({}, rows - 1, old - 2);
+        rows_.resize(rows);
+        endRemoveRows();
+    }
+}
+
+void StringGridModel::setColCount(int cols) {
+    if (cols < 1)
+        cols = 1;
+    if (cols == cols_)
+        return;
+    const bool announce = !updating_;
+    if (announce)
+        beginResetModel();
+    for (auto& r : rows_)
+        r.resize(cols);
+    cols_ = cols;
+    if (announce)
+        endResetModel();
+}
+
+void StringGridModel::beginUpdate() {
+    if (updating_++ == 0)
+        beginResetModel();
+}
+
+void StringGridModel::endUpdate() {
+    if (updating_ > 0 && --updating_ == 0)
+        endResetModel();
+}
+
+int StringGridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : gridRowCount() - 1;
+}
+
+int StringGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : cols_ - 1; }
+
+QVariant StringGridModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() + 1 >= gridRowCount() || index.column() + 1 >= cols_)
+        return {};
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        return rows_[index.row() + 1][index.column() + 1];
+    return {};
+}
+
+bool StringGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !index.isValid() || index.row() + 1 >= gridRowCount() ||
+        index.column() + 1 >= cols_)
+        return false;
+    setCell(index.column() + 1, index.row() + 1, value.toString());
+    Q_EMIT cellEdited(index.column() + 1, index.row() + 1);
+    return true;
+}
+
+QVariant StringGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Horizontal)
+        return section + 1 < cols_ ? QVariant(rows_[0][section + 1]) : QVariant();
+    return section + 1 < gridRowCount() ? QVariant(rows_[section + 1][0]) : QVariant();
+}
+
+Qt::ItemFlags StringGridModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (editable_ && index.isValid())
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+StringGrid::StringGrid(int cols, int rows, QWidget* parent)
+    : QTableView(parent), model_(new StringGridModel(cols, rows, this)), corner_(new QLabel(this)) {
+    setModel(model_);
+    widths_.resize(cols, 64);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->setMinimumSectionSize(4);
+    horizontalHeader()->setHighlightSections(false);
+    verticalHeader()->setHighlightSections(false);
+    setCornerButtonEnabled(false);
+    setWordWrap(false);
+    setDefaultRowHeight(18);
+    corner_->setIndent(2);
+    setColWidth(0, 64);
+    connect(model_, &QAbstractItemModel::headerDataChanged, this, [this](Qt::Orientation o, int, int) {
+        if (o == Qt::Horizontal)
+            corner_->setText(model_->cell(0, 0));
+    });
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+        corner_->setText(model_->cell(0, 0));
+        for (int c = 1; c < widths_.size() && c < model_->colCount(); ++c)
+            horizontalHeader()->resizeSection(c - 1, widths_[c]);
+    });
+}
+
+void StringGrid::setColCount(int cols) {
+    model_->setColCount(cols);
+    const int old = static_cast<int>(widths_.size());
+    widths_.resize(cols, old > 0 ? widths_.last() : 64);
+    for (int c = 1; c < cols; ++c)
+        horizontalHeader()->resizeSection(c - 1, widths_[c]);
+}
+
+void StringGrid::setColWidth(int col, int width) {
+    if (col < 0 || col >= colCount())
+        throw AppError(QStringLiteral("Grid index out of range"));
+    widths_[col] = width;
+    if (col == 0) {
+        verticalHeader()->setFixedWidth(width);
+        placeCorner();
+    } else {
+        horizontalHeader()->resizeSection(col - 1, width);
+    }
+}
+
+int StringGrid::colWidth(int col) const {
+    if (col < 0 || col >= colCount())
+        throw AppError(QStringLiteral("Grid index out of range"));
+    return col == 0 ? verticalHeader()->width() : horizontalHeader()->sectionSize(col - 1);
+}
+
+void StringGrid::setDefaultRowHeight(int h) {
+    verticalHeader()->setMinimumSectionSize(h);
+    verticalHeader()->setDefaultSectionSize(h);
+    horizontalHeader()->setFixedHeight(h + 2);
+    placeCorner();
+}
+
+void StringGrid::endUpdate() {
+    const int r = row(), c = col();
+    model_->endUpdate();
+    if (r < rowCount() && c < colCount())
+        setCurrentCell(c, r);
+}
+
+int StringGrid::row() const {
+    const QModelIndex i = currentIndex();
+    return i.isValid() ? i.row() + 1 : 1;
+}
+
+int StringGrid::col() const {
+    const QModelIndex i = currentIndex();
+    return i.isValid() ? i.column() + 1 : 1;
+}
+
+void StringGrid::setRow(int row) { setCurrentCell(col(), row); }
+
+void StringGrid::setCurrentCell(int col, int row) {
+    if (row < 1 || row >= rowCount() || col < 1 || col >= colCount())
+        throw AppError(QStringLiteral("Grid index out of range"));
+    const QModelIndex i = model_->index(row - 1, col - 1);
+    setCurrentIndex(i);
+}
+
+void StringGrid::mousePressEvent(QMouseEvent* e) {
+    QTableView::mousePressEvent(e);
+    if (indexAt(e->position().toPoint()).isValid())
+        Q_EMIT userSelect();
+}
+
+void StringGrid::mouseDoubleClickEvent(QMouseEvent* e) {
+    QTableView::mouseDoubleClickEvent(e);
+    if (indexAt(e->position().toPoint()).isValid())
+        Q_EMIT userDoubleClick();
+}
+
+void StringGrid::keyPressEvent(QKeyEvent* e) {
+    const QModelIndex before = currentIndex();
+    QTableView::keyPressEvent(e);
+    if (currentIndex() != before)
+        Q_EMIT userSelect();
+}
+
+void StringGrid::resizeEvent(QResizeEvent* e) {
+    QTableView::resizeEvent(e);
+    placeCorner();
+}
+
+bool StringGrid::viewportEvent(QEvent* e) { return QTableView::viewportEvent(e); }
+
+void StringGrid::placeCorner() {
+    corner_->setGeometry(frameWidth(), frameWidth(), verticalHeader()->width(),
+                         horizontalHeader()->height());
+    corner_->raise();
+}

@@ -1,0 +1,62 @@
+#include "TextFile.h"
+
+#include "AppError.h"
+#include "Cp1251.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+QString shown(const QString& path) { return QDir::toNativeSeparators(path); }
+} // namespace
+
+QStringList TextFile::splitLines(QByteArrayView bytes) {
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = bytes.size();
+    while (start < n) {
+        qsizetype lf = bytes.indexOf('\n', start);
+        qsizetype end = lf < 0 ? n : lf;
+        qsizetype stop = end;
+        if (lf >= 0 && stop > start && bytes[stop - 1] == '\r')
+            --stop;
+        lines.append(Cp1251::decode(bytes.sliced(start, stop - start)));
+        if (lf < 0)
+            break;
+        start = lf + 1;
+    }
+    return lines;
+}
+
+QStringList TextFile::readLines(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw FileError(QStringLiteral("Cannot open file %1. %2").arg(shown(path), f.errorString()));
+    const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError)
+        throw FileError(QStringLiteral("Cannot read file %1. %2").arg(shown(path), f.errorString()));
+    return splitLines(bytes);
+}
+
+QByteArray TextFile::joinLines(const QStringList& lines) {
+    qsizetype size = 0;
+    for (const QString& l : lines)
+        size += l.size() + 2;
+    QByteArray out;
+    out.reserve(size);
+    for (const QString& l : lines) {
+        out += Cp1251::encode(l);
+        out += "\r\n";
+    }
+    return out;
+}
+
+void TextFile::writeLines(const QString& path, const QStringList& lines) {
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        throw FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), f.errorString()));
+    const QByteArray bytes = joinLines(lines);
+    if (f.write(bytes) != bytes.size() || !f.commit())
+        throw FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), f.errorString()));
+}
