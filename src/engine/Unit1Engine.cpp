@@ -5,3 +5,4 @@ void TForm1::SetupEngine() {}
 void TForm1::InstantlyTaskCheck() {}
 void TForm1::Timer1Timer() {}
 void TForm1::ShutdownEngine() {}
+void TForm1::RecoverJournals() {}

@@ -413,6 +413,7 @@ void TForm1::FormCreate() {
 
     QDir().mkpath(ExportDir);
     QDir().mkpath(ResultsDir);
+    Guarded(this, [this] { RecoverJournals(); });
     for (int d = 1; d <= 31; ++d)
         SGresults->setCell(d + 1, 0, QString::number(d));
 

@@ -50,6 +50,7 @@ public:
     bool StopRequested = false;
     int RunActive = 0;     // the Tag of the "Задачи" page
     int MonthViewOpen = 0; // the Tag of the "Резултати" page
+    QString RunTaskFile;   // the task file of the active run; empty while no run is active
 
     Clock& clock() const { return *clock_; }
     // True when the selection panel stands in front of the page control.
@@ -163,6 +164,7 @@ public:
     void Timer1Timer();
     void SetupEngine();    // called once by the constructor, before FormCreate
     void ShutdownEngine(); // the close: links closed, a stop being made rewritten, lists freed
+    void RecoverJournals(); // start-up: results left by a crash are merged into their month files
 
     // --- results (src/results/Unit1Results.cpp)
     std::optional<QStringList> ViewList;
