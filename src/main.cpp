@@ -2,11 +2,16 @@
 #include "shell/Unit1.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     app.setApplicationDisplayName(QStringLiteral("Програма за тестване на каналите"));
     app.setQuitOnLastWindowClosed(true);
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/chantest-48.png"));
+    icon.addFile(QStringLiteral(":/icons/chantest-256.png"));
+    app.setWindowIcon(icon);
     // A second copy from an executable of the same file name ends silently.
     if (IsSecondInstance())
         return 0;

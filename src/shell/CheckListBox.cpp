@@ -67,7 +67,9 @@ void CheckListModel::clear() {
     endResetModel();
 }
 
-int CheckListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : count(); }
+int CheckListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
 
 QVariant CheckListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= count())
@@ -112,4 +114,6 @@ QStringList CheckListBox::checkedItems() const {
     return out;
 }
 
-void CheckListBox::contextMenuEvent(QContextMenuEvent* e) { menu_->popup(e->globalPos()); }
+void CheckListBox::contextMenuEvent(QContextMenuEvent* e) {
+    menu_->popup(e->globalPos());
+}

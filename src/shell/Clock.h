@@ -8,8 +8,8 @@
 class Clock {
 public:
     virtual ~Clock() = default;
-    virtual QDateTime now() const = 0;        // local wall-clock time
-    virtual qint64 monotonicMs() const = 0;   // never jumps with clock changes
+    virtual QDateTime now() const = 0;      // local wall-clock time
+    virtual qint64 monotonicMs() const = 0; // never jumps with clock changes
 };
 
 class SystemClock : public Clock {

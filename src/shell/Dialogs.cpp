@@ -12,10 +12,18 @@ public:
         box.setWindowTitle(QApplication::applicationDisplayName());
         box.setText(text);
         switch (kind) {
-        case MsgKind::Error: box.setIcon(QMessageBox::Critical); break;
-        case MsgKind::Warning: box.setIcon(QMessageBox::Warning); break;
-        case MsgKind::Information: box.setIcon(QMessageBox::Information); break;
-        case MsgKind::Confirmation: box.setIcon(QMessageBox::Question); break;
+        case MsgKind::Error:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case MsgKind::Warning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MsgKind::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MsgKind::Confirmation:
+            box.setIcon(QMessageBox::Question);
+            break;
         }
         if (yesNo) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -42,7 +50,9 @@ Dialogs& Dialogs::instance() {
     return g_override ? *g_override : real;
 }
 
-void Dialogs::setInstance(Dialogs* dialogs) { g_override = dialogs; }
+void Dialogs::setInstance(Dialogs* dialogs) {
+    g_override = dialogs;
+}
 
 void ShowMessage(QWidget* parent, MsgKind kind, const QString& text) {
     Dialogs::instance().message(parent, kind, text, false);

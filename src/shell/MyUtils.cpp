@@ -3,10 +3,10 @@
 #include "AppError.h"
 #include "TextFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QCoreApplication>
 
 QString ExtractField(const QString& line, quint16 index, quint16 stop) {
     QString result;
@@ -56,7 +56,9 @@ QString CutFields(const QString& text, int first, int count, QChar separator) {
     return result;
 }
 
-QString PadTo2(const QString& text) { return text.size() == 1 ? QStringLiteral("0") + text : text; }
+QString PadTo2(const QString& text) {
+    return text.size() == 1 ? QStringLiteral("0") + text : text;
+}
 
 QString PadTo4(const QString& text) {
     return text.size() >= 4 ? text : QString(4 - text.size(), u'0') + text;

@@ -24,7 +24,9 @@ RadioGroup::RadioGroup(const QString& name, const QString& title, const QStringL
         buttons_[0]->setChecked(true);
 }
 
-int RadioGroup::itemIndex() const { return group_->checkedId(); }
+int RadioGroup::itemIndex() const {
+    return group_->checkedId();
+}
 
 void RadioGroup::setItemIndex(int index) {
     if (index < -1 || index >= count())

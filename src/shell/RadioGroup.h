@@ -11,7 +11,8 @@ class QRadioButton;
 class RadioGroup : public QGroupBox {
     Q_OBJECT
 public:
-    RadioGroup(const QString& name, const QString& title, const QStringList& items, QWidget* parent = nullptr);
+    RadioGroup(const QString& name, const QString& title, const QStringList& items,
+               QWidget* parent = nullptr);
 
     int itemIndex() const;
     void setItemIndex(int index); // -1 clears the choice

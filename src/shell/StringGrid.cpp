@@ -92,7 +92,9 @@ int StringGridModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : gridRowCount() - 1;
 }
 
-int StringGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : cols_ - 1; }
+int StringGridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : cols_ - 1;
+}
 
 QVariant StringGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() + 1 >= gridRowCount() || index.column() + 1 >= cols_)
@@ -202,7 +204,9 @@ int StringGrid::col() const {
     return i.isValid() ? i.column() + 1 : 1;
 }
 
-void StringGrid::setRow(int row) { setCurrentCell(col(), row); }
+void StringGrid::setRow(int row) {
+    setCurrentCell(col(), row);
+}
 
 void StringGrid::setCurrentCell(int col, int row) {
     if (row < 1 || row >= rowCount() || col < 1 || col >= colCount())
@@ -235,10 +239,11 @@ void StringGrid::resizeEvent(QResizeEvent* e) {
     placeCorner();
 }
 
-bool StringGrid::viewportEvent(QEvent* e) { return QTableView::viewportEvent(e); }
+bool StringGrid::viewportEvent(QEvent* e) {
+    return QTableView::viewportEvent(e);
+}
 
 void StringGrid::placeCorner() {
-    corner_->setGeometry(frameWidth(), frameWidth(), verticalHeader()->width(),
-                         horizontalHeader()->height());
+    corner_->setGeometry(frameWidth(), frameWidth(), verticalHeader()->width(), horizontalHeader()->height());
     corner_->raise();
 }

@@ -8,7 +8,9 @@
 #include <QSaveFile>
 
 namespace {
-QString shown(const QString& path) { return QDir::toNativeSeparators(path); }
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
 } // namespace
 
 QStringList TextFile::splitLines(QByteArrayView bytes) {

@@ -112,8 +112,8 @@ TForm1::~TForm1() = default;
 void TForm1::buildWindow() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Програма за тестване на каналите"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     // The layout is in fixed pixels; the platform's larger default font would clip it.
     QFont f = QApplication::font();
     f.setPointSize(8);
@@ -193,16 +193,17 @@ void TForm1::buildTasksPage() {
     SGtask->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     SGtask->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-    RGType = new RadioGroup(QStringLiteral("RGType"), QStringLiteral("Времеви тип"),
-                            {QStringLiteral("Веднага"), QStringLiteral("По време"), QStringLiteral("Всеки ден")}, p);
+    RGType = new RadioGroup(
+        QStringLiteral("RGType"), QStringLiteral("Времеви тип"),
+        {QStringLiteral("Веднага"), QStringLiteral("По време"), QStringLiteral("Всеки ден")}, p);
     RGType->setGeometry(558, 2, 100, 78);
 
     GBtimeBegin = named(new QGroupBox(QStringLiteral("Начално време"), p), "GBtimeBegin");
     GBtimeBegin->setGeometry(664, 2, 104, 78);
-    label(GBtimeBegin, QStringLiteral("Час"), 8, 22);
-    SpinEditH = spinEdit(GBtimeBegin, "SpinEditH", 0, 23, 50, 18, 46);
-    label(GBtimeBegin, QStringLiteral("Минута"), 8, 50);
-    SpinEditM = spinEdit(GBtimeBegin, "SpinEditM", 0, 59, 50, 46, 46);
+    label(GBtimeBegin, QStringLiteral("Час"), 6, 22);
+    SpinEditH = spinEdit(GBtimeBegin, "SpinEditH", 0, 23, 56, 18, 42);
+    label(GBtimeBegin, QStringLiteral("Минута"), 6, 50);
+    SpinEditM = spinEdit(GBtimeBegin, "SpinEditM", 0, 59, 56, 46, 42);
 
     LEtaskName = edit(p, "LEtaskName", QString(), 558, 86, 102);
     label(p, QStringLiteral("Име на задачата"), 664, 89)->setObjectName(QStringLiteral("LEtaskNameLabel"));
@@ -231,9 +232,9 @@ void TForm1::buildResultsPage() {
     QWidget* p = TabSheet2;
     CBmesec = named(new QComboBox(p), "CBmesec");
     CBmesec->addItems({QStringLiteral("Януари"), QStringLiteral("Февруари"), QStringLiteral("Март"),
-                       QStringLiteral("Април"), QStringLiteral("Май"), QStringLiteral("Юни"), QStringLiteral("Юли"),
-                       QStringLiteral("Август"), QStringLiteral("Септември"), QStringLiteral("Октомври"),
-                       QStringLiteral("Ноември"), QStringLiteral("Декември")});
+                       QStringLiteral("Април"), QStringLiteral("Май"), QStringLiteral("Юни"),
+                       QStringLiteral("Юли"), QStringLiteral("Август"), QStringLiteral("Септември"),
+                       QStringLiteral("Октомври"), QStringLiteral("Ноември"), QStringLiteral("Декември")});
     CBmesec->setMaxVisibleItems(12);
     CBmesec->setGeometry(8, 8, 110, 22);
     SEgodina = spinEdit(p, "SEgodina", 1995, 2100, 124, 8, 64);
@@ -322,8 +323,8 @@ void TForm1::buildSettingsPage() {
     RBcom->setChecked(true);
     label(g, QStringLiteral("Скорост"), 12, 56);
     CBSpeed = named(new QComboBox(g), "CBSpeed");
-    CBSpeed->addItems({QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
-                       QStringLiteral("19200"), QStringLiteral("38400")});
+    CBSpeed->addItems({QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
+                       QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400")});
     CBSpeed->setGeometry(100, 52, 90, 22);
     label(g, QStringLiteral("IP Адрес"), 12, 88);
     EipAdr = edit(g, "EipAdr", QString(), 100, 84, 180);
@@ -335,7 +336,8 @@ void TForm1::buildSettingsPage() {
     Epause = edit(g, "Epause", QStringLiteral("20"), 100, 144, 90);
     CBoxIniString = named(new QCheckBox(QStringLiteral("Инициализационен стринг"), g), "CBoxIniString");
     CBoxIniString->setGeometry(12, 178, 300, 20);
-    EinitString = edit(g, "EinitString", QStringLiteral("atx3w2&d0e1m0 s0=1 s7=70 s11=55 s95=0"), 12, 204, 312);
+    EinitString =
+        edit(g, "EinitString", QStringLiteral("atx3w2&d0e1m0 s0=1 s7=70 s11=55 s95=0"), 12, 204, 312);
     EmodemSpeed = edit(g, "EmodemSpeed", QStringLiteral("at+MS=v34,1,2400,12000"), 12, 236, 312);
 }
 
@@ -393,13 +395,14 @@ void TForm1::FormCreate() {
     Guarded(this, [this] { ReadLinkSettings(); });
     move(6, 2);
 
-    const QStringList taskHeader = {QStringLiteral("№"),     QStringLiteral("Име на задачата"),
-                                    QStringLiteral("Тип"),   QStringLiteral("Начало"),
+    const QStringList taskHeader = {QStringLiteral("№"),      QStringLiteral("Име на задачата"),
+                                    QStringLiteral("Тип"),    QStringLiteral("Начало"),
                                     QStringLiteral("Статус"), QStringLiteral("Име на файла")};
     for (int c = 0; c < taskHeader.size(); ++c)
         SGtask->setCell(c, 0, taskHeader[c]);
-    const QStringList setHeader = {QStringLiteral("№"), QStringLiteral("Направление"), QStringLiteral("Уредба"),
-                                   QStringLiteral("К-л"), QStringLiteral("Директен достъп")};
+    const QStringList setHeader = {QStringLiteral("№"), QStringLiteral("Направление"),
+                                   QStringLiteral("Уредба"), QStringLiteral("К-л"),
+                                   QStringLiteral("Директен достъп")};
     for (int c = 0; c < setHeader.size(); ++c)
         SGsetings->setCell(c, 0, setHeader[c]);
     SGresults->setCell(0, 0, QStringLiteral("№"));
@@ -438,9 +441,13 @@ bool TForm1::panelInFront() const {
     return kids.indexOf(PanelIzbor) > kids.indexOf(PageControl1);
 }
 
-void TForm1::bringPanelToFront() { PanelIzbor->raise(); }
+void TForm1::bringPanelToFront() {
+    PanelIzbor->raise();
+}
 
-void TForm1::sendPanelBehind() { PanelIzbor->stackUnder(PageControl1); }
+void TForm1::sendPanelBehind() {
+    PanelIzbor->stackUnder(PageControl1);
+}
 
 void TForm1::PageControl1Change(int index) {
     switch (index) {

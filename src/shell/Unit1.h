@@ -32,7 +32,7 @@ class QAction;
 
 // What the window is started with; tests replace the clock and the executable's folder.
 struct StartOptions {
-    QString appDir;        // empty: the executable's folder
+    QString appDir;         // empty: the executable's folder
     Clock* clock = nullptr; // not owned; nullptr: the system clock
 };
 
@@ -162,8 +162,8 @@ public:
     // --- test engine (src/engine/Unit1Engine.cpp)
     void InstantlyTaskCheck();
     void Timer1Timer();
-    void SetupEngine();    // called once by the constructor, before FormCreate
-    void ShutdownEngine(); // the close: links closed, a stop being made rewritten, lists freed
+    void SetupEngine();     // called once by the constructor, before FormCreate
+    void ShutdownEngine();  // the close: links closed, a stop being made rewritten, lists freed
     void RecoverJournals(); // start-up: results left by a crash are merged into their month files
 
     // --- results (src/results/Unit1Results.cpp)

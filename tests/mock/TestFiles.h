@@ -19,6 +19,10 @@ inline void writeBytes(const QString& path, const QByteArray& bytes) {
         f.write(bytes);
 }
 // Text in Windows-1251, as the program's files hold it.
-inline void writeText(const QString& path, const QString& text) { writeBytes(path, Cp1251::encode(text)); }
-inline QString readText(const QString& path) { return Cp1251::decode(readBytes(path)); }
+inline void writeText(const QString& path, const QString& text) {
+    writeBytes(path, Cp1251::encode(text));
+}
+inline QString readText(const QString& path) {
+    return Cp1251::decode(readBytes(path));
+}
 } // namespace testfiles

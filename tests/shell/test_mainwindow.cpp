@@ -99,19 +99,21 @@ void TestMainWindow::controlsAndCaptions() {
     QCOMPARE(w.Timer1->interval(), 10000);
     QVERIFY(w.Timer1->isActive());
     // Hidden until a month is shown.
-    for (QWidget* c : {static_cast<QWidget*>(w.btn_prev), static_cast<QWidget*>(w.btn_next),
-                       static_cast<QWidget*>(w.Bexp), static_cast<QWidget*>(w.CBoxComment),
-                       static_cast<QWidget*>(w.BresultsClose), static_cast<QWidget*>(w.SGresults),
-                       static_cast<QWidget*>(w.PDetails)})
+    for (QWidget* c :
+         {static_cast<QWidget*>(w.btn_prev), static_cast<QWidget*>(w.btn_next), static_cast<QWidget*>(w.Bexp),
+          static_cast<QWidget*>(w.CBoxComment), static_cast<QWidget*>(w.BresultsClose),
+          static_cast<QWidget*>(w.SGresults), static_cast<QWidget*>(w.PDetails)})
         QVERIFY2(c->isHidden(), qPrintable(c->objectName()));
     // Every control is found by its name.
-    for (const char* name : {"SGtask", "LEtaskName", "GBtimeBegin", "SpinEditH", "SpinEditM", "RGType", "BnewTask",
-                             "BtaskChange", "BaddTask", "BtaskDelete", "BchStatus", "MemoComm", "CBmesec",
-                             "SEgodina", "BdbOpen", "btn_prev", "btn_next", "Bexp", "CBoxComment", "BresultsClose",
-                             "Label9", "Label11", "SGresults", "PDetails", "Label10", "BDetailsClose", "SGdetails",
-                             "SGsetings", "BopenSet", "BsaveSet", "RGprefix", "RGaction", "GBModem", "CBPort",
-                             "CBSpeed", "Epause", "RBcom", "RBtcp", "EipAdr", "EtcpPort", "CBoxIniString",
-                             "EinitString", "EmodemSpeed", "ChLBdir", "ChLBdiv", "ChLBch", "Gauge1", "Edit1"})
+    for (const char* name :
+         {"SGtask",      "LEtaskName",    "GBtimeBegin", "SpinEditH",   "SpinEditM",     "RGType",
+          "BnewTask",    "BtaskChange",   "BaddTask",    "BtaskDelete", "BchStatus",     "MemoComm",
+          "CBmesec",     "SEgodina",      "BdbOpen",     "btn_prev",    "btn_next",      "Bexp",
+          "CBoxComment", "BresultsClose", "Label9",      "Label11",     "SGresults",     "PDetails",
+          "Label10",     "BDetailsClose", "SGdetails",   "SGsetings",   "BopenSet",      "BsaveSet",
+          "RGprefix",    "RGaction",      "GBModem",     "CBPort",      "CBSpeed",       "Epause",
+          "RBcom",       "RBtcp",         "EipAdr",      "EtcpPort",    "CBoxIniString", "EinitString",
+          "EmodemSpeed", "ChLBdir",       "ChLBdiv",     "ChLBch",      "Gauge1",        "Edit1"})
         QVERIFY2(w.findChild<QWidget*>(name), name);
 }
 
@@ -149,7 +151,8 @@ void TestMainWindow::dataFoldersFallBackToWorkingDir() {
     QDir().mkpath("work");
     QDir::setCurrent(dir_->filePath("work"));
     TForm1 w({dir_->filePath("ro"), &clock_});
-    QCOMPARE(QFileInfo(w.ResultsDir).canonicalFilePath(), QFileInfo(dir_->filePath("work/Results")).canonicalFilePath());
+    QCOMPARE(QFileInfo(w.ResultsDir).canonicalFilePath(),
+             QFileInfo(dir_->filePath("work/Results")).canonicalFilePath());
     QVERIFY(QFileInfo(dir_->filePath("work/Results")).isDir());
     QVERIFY(QFileInfo(dir_->filePath("work/Export")).isDir());
 }

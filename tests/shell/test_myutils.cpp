@@ -104,7 +104,8 @@ void TestMyUtils::setTaskFileStatus() {
     const QString f = dir.filePath("t.tsk");
     testfiles::writeText(f, QStringLiteral("T^По време^7^5^Чакаща^\r\nA -- B  1 Ch. --> #80001\r\n"));
     SetTaskFileStatus(f, QStringLiteral("Забранена"));
-    QCOMPARE(testfiles::readText(f), QStringLiteral("T^По време^7^5^Забранена^\r\nA -- B  1 Ch. --> #80001\r\n"));
+    QCOMPARE(testfiles::readText(f),
+             QStringLiteral("T^По време^7^5^Забранена^\r\nA -- B  1 Ch. --> #80001\r\n"));
 
     testfiles::writeText(f, QStringLiteral("T^По време\nX"));
     SetTaskFileStatus(f, QStringLiteral("Забранена"));

@@ -1,0 +1,35 @@
+# Installation as a Linux desktop program, and the Debian package built by CPack.
+include(GNUInstallDirs)
+
+# The desktop entry names the start script by its installed path, known only at install time.
+install(CODE "
+  set(CHANTEST_DESKTOP_START \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/chantest/chantest-desktop-start\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/data/chantest.desktop\" \"${CMAKE_BINARY_DIR}/install-gen/chantest.desktop\" @ONLY)
+")
+install(TARGETS chantest RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET modem-sim)
+  install(PROGRAMS $<TARGET_FILE:modem-sim> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME chantest-modem-sim)
+endif()
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/data/chantest-desktop-start DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/chantest)
+install(FILES ${CMAKE_BINARY_DIR}/install-gen/chantest.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/data/icons/chantest.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${CMAKE_SOURCE_DIR}/data/icons/chantest-48.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/48x48/apps RENAME chantest.png)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME chantest)
+set(CPACK_PACKAGE_VENDOR "chantest")
+set(CPACK_PACKAGE_CONTACT "chantest maintainers <chantest@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Tests the channels of telephone exchanges through a Hayes modem")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Tests the channels of telephone exchanges through a Hayes modem\n Dials every channel of a test task through a Hayes AT modem on a serial port\n or a TCP modem server, records each answer and its delay in a month results\n file, and shows a month as a grid of channels against days with a printable\n spreadsheet export.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION comm)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+# The platform plugins are loaded at run time, so no library dependency names them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)
