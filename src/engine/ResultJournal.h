@@ -1,0 +1,58 @@
+#pragma once
+// The append-only journal beside a month results file: every recorded test reaches the disk
+// at once, while the month file itself is rewritten only at a run's end. A journal left by a
+// crash is merged into its month file at the next start; the merge is idempotent.
+
+#include "MonthResults.h"
+
+#include <QList>
+#include <QString>
+
+class ResultJournal {
+public:
+    struct Record {
+        QString key, answer, delay, stamp;
+        bool operator==(const Record&) const = default;
+    };
+    struct Contents {
+        bool headerValid = false;
+        FileFingerprint base; // the month file the records are to be added to
+        QList<Record> records;
+    };
+
+    // "2405.tst" -> "2405.jrn" in the same folder.
+    static QString pathFor(const QString& monthPath);
+
+    ResultJournal() = default;
+    ~ResultJournal();
+    ResultJournal(const ResultJournal&) = delete;
+    ResultJournal& operator=(const ResultJournal&) = delete;
+
+    // Creates the journal naming the month file state `base`; durable when it returns.
+    void create(const QString& path, const FileFingerprint& base);
+    bool isOpen() const { return fd_ >= 0; }
+    // Appends one record and waits until it is on the disk.
+    void append(const Record& record);
+    void close();
+    // Closes and deletes the journal file (after its records reached the month file).
+    void remove();
+    const QString& path() const { return path_; }
+
+    // Reads a journal; a torn or damaged last record (a crash while writing it) is skipped.
+    static Contents read(const QString& path);
+    // Brings the month file up to date with the journal, then deletes the journal. A month
+    // file that no longer matches the journal's base already holds the records (the crash
+    // came after its rewrite): it is left as it is. Returns the number of records merged.
+    static int recover(const QString& journalPath, const QString& monthPath);
+
+private:
+    void writeDurably(const QByteArray& bytes);
+
+    QString path_;
+    int fd_ = -1;
+    qint64 seq_ = 0;
+    bool torn_ = false;
+};
+
+// Makes a directory entry change (a created, renamed or deleted file) durable.
+void SyncDirectory(const QString& dirPath);

@@ -1,0 +1,223 @@
+// The month results file, the answer sanitising and the journal that keeps every recorded test.
+#include "engine/MonthResults.h"
+#include "engine/ResultJournal.h"
+#include "engine/RunResults.h"
+#include "mock/TestFiles.h"
+#include "shell/AppError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using testfiles::readBytes;
+using testfiles::writeBytes;
+
+namespace {
+const QString kCh1 = QStringLiteral("София -- Център  1 Ch. --> #80011");
+const QString kCh2 = QStringLiteral("Варна -- Изток  2 Ch. --> #80022");
+const QDateTime kMay(QDate(2024, 5, 14), QTime(7, 5, 30));
+} // namespace
+
+class TestMonthResults : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { dir_ = std::make_unique<QTemporaryDir>(); }
+    void loadSaveByteExact();
+    void indexAndAddResult();
+    void sanitizeAnswer();
+    void recordIsDurableAndFinishWritesMonth();
+    void crashBeforeRewriteIsMerged();
+    void crashAfterRewriteIsNotDoubled();
+    void tornAndDamagedRecordsSkipped();
+    void journalWaitingAtOpenIsMergedFirst();
+    void runCrossingIntoNewMonth();
+
+private:
+    QString path(const QString& name) const { return dir_->filePath(name); }
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+void TestMonthResults::loadSaveByteExact() {
+    const QByteArray bytes = "\xd1\xee\xf4\xe8\xff -- X  1 Ch. --> #80011^BUSY^400^2405140705^\r\n"
+                             "no caret here\r\n"
+                             "k2^CONNECT 2400^2200^2405140710^NO CARRIER^20^2405141200^\r\n";
+    writeBytes(path("2405.tst"), bytes);
+    MonthResults m;
+    m.load(path("2405.tst"));
+    QCOMPARE(m.count(), 3);
+    QCOMPARE(m.lines()[0].left(5), QStringLiteral("София"));
+    m.save(path("copy.tst"));
+    QCOMPARE(readBytes(path("copy.tst")), bytes);
+    QVERIFY(m.loadedFingerprint().exists);
+    QCOMPARE(m.loadedFingerprint().size, bytes.size());
+
+    MonthResults empty;
+    empty.load(path("missing.tst"));
+    QCOMPARE(empty.count(), 0);
+    QVERIFY(!empty.loadedFingerprint().exists);
+    QCOMPARE(MonthResults::fileName(QDate(2024, 5, 1)), QStringLiteral("2405.tst"));
+}
+
+void TestMonthResults::indexAndAddResult() {
+    MonthResults m({QStringLiteral("no caret"), kCh1 + QStringLiteral("^BUSY^20^2405140705^"),
+                    kCh1 + QStringLiteral("^OLD^20^2405010101^")});
+    QCOMPARE(m.IndexOfChannel(kCh1), 1); // the first line of the key
+    QCOMPARE(m.IndexOfChannel(kCh2), -1);
+    QCOMPARE(m.IndexOfChannel(QStringLiteral("no caret")), -1);
+
+    m.AddResult(kCh2, QStringLiteral("CONNECT 2400"), QStringLiteral("2200"), QStringLiteral("2405140710"));
+    QCOMPARE(m.count(), 4);
+    QCOMPARE(m.lines()[3], kCh2 + QStringLiteral("^CONNECT 2400^2200^2405140710^"));
+    QCOMPARE(m.IndexOfChannel(kCh2), 3);
+    m.AddResult(kCh2, QStringLiteral("BUSY"), QStringLiteral("400"), QStringLiteral("2405140720"));
+    QCOMPARE(m.lines()[3], kCh2 + QStringLiteral("^CONNECT 2400^2200^2405140710^BUSY^400^2405140720^"));
+    QCOMPARE(m.lines()[3].count(u'^'), 7);
+    m.AddResult(kCh1, QStringLiteral("OK"), QStringLiteral("20"), QStringLiteral("2405140730"));
+    QCOMPARE(m.lines()[1], kCh1 + QStringLiteral("^BUSY^20^2405140705^OK^20^2405140730^"));
+    QCOMPARE(m.lines()[2], kCh1 + QStringLiteral("^OLD^20^2405010101^"));
+}
+
+void TestMonthResults::sanitizeAnswer() {
+    QCOMPARE(MonthResults::sanitizeAnswer(QStringLiteral("BU^SY\t\x01x")), QStringLiteral("BU?SY??x"));
+    QCOMPARE(MonthResults::sanitizeAnswer(QString(300, u'A')).size(), 255);
+    QCOMPARE(MonthResults::sanitizeAnswer(QStringLiteral("Зает ~")), QStringLiteral("Зает ~"));
+
+    RunResults run(dir_->path());
+    run.open(kMay.date());
+    run.record(kCh1, QStringLiteral("NO^CARRIER\x10\x03"), 20, kMay);
+    run.finish();
+    QCOMPARE(testfiles::readText(path("2405.tst")),
+             kCh1 + QStringLiteral("^NO?CARRIER??^20^2405140705^\r\n"));
+}
+
+void TestMonthResults::recordIsDurableAndFinishWritesMonth() {
+    const QByteArray before = "old^BUSY^20^2405010000^\r\n";
+    writeBytes(path("2405.tst"), before);
+    {
+        RunResults run(dir_->path());
+        run.open(kMay.date());
+        run.record(kCh1, QStringLiteral("BUSY"), 400, kMay);
+        // Recorded on the disk at once, the month file untouched until the end.
+        QVERIFY(QFile::exists(path("2405.jrn")));
+        QCOMPARE(readBytes(path("2405.tst")), before);
+        QCOMPARE(ResultJournal::read(path("2405.jrn")).records.size(), 1);
+        run.record(kCh1, QStringLiteral("CONNECT 2400"), 2200, kMay.addSecs(60));
+        run.finish();
+    }
+    QVERIFY(!QFile::exists(path("2405.jrn")));
+    QCOMPARE(readBytes(path("2405.tst")),
+             before + Cp1251::encode(kCh1) + "^BUSY^400^2405140705^CONNECT 2400^2200^2405140706^\r\n");
+}
+
+void TestMonthResults::crashBeforeRewriteIsMerged() {
+    const QByteArray before = Cp1251::encode(kCh2) + "^BUSY^20^2405010000^\r\n";
+    writeBytes(path("2405.tst"), before);
+    {
+        RunResults run(dir_->path());
+        run.open(kMay.date());
+        run.record(kCh1, QStringLiteral("BUSY"), 400, kMay);
+        run.record(kCh2, QStringLiteral("NO CARRIER"), 600, kMay.addSecs(30));
+        // The program dies here: no finish().
+    }
+    QCOMPARE(readBytes(path("2405.tst")), before);
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 2);
+    const QByteArray expected = Cp1251::encode(kCh2) + "^BUSY^20^2405010000^NO CARRIER^600^2405140706^\r\n" +
+                                Cp1251::encode(kCh1) + "^BUSY^400^2405140705^\r\n";
+    QCOMPARE(readBytes(path("2405.tst")), expected);
+    QVERIFY(!QFile::exists(path("2405.jrn")));
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
+    QCOMPARE(readBytes(path("2405.tst")), expected);
+
+    // A new month's journal with no month file yet creates the file.
+    {
+        RunResults run(dir_->path());
+        run.record(kCh1, QStringLiteral("BUSY"), 20, QDateTime(QDate(2024, 7, 2), QTime(1, 2)));
+    }
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 1);
+    QCOMPARE(readBytes(path("2407.tst")), Cp1251::encode(kCh1) + "^BUSY^20^2407020102^\r\n");
+}
+
+void TestMonthResults::crashAfterRewriteIsNotDoubled() {
+    // The crash falls between the month file's rewrite and the journal's removal.
+    for (bool monthExisted : {true, false}) {
+        init();
+        if (monthExisted)
+            writeBytes(path("2405.tst"), "x^BUSY^20^2405010000^\r\n");
+        QByteArray journal;
+        {
+            RunResults run(dir_->path());
+            run.open(kMay.date());
+            run.record(kCh1, QStringLiteral("BUSY"), 400, kMay);
+            journal = readBytes(path("2405.jrn"));
+            run.finish();
+        }
+        const QByteArray written = readBytes(path("2405.tst"));
+        writeBytes(path("2405.jrn"), journal);
+        QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
+        QCOMPARE(readBytes(path("2405.tst")), written);
+        QVERIFY(!QFile::exists(path("2405.jrn")));
+    }
+}
+
+void TestMonthResults::tornAndDamagedRecordsSkipped() {
+    {
+        RunResults run(dir_->path());
+        run.record(kCh1, QStringLiteral("BUSY"), 400, kMay);
+        run.record(kCh2, QStringLiteral("OK"), 200, kMay);
+        run.record(kCh1, QStringLiteral("NO CARRIER"), 20, kMay);
+    }
+    QByteArray j = readBytes(path("2405.jrn"));
+    QList<QByteArray> lines = j.split('\n');
+    QCOMPARE(lines.size(), 5);    // header, three records, nothing after the last LF
+    lines[2].replace("OK", "OX"); // a damaged record fails its check
+    j = lines.join('\n') + "4^" + Cp1251::encode(kCh2) + "^BU"; // torn by the crash
+    writeBytes(path("2405.jrn"), j);
+    const ResultJournal::Contents c = ResultJournal::read(path("2405.jrn"));
+    QVERIFY(c.headerValid);
+    QCOMPARE(c.records.size(), 2);
+    QCOMPARE(c.records[1], (ResultJournal::Record{kCh1, QStringLiteral("NO CARRIER"), QStringLiteral("20"),
+                                                  QStringLiteral("2405140705")}));
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 2);
+    QCOMPARE(testfiles::readText(path("2405.tst")),
+             kCh1 + QStringLiteral("^BUSY^400^2405140705^NO CARRIER^20^2405140705^\r\n"));
+
+    // A journal torn inside its header holds no records: it is dropped.
+    writeBytes(path("2406.jrn"), "chantest-jour");
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
+    QVERIFY(!QFile::exists(path("2406.jrn")));
+    QVERIFY(!QFile::exists(path("2406.tst")));
+}
+
+void TestMonthResults::journalWaitingAtOpenIsMergedFirst() {
+    {
+        RunResults run(dir_->path());
+        run.record(kCh1, QStringLiteral("BUSY"), 400, kMay);
+    }
+    RunResults next(dir_->path());
+    MonthResults& m = next.open(kMay.date());
+    QCOMPARE(m.count(), 1);
+    QVERIFY(!QFile::exists(path("2405.jrn")));
+    next.record(kCh1, QStringLiteral("OK"), 20, kMay.addSecs(120));
+    next.finish();
+    QCOMPARE(testfiles::readText(path("2405.tst")),
+             kCh1 + QStringLiteral("^BUSY^400^2405140705^OK^20^2405140707^\r\n"));
+}
+
+void TestMonthResults::runCrossingIntoNewMonth() {
+    writeBytes(path("2405.tst"), "x^BUSY^20^2405010000^\r\n");
+    RunResults run(dir_->path());
+    run.open(QDate(2024, 5, 31));
+    run.record(kCh1, QStringLiteral("BUSY"), 400, QDateTime(QDate(2024, 5, 31), QTime(23, 59)));
+    run.record(kCh2, QStringLiteral("BUSY"), 200, QDateTime(QDate(2024, 6, 1), QTime(0, 0)));
+    QVERIFY(QFile::exists(path("2405.jrn")));
+    QVERIFY(QFile::exists(path("2406.jrn")));
+    run.finish();
+    QCOMPARE(testfiles::readText(path("2405.tst")), QStringLiteral("x^BUSY^20^2405010000^\r\n") + kCh1 +
+                                                        QStringLiteral("^BUSY^400^2405312359^\r\n"));
+    QCOMPARE(testfiles::readText(path("2406.tst")), kCh2 + QStringLiteral("^BUSY^200^2406010000^\r\n"));
+    QVERIFY(QDir(dir_->path()).entryList({QStringLiteral("*.jrn")}).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestMonthResults)
+#include "test_monthresults.moc"
