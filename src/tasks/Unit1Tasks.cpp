@@ -1,22 +1,289 @@
 // The task handlers of the window: task table, selection lists and status control.
 #include "shell/Unit1.h"
 
-void TForm1::SetupTaskControls() {}
-void TForm1::TaskRefresh() {}
-void TForm1::SGtaskClick() {}
-void TForm1::BaddTaskClick() {}
-void TForm1::BtaskChangeClick() {}
-void TForm1::BtaskDeleteClick() {}
-void TForm1::RGTypeClick() {}
-void TForm1::BnewTaskClick() {}
-void TForm1::ChLBdirClickCheck() {}
-void TForm1::ChLBdivClickCheck() {}
-void TForm1::SelectAll1Click() {}
-void TForm1::DeselctAll1Click() {}
-void TForm1::SelectAll2Click() {}
-void TForm1::DeselctAll2Click() {}
-void TForm1::SelectAll3Click() {}
-void TForm1::DeselctAll3Click() {}
-void TForm1::BchStatusClick() {}
-void TForm1::DisableB() {}
-void TForm1::EnableB() {}
+#include "ChannelSelection.h"
+#include "TaskFile.h"
+#include "TaskStatus.h"
+#include "shell/AppError.h"
+#include "shell/CheckListBox.h"
+#include "shell/Clock.h"
+#include "shell/Dialogs.h"
+#include "shell/MyUtils.h"
+#include "shell/RadioGroup.h"
+#include "shell/StringGrid.h"
+#include "shell/TextFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSpinBox>
+
+namespace {
+const QString NoTypeWarning = QStringLiteral("Не е избран времеви тип. Моля изберете тип.");
+const QString NoChannelWarning = QStringLiteral("Не е избран канал за проба. Моля изберете канал.");
+
+enum Col { ColNo = 0, ColName = 1, ColType = 2, ColStart = 3, ColStatus = 4, ColFile = 5 };
+
+QVector<QString> checkedOf(const CheckListBox* box) {
+    QVector<QString> out;
+    const QVector<QString>& items = box->items();
+    for (qsizetype i = 0; i < items.size(); ++i)
+        if (box->isChecked(static_cast<int>(i)))
+            out.append(items[i]);
+    return out;
+}
+
+bool isTaskFile(const QString& name) {
+    return !name.isEmpty() && QFileInfo(name).isFile();
+}
+} // namespace
+
+void TForm1::SetupTaskControls() {
+    // A caret would shift the header's fields, a line break would split the header.
+    LEtaskName->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^\\^\\r\\n]*")), LEtaskName));
+}
+
+void TForm1::TaskRefresh() {
+    const QStringList files = TaskFile::listTaskFiles(QDir::currentPath());
+    QStringList errors;
+    SGtask->beginUpdate();
+    for (int r = 1; r < SGtask->rowCount(); ++r)
+        SGtask->gridModel()->clearRow(r);
+    int r = 1;
+    for (const QString& name : files) {
+        QString header;
+        try {
+            const QStringList lines = TextFile::readLines(name);
+            if (!lines.isEmpty())
+                header = lines.first();
+        } catch (const AppError& e) {
+            // One unreadable file must not hide the others: it is listed by name and reported.
+            errors.append(e.text());
+        }
+        // The grid grows with the tasks and never shrinks.
+        if (r + 1 > SGtask->rowCount())
+            SGtask->setRowCount(r + 1);
+        const TaskFile::Header h = TaskFile::parseHeader(header);
+        SGtask->setCell(ColNo, r, QString::number(r));
+        SGtask->setCell(ColName, r, h.name);
+        SGtask->setCell(ColType, r, h.type);
+        SGtask->setCell(ColStart, r, h.startText());
+        SGtask->setCell(ColStatus, r, h.status);
+        SGtask->setCell(ColFile, r, name);
+        ++r;
+    }
+    SGtask->endUpdate();
+    // Reported here rather than raised, so that a caller's later steps (a run's end enabling
+    // the buttons again) still happen.
+    if (!errors.isEmpty())
+        ShowMessage(this, MsgKind::Error, errors.join(u'\n'));
+}
+
+void TForm1::SGtaskClick() {
+    ChLBdir->clear();
+    ChLBdiv->clear();
+    ChLBch->clear();
+    const int row = SGtask->row();
+    const QString name = row < SGtask->rowCount() ? SGtask->cell(ColFile, row) : QString();
+    auto showNoTask = [this] {
+        LEtaskName->clear();
+        RGType->setItemIndex(-1);
+        GBtimeBegin->hide();
+        BchStatus->hide();
+    };
+    if (!isTaskFile(name)) {
+        showNoTask();
+        return;
+    }
+    QStringList lines;
+    QString error;
+    try {
+        lines = TextFile::readLines(name);
+        if (lines.isEmpty())
+            error = QStringLiteral("Файлът %1 е празен: липсва заглавният ред на задачата.").arg(name);
+    } catch (const AppError& e) {
+        error = e.text();
+    }
+    if (!error.isEmpty()) {
+        // Shown as no task, so that the status button cannot act on a file without a header.
+        showNoTask();
+        ShowMessage(this, MsgKind::Error, error);
+        return;
+    }
+    GBtimeBegin->show();
+    BchStatus->show();
+    const TaskFile::Header h = TaskFile::parseHeader(lines.first());
+    LEtaskName->setText(h.name);
+    const int type = RGType->indexOfText(h.type);
+    RGType->setItemIndex(type);
+    GBtimeBegin->setVisible(type != 0);
+    int value = 0;
+    SpinEditH->setValue(TryStrToInt(h.hour, value) ? value : 0);
+    value = 0;
+    SpinEditM->setValue(TryStrToInt(h.minute, value) ? value : 0);
+    BchStatus->setText(TaskStatus::captionFor(SGtask->cell(ColStatus, row), BchStatus->text()));
+    lines.removeFirst();
+    ChLBch->setItems(lines, true);
+}
+
+void TForm1::BaddTaskClick() {
+    if (ChLBch->count() == 0)
+        return;
+    const int type = RGType->itemIndex();
+    if (type < 0) {
+        ShowMessage(this, MsgKind::Warning, NoTypeWarning);
+    } else {
+        const QDateTime now = clock().now();
+        const bool immediate = type == 0;
+        const int hour = immediate ? now.time().hour() : SpinEditH->value();
+        const int minute = immediate ? now.time().minute() : SpinEditM->value();
+        QStringList lines{TaskFile::buildHeader(LEtaskName->text(), RGType->itemText(type), hour, minute,
+                                                TaskStatus::Waiting)};
+        lines.append(checkedOf(ChLBch));
+        if (lines.size() < 2) {
+            ShowMessage(this, MsgKind::Warning, NoChannelWarning);
+        } else {
+            const QString name =
+                TaskFile::chooseFileName(now, [](const QString& n) { return QFileInfo::exists(n); });
+            TextFile::writeLines(name, lines);
+        }
+    }
+    SGtask->setFocus();
+    TaskRefresh();
+    InstantlyTaskCheck();
+}
+
+void TForm1::BtaskChangeClick() {
+    if (ChLBch->count() == 0)
+        return;
+    const int row = SGtask->row();
+    const QString name = SGtask->cell(ColFile, row);
+    if (name.isEmpty())
+        throw FileError(QStringLiteral("Cannot create file: the selected row holds no task."));
+    const int type = RGType->itemIndex();
+    if (type < 0) {
+        ShowMessage(this, MsgKind::Warning, NoTypeWarning);
+        return;
+    }
+    QStringList lines{TaskFile::buildHeader(LEtaskName->text(), RGType->itemText(type), SpinEditH->value(),
+                                            SpinEditM->value(), SGtask->cell(ColStatus, row))};
+    lines.append(checkedOf(ChLBch));
+    // A task without channels could never be run.
+    if (lines.size() < 2) {
+        ShowMessage(this, MsgKind::Warning, NoChannelWarning);
+        return;
+    }
+    TextFile::writeLines(name, lines);
+    SGtask->setFocus();
+    TaskRefresh();
+    SGtaskClick();
+    InstantlyTaskCheck();
+}
+
+void TForm1::BtaskDeleteClick() {
+    const QString name = SGtask->cell(ColFile, SGtask->row());
+    if (!isTaskFile(name)) {
+        ChLBch->clear();
+        return;
+    }
+    QFile file(name);
+    if (!file.remove())
+        throw FileError(QStringLiteral("Cannot delete file %1. %2").arg(name, file.errorString()));
+    SGtask->setFocus();
+    TaskRefresh();
+    SGtaskClick();
+}
+
+void TForm1::RGTypeClick() {
+    GBtimeBegin->setVisible(RGType->itemIndex() != 0);
+}
+
+void TForm1::BnewTaskClick() {
+    ChLBdir->clear();
+    ChLBdiv->clear();
+    ChLBch->clear();
+    // Read into a copy: a failed read keeps the former base.
+    QStringList base = ChannelSelection::sortBase(TextFile::readLines(QStringLiteral("ChBase.dat")));
+    ChannelBaseList = std::move(base);
+    ChLBdir->setItems(ChannelSelection::directions(ChannelBaseList));
+}
+
+void TForm1::ChLBdirClickCheck() {
+    ChannelSelection::Listing l = ChannelSelection::listChannels(ChannelBaseList, checkedOf(ChLBdir));
+    ChLBdiv->setItems(l.exchanges);
+    ChLBch->setItems(l.channels);
+}
+
+void TForm1::ChLBdivClickCheck() {
+    const QVector<char> marks = ChannelSelection::exchangeMarks(ChLBch->items(), checkedOf(ChLBdiv));
+    ChLBch->setAllChecked(false);
+    for (qsizetype i = 0; i < marks.size(); ++i)
+        if (marks[i])
+            ChLBch->setChecked(static_cast<int>(i), true);
+}
+
+void TForm1::SelectAll1Click() {
+    if (ChLBdir->count() == 0)
+        return;
+    ChLBdir->setAllChecked(true);
+    ChLBdirClickCheck();
+}
+
+void TForm1::DeselctAll1Click() {
+    if (ChLBdir->count() == 0)
+        return;
+    ChLBdir->setAllChecked(false);
+    ChLBdirClickCheck();
+}
+
+void TForm1::SelectAll2Click() {
+    if (ChLBdiv->count() == 0)
+        return;
+    ChLBdiv->setAllChecked(true);
+    ChLBdivClickCheck();
+}
+
+void TForm1::DeselctAll2Click() {
+    if (ChLBdiv->count() == 0)
+        return;
+    ChLBdiv->setAllChecked(false);
+    ChLBdivClickCheck();
+}
+
+void TForm1::SelectAll3Click() {
+    ChLBch->setAllChecked(true);
+}
+
+void TForm1::DeselctAll3Click() {
+    ChLBch->setAllChecked(false);
+}
+
+void TForm1::BchStatusClick() {
+    const QString name = SGtask->cell(ColFile, SGtask->row());
+    if (name.isEmpty())
+        return;
+    const bool running = RunActive == 1 && !RunTaskFile.isEmpty() &&
+                         QFileInfo(RunTaskFile).fileName() == QFileInfo(name).fileName();
+    const TaskStatus::Action a = TaskStatus::clickAction(BchStatus->text(), running);
+    if (!a.newStatus.isEmpty())
+        SetTaskFileStatus(name, a.newStatus);
+    if (a.requestStop)
+        StopRequested = true;
+    TaskRefresh();
+    SGtaskClick();
+}
+
+void TForm1::DisableB() {
+    for (QPushButton* b : {BnewTask, BaddTask, BtaskChange, BtaskDelete})
+        b->setEnabled(false);
+}
+
+void TForm1::EnableB() {
+    for (QPushButton* b : {BnewTask, BaddTask, BtaskChange, BtaskDelete})
+        b->setEnabled(true);
+}

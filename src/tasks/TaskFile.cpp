@@ -1,0 +1,47 @@
+#include "TaskFile.h"
+
+#include "shell/AppError.h"
+#include "shell/MyUtils.h"
+
+#include <QDir>
+#include <algorithm>
+
+namespace TaskFile {
+
+QString Header::startText() const {
+    return PadTo2(hour) + u':' + PadTo2(minute);
+}
+
+Header parseHeader(const QString& line) {
+    return {ExtractField(line, 0, 1), ExtractField(line, 1, 2), ExtractField(line, 2, 3),
+            ExtractField(line, 3, 4), ExtractField(line, 4, 5)};
+}
+
+QString buildHeader(const QString& name, const QString& type, int hour, int minute, const QString& status) {
+    QString clean = name;
+    clean.remove(u'^').remove(u'\r').remove(u'\n');
+    return clean + u'^' + type + u'^' + QString::number(hour) + u'^' + QString::number(minute) + u'^' +
+           status + u'^';
+}
+
+QString fileNameFor(const QDateTime& time) {
+    return time.toString(QStringLiteral("yyMMddHHmmss")) + QStringLiteral(".tsk");
+}
+
+QString chooseFileName(const QDateTime& time, const std::function<bool(const QString&)>& taken) {
+    // A day of seconds is far more than any burst of adds; past it something else is wrong.
+    for (int s = 0; s < 86400; ++s) {
+        const QString name = fileNameFor(time.addSecs(s));
+        if (!taken(name))
+            return name;
+    }
+    throw AppError(QStringLiteral("Cannot create file %1").arg(fileNameFor(time)));
+}
+
+QStringList listTaskFiles(const QString& dir) {
+    QStringList names = QDir(dir).entryList({QStringLiteral("*.tsk")}, QDir::Files, QDir::NoSort);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace TaskFile

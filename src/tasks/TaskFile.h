@@ -1,0 +1,44 @@
+#pragma once
+// Task files: the header line's fields, the file names made from the creation time and the
+// listing of the task files in a folder.
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace TaskFile {
+
+// The time types, in the order of the radio group's items.
+inline const QString TypeImmediate = QStringLiteral("Веднага");
+inline const QString TypeAtTime = QStringLiteral("По време");
+inline const QString TypeDaily = QStringLiteral("Всеки ден");
+
+// The fields of a header line, as stored (hour and minute stay texts).
+struct Header {
+    QString name;
+    QString type;
+    QString hour;
+    QString minute;
+    QString status;
+
+    // The start column of the task table: hh:mm, a lone digit padded with a zero.
+    QString startText() const;
+};
+
+Header parseHeader(const QString& line);
+// name^type^hour^minute^status^. A caret in the name would shift every later field, so it is
+// dropped; so are line breaks, which would split the header.
+QString buildHeader(const QString& name, const QString& type, int hour, int minute, const QString& status);
+
+// yymmddhhnnss.tsk
+QString fileNameFor(const QDateTime& time);
+// The name for a task created at `time`; when that name is taken (a second task within the same
+// second), the first free name of a later second.
+QString chooseFileName(const QDateTime& time, const std::function<bool(const QString&)>& taken);
+
+// The task files of `dir` ("*.tsk", hidden ones and folders left out), sorted by file name, so
+// that a rewritten file keeps its row.
+QStringList listTaskFiles(const QString& dir);
+
+} // namespace TaskFile

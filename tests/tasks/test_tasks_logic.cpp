@@ -1,0 +1,207 @@
+// Task file format, file names and listing, the status table and the selection-list logic.
+#include "mock/TestFiles.h"
+#include "tasks/ChannelSelection.h"
+#include "tasks/TaskFile.h"
+#include "tasks/TaskStatus.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace ChannelSelection;
+
+class TestTasksLogic : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void headerBuildAndParse();
+    void startTextPadding_data();
+    void startTextPadding();
+    void fileNamesAndUniqueness();
+    void listingSortedAndFiltered();
+    void statusCaptions();
+    void statusClicks_data();
+    void statusClicks();
+    void recordsAndItems();
+    void baseSortIgnoresCase();
+    void directionsDistinctIgnoringCase();
+    void channelsByExactDirectionInListOrder();
+    void exchangeMarksExactCase();
+};
+
+void TestTasksLogic::headerBuildAndParse() {
+    QCOMPARE(TaskFile::buildHeader(QStringLiteral("T"), TaskFile::TypeImmediate, 7, 5, TaskStatus::Waiting),
+             QStringLiteral("T^Веднага^7^5^Чакаща^"));
+    QCOMPARE(TaskFile::buildHeader(QString(), TaskFile::TypeDaily, 23, 59, TaskStatus::Disabled),
+             QStringLiteral("^Всеки ден^23^59^Забранена^"));
+    // A caret or line break in the name cannot shift or split the fields.
+    const QString h =
+        TaskFile::buildHeader(QStringLiteral("a^b\r\nc"), TaskFile::TypeAtTime, 9, 0, TaskStatus::Waiting);
+    QCOMPARE(h, QStringLiteral("abc^По време^9^0^Чакаща^"));
+    const TaskFile::Header p = TaskFile::parseHeader(h);
+    QCOMPARE(p.name, QStringLiteral("abc"));
+    QCOMPARE(p.type, TaskFile::TypeAtTime);
+    QCOMPARE(p.hour, QStringLiteral("9"));
+    QCOMPARE(p.minute, QStringLiteral("0"));
+    QCOMPARE(p.status, TaskStatus::Waiting);
+    // Missing fields read as empty; an empty header line is all empty.
+    const TaskFile::Header shortH = TaskFile::parseHeader(QStringLiteral("only"));
+    QCOMPARE(shortH.name, QStringLiteral("only"));
+    QVERIFY(shortH.type.isEmpty() && shortH.status.isEmpty());
+    QCOMPARE(TaskFile::parseHeader(QString()).startText(), QStringLiteral(":"));
+}
+
+void TestTasksLogic::startTextPadding_data() {
+    QTest::addColumn<QString>("hour");
+    QTest::addColumn<QString>("minute");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("single digits") << "7"
+                                   << "5"
+                                   << "07:05";
+    QTest::newRow("two digits") << "23"
+                                << "59"
+                                << "23:59";
+    QTest::newRow("midnight") << "0"
+                              << "0"
+                              << "00:00";
+    QTest::newRow("mixed") << "9"
+                           << "30"
+                           << "09:30";
+}
+
+void TestTasksLogic::startTextPadding() {
+    QFETCH(QString, hour);
+    QFETCH(QString, minute);
+    QFETCH(QString, shown);
+    QCOMPARE((TaskFile::Header{{}, {}, hour, minute, {}}.startText()), shown);
+}
+
+void TestTasksLogic::fileNamesAndUniqueness() {
+    const QDateTime t(QDate(2024, 5, 14), QTime(17, 5, 9));
+    QCOMPARE(TaskFile::fileNameFor(t), QStringLiteral("240514170509.tsk"));
+    QSet<QString> taken;
+    auto isTaken = [&](const QString& n) { return taken.contains(n); };
+    QCOMPARE(TaskFile::chooseFileName(t, isTaken), QStringLiteral("240514170509.tsk"));
+    taken.insert(QStringLiteral("240514170509.tsk"));
+    taken.insert(QStringLiteral("240514170510.tsk"));
+    QCOMPARE(TaskFile::chooseFileName(t, isTaken), QStringLiteral("240514170511.tsk"));
+    // The next free second may fall into the next day.
+    const QDateTime late(QDate(2024, 12, 31), QTime(23, 59, 59));
+    taken.insert(TaskFile::fileNameFor(late));
+    QCOMPARE(TaskFile::chooseFileName(late, isTaken), QStringLiteral("250101000000.tsk"));
+}
+
+void TestTasksLogic::listingSortedAndFiltered() {
+    QTemporaryDir dir;
+    for (const char* n : {"240514170510.tsk", "240101000000.tsk", "zeta.tsk", "240514170509.tsk", "a.txt",
+                          ".hidden.tsk", "UPPER.TSK"})
+        testfiles::writeText(dir.filePath(QLatin1String(n)), QStringLiteral("x^"));
+    QDir(dir.path()).mkdir(QStringLiteral("folder.tsk"));
+    QCOMPARE(TaskFile::listTaskFiles(dir.path()), (QStringList{"240101000000.tsk", "240514170509.tsk",
+                                                               "240514170510.tsk", "UPPER.TSK", "zeta.tsk"}));
+    // Rewriting a file does not move it.
+    testfiles::writeText(dir.filePath(QStringLiteral("240101000000.tsk")), QStringLiteral("y^"));
+    QCOMPARE(TaskFile::listTaskFiles(dir.path()).first(), QStringLiteral("240101000000.tsk"));
+}
+
+void TestTasksLogic::statusCaptions() {
+    using namespace TaskStatus;
+    QCOMPARE(captionFor(Waiting, QString()), CaptionDisable);
+    QCOMPARE(captionFor(Disabled, QString()), CaptionEnable);
+    QCOMPARE(captionFor(Started, QString()), CaptionStop);
+    QCOMPARE(captionFor(Stopping, QString()), CaptionWait);
+    // Unknown texts, and case variants of known ones, keep the caption shown.
+    QCOMPARE(captionFor(QStringLiteral("Нещо"), CaptionEnable), CaptionEnable);
+    QCOMPARE(captionFor(QStringLiteral("чакаща"), CaptionStop), CaptionStop);
+    QCOMPARE(captionFor(QString(), CaptionWait), CaptionWait);
+}
+
+void TestTasksLogic::statusClicks_data() {
+    using namespace TaskStatus;
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<QString>("newStatus");
+    QTest::addColumn<bool>("stop");
+    QTest::newRow("disable") << CaptionDisable << false << Disabled << false;
+    QTest::newRow("enable") << CaptionEnable << false << Waiting << false;
+    QTest::newRow("stop running") << CaptionStop << true << Stopping << true;
+    QTest::newRow("stop stale") << CaptionStop << false << Waiting << false;
+    QTest::newRow("wait running") << CaptionWait << true << QString() << false;
+    QTest::newRow("wait stale") << CaptionWait << false << Waiting << false;
+    QTest::newRow("no caption") << QString() << false << QString() << false;
+    QTest::newRow("no caption running") << QString() << true << QString() << false;
+}
+
+void TestTasksLogic::statusClicks() {
+    QFETCH(QString, caption);
+    QFETCH(bool, running);
+    QFETCH(QString, newStatus);
+    QFETCH(bool, stop);
+    const TaskStatus::Action a = TaskStatus::clickAction(caption, running);
+    QCOMPARE(a.newStatus, newStatus);
+    QCOMPARE(a.requestStop, stop);
+}
+
+void TestTasksLogic::recordsAndItems() {
+    const Record r = parseRecord(QStringLiteral("North^EX1^12^#80012^extra^"));
+    QCOMPARE(r.direction, QStringLiteral("North"));
+    QCOMPARE(r.dial, QStringLiteral("#80012"));
+    QCOMPARE(channelItem(r), QStringLiteral("North -- EX1  12 Ch. --> #80012"));
+    const Record bare = parseRecord(QStringLiteral("South"));
+    QCOMPARE(bare.direction, QStringLiteral("South"));
+    QVERIFY(bare.exchange.isEmpty() && bare.channel.isEmpty() && bare.dial.isEmpty());
+    QCOMPARE(channelItem(bare), QStringLiteral("South --    Ch. --> "));
+}
+
+void TestTasksLogic::baseSortIgnoresCase() {
+    const QStringList sorted = sortBase(
+        {QStringLiteral("b^x^"), QStringLiteral("C^x^"), QStringLiteral("a^x^"), QStringLiteral("B^y^")});
+    QCOMPARE(sorted.size(), 4);
+    QCOMPARE(sorted[0], QStringLiteral("a^x^"));
+    QCOMPARE(sorted[3], QStringLiteral("C^x^"));
+    // The two B lines sit together, whatever their order between themselves.
+    QCOMPARE(sorted[1].left(1).toLower(), QStringLiteral("b"));
+    QCOMPARE(sorted[2].left(1).toLower(), QStringLiteral("b"));
+    QCOMPARE(sortBase({}), QStringList());
+}
+
+void TestTasksLogic::directionsDistinctIgnoringCase() {
+    // File order B, A, A lists A then B, each once.
+    QCOMPARE(directions(sortBase({"B^e^1^d^", "A^e^1^d^", "A^f^2^d^"})), (QVector<QString>{"A", "B"}));
+    // Case variants are one direction, shown as first met; lines without a direction are passed by.
+    QCOMPARE(directions({"^e^1^", "", "North^a^", "NORTH^b^", "north", "South^"}),
+             (QVector<QString>{"North", "South"}));
+}
+
+void TestTasksLogic::channelsByExactDirectionInListOrder() {
+    const QStringList base{"A^EX1^1^#81^", "B^EX2^5^#85^", "A^^2^#82^",
+                           "a^EX9^3^#83^", "A^ex1^4^#84^", "B^EX1^6^#86^"};
+    // B is checked first in time, but A comes first in the list.
+    Listing l = listChannels(base, {"A", "B"});
+    QCOMPARE(l.channels,
+             (QVector<QString>{"A -- EX1  1 Ch. --> #81", "A --   2 Ch. --> #82", "A -- ex1  4 Ch. --> #84",
+                               "B -- EX2  5 Ch. --> #85", "B -- EX1  6 Ch. --> #86"}));
+    // No empty exchange; ex1 and EX1 are one, first appearance kept.
+    QCOMPARE(l.exchanges, (QVector<QString>{"EX1", "EX2"}));
+    // The lower-case direction's line is listed only under it.
+    l = listChannels(base, {"a"});
+    QCOMPARE(l.channels, QVector<QString>{"a -- EX9  3 Ch. --> #83"});
+    QVERIFY(listChannels(base, {}).channels.isEmpty());
+}
+
+void TestTasksLogic::exchangeMarksExactCase() {
+    const QVector<QString> channels{"A -- EX1  1 Ch. --> #81", "A --   2 Ch. --> #82",
+                                    "A -- ex1  4 Ch. --> #84", "B -- EX12  7 Ch. --> #87",
+                                    "B -- EX1  6 Ch. --> #86", "B -- EX 1  8 Ch. --> #88"};
+    QCOMPARE(exchangeMarks(channels, {"EX1"}), (QVector<char>{1, 0, 0, 0, 1, 0}));
+    QCOMPARE(exchangeMarks(channels, {"ex1", "EX12"}), (QVector<char>{0, 0, 1, 1, 0, 0}));
+    // An exchange holding blanks still matches only as a whole.
+    QCOMPARE(exchangeMarks(channels, {"EX 1"}), (QVector<char>{0, 0, 0, 0, 0, 1}));
+    QCOMPARE(exchangeMarks(channels, {}), QVector<char>(6, 0));
+    // Items without "-- " (read from an odd task file) are never marked.
+    QCOMPARE(exchangeMarks({"no marker"}, {"no"}), QVector<char>{0});
+}
+
+QTEST_GUILESS_MAIN(TestTasksLogic)
+#include "test_tasks_logic.moc"
