@@ -3,9 +3,11 @@
 // the open line. Indexes are absolute for the life of the program; only the latest lines are
 // kept, so memory stays bounded over weeks of running and under a flood.
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <deque>
+#include <functional>
 
 class CommLog {
 public:
@@ -15,14 +17,24 @@ public:
     CommLog();
     // Appends received bytes (Windows-1251): LF ends a line, CR and backspace are ignored,
     // a chunk that begins with a backspace first shortens the open line by the chunk's length.
+    // NUL bytes are dropped before anything else, as if they had never arrived.
     void append(QByteArrayView chunk);
-    int commLineIndex() const;       // the open line
-    QString line(int index) const;   // empty text for an index not kept or not yet reached
-    int firstKeptIndex() const;
-    // Lines completed since the last call, and the open line's text: for the display.
+    int commLineIndex() const { return first_ + int(lines_.size()) - 1; } // the open line
+    QString line(int index) const;         // empty text for an index not kept or not yet reached
+    QByteArray lineBytes(int index) const; // the same, as received
+    int firstKeptIndex() const { return first_; }
+    // Lines completed since fromIndex was the open line.
     int takeCompletedSince(int fromIndex) const { return commLineIndex() - fromIndex; }
+    // Called after every append that was given bytes; the display uses it (one listener).
+    void setAppendedCallback(std::function<void()> callback) { appended_ = std::move(callback); }
+    // Bytes of line text held in memory, for the memory figures.
+    qint64 heldBytes() const;
 
 private:
-    std::deque<QString> lines_; // lines_[0] has index first_
+    void appendText(const char* p, qsizetype n);
+    void completeLine();
+
+    std::deque<QByteArray> lines_; // lines_[0] has index first_; the last one is the open line
     int first_ = 0;
+    std::function<void()> appended_;
 };

@@ -1,0 +1,77 @@
+#include "CommLogView.h"
+
+#include "CommLog.h"
+
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <algorithm>
+
+CommLogView::CommLogView(CommLog& log, QPlainTextEdit* edit, QObject* parent)
+    : QObject(parent), log_(log), edit_(edit) {
+    edit_->setMaximumBlockCount(kShownLines);
+    edit_->setUndoRedoEnabled(false); // no undo history growing with every received byte
+    timer_.setSingleShot(true);
+    timer_.setInterval(kRefreshMs);
+    connect(&timer_, &QTimer::timeout, this, &CommLogView::refresh);
+    log_.setAppendedCallback([this] { schedule(); });
+    rebuild();
+}
+
+CommLogView::~CommLogView() {
+    log_.setAppendedCallback({});
+}
+
+void CommLogView::schedule() {
+    if (!timer_.isActive())
+        timer_.start();
+}
+
+void CommLogView::rebuild() {
+    const int open = log_.commLineIndex();
+    const int from = std::max(log_.firstKeptIndex(), open - kShownLines + 1);
+    QStringList lines;
+    lines.reserve(open - from + 1);
+    for (int i = from; i <= open; ++i)
+        lines.append(log_.line(i));
+    edit_->setPlainText(lines.join(QLatin1Char('\n')));
+    shownOpen_ = open;
+    shownOpenText_ = lines.constLast();
+    edit_->verticalScrollBar()->setValue(edit_->verticalScrollBar()->maximum());
+}
+
+void CommLogView::refresh() {
+    timer_.stop();
+    const int open = log_.commLineIndex();
+    if (open - shownOpen_ >= kShownLines) {
+        rebuild(); // everything shown would scroll out anyway
+        return;
+    }
+    QScrollBar* bar = edit_->verticalScrollBar();
+    const bool atBottom = bar->value() >= bar->maximum();
+
+    QString text;
+    if (open == shownOpen_) {
+        text = log_.line(open);
+        if (text == shownOpenText_)
+            return;
+    } else {
+        // The shown open line got completed: its final text, then the new lines up to the open one.
+        QStringList lines;
+        lines.reserve(open - shownOpen_ + 1);
+        for (int i = shownOpen_; i <= open; ++i)
+            lines.append(log_.line(i));
+        text = lines.join(QLatin1Char('\n'));
+    }
+    QTextCursor c(edit_->document());
+    c.beginEditBlock();
+    c.movePosition(QTextCursor::End);
+    c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+    c.insertText(text);
+    c.endEditBlock();
+    shownOpen_ = open;
+    shownOpenText_ = log_.line(open);
+    if (atBottom)
+        bar->setValue(bar->maximum());
+}

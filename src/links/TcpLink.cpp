@@ -1,0 +1,159 @@
+#include "TcpLink.h"
+
+#include "shell/AppError.h"
+
+#include <QHostAddress>
+#include <QNetworkProxy>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace {
+QString resolverMessage(int rc) {
+    if (rc == EAI_SYSTEM)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QString::fromLocal8Bit(gai_strerror(rc));
+}
+
+// IPv4 only: the link binds to 0.0.0.0.
+quint32 resolveHost(const QString& host) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    const int rc = getaddrinfo(host.toLocal8Bit().constData(), nullptr, &hints, &res);
+    if (rc != 0 || !res)
+        throw AppError(QStringLiteral("connect: WSocketResolveHost: Cannot convert host address '%1', %2")
+                           .arg(host, resolverMessage(rc)));
+    const quint32 ip = ntohl(reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr);
+    freeaddrinfo(res);
+    return ip;
+}
+
+// A number or a service name of /etc/services.
+quint16 resolvePort(const QString& port) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* res = nullptr;
+    bool numeric = false;
+    const uint number = port.toUInt(&numeric);
+    // The resolver would take a number above 65535 modulo 65536.
+    const int rc = numeric && number > 65535
+                       ? EAI_SERVICE
+                       : getaddrinfo(nullptr, port.toLocal8Bit().constData(), &hints, &res);
+    if (rc != 0 || !res)
+        throw AppError(QStringLiteral("connect: WSocketResolvePort: Cannot convert port '%1', %2")
+                           .arg(port, resolverMessage(rc)));
+    const quint16 p = ntohs(reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_port);
+    freeaddrinfo(res);
+    return p;
+}
+} // namespace
+
+TcpLink::TcpLink(QObject* parent) : QObject(parent) {
+    socket_.setProxy(QNetworkProxy::NoProxy);
+    connect(&socket_, &QAbstractSocket::stateChanged, this, &TcpLink::onSocketState);
+    connect(&socket_, &QAbstractSocket::connected, this, &TcpLink::onConnected);
+    connect(&socket_, &QIODevice::readyRead, this, &TcpLink::readSocket);
+}
+
+TcpLink::~TcpLink() {
+    socket_.disconnect(this);
+    socket_.abort();
+}
+
+void TcpLink::setAddr(const QString& addr) {
+    const QString value = addr.trimmed();
+    if (value == addr_)
+        return;
+    if (state_ != wsClosed)
+        throw AppError(QStringLiteral("Cannot change Addr if not closed"));
+    addr_ = value;
+}
+
+void TcpLink::setPort(const QString& port) {
+    const QString value = port.trimmed();
+    if (value == port_)
+        return;
+    if (state_ != wsClosed)
+        throw AppError(QStringLiteral("Cannot change Port if not closed"));
+    port_ = value;
+}
+
+void TcpLink::connectTo(const QString& addr, const QString& port) {
+    setAddr(addr);
+    setPort(port);
+    if (state_ != wsClosed)
+        throw AppError(QStringLiteral("Connect: Socket already in use"));
+    if (addr_.isEmpty())
+        throw AppError(QStringLiteral("Connect: No IP Address Specified"));
+    if (port_.isEmpty())
+        throw AppError(QStringLiteral("Connect: No Port Specified"));
+    const quint32 ip = resolveHost(addr_);
+    const quint16 p = resolvePort(port_);
+    setState(wsConnecting);
+    socket_.connectToHost(QHostAddress(ip), p);
+}
+
+void TcpLink::close() {
+    if (state_ == wsClosed && socket_.state() == QAbstractSocket::UnconnectedState)
+        return;
+    socket_.abort();
+    setState(wsClosed);
+}
+
+void TcpLink::sendString(QByteArrayView bytes) {
+    if (bytes.isEmpty() || state_ != wsConnected)
+        return;
+    socket_.write(bytes.data(), bytes.size());
+}
+
+void TcpLink::setState(State s) {
+    if (s == state_)
+        return;
+    state_ = s;
+    Q_EMIT stateChanged(s);
+}
+
+void TcpLink::onConnected() {
+    socket_.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    // Linger on with a time-out of 0: closing drops what is not yet sent at once.
+    const linger l{1, 0};
+    ::setsockopt(int(socket_.socketDescriptor()), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    setState(wsConnected);
+}
+
+void TcpLink::onSocketState(QAbstractSocket::SocketState s) {
+    switch (s) {
+    case QAbstractSocket::UnconnectedState:
+        readSocket(); // what the other side sent before it closed
+        setState(wsClosed);
+        break;
+    case QAbstractSocket::HostLookupState:
+    case QAbstractSocket::ConnectingState:
+        setState(wsConnecting);
+        break;
+    case QAbstractSocket::BoundState:
+        setState(wsBound);
+        break;
+    case QAbstractSocket::ListeningState:
+        setState(wsListening);
+        break;
+    case QAbstractSocket::ConnectedState:
+    case QAbstractSocket::ClosingState:
+        break; // connected is announced by onConnected, with the socket options set
+    }
+}
+
+void TcpLink::readSocket() {
+    if (!socket_.isOpen() || socket_.bytesAvailable() <= 0)
+        return;
+    QByteArray data = socket_.readAll();
+    data.removeIf([](char c) { return c == '\0'; });
+    if (!data.isEmpty())
+        Q_EMIT dataReceived(data);
+}

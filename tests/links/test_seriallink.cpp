@@ -1,0 +1,164 @@
+// The serial link against real pseudo-terminals: modem-control lines refused, clusters, NUL
+// stripping, sending, renaming, exclusive use and the device vanishing.
+
+#include "LinkTestUtil.h"
+#include "links/CommLog.h"
+#include "links/SerialLink.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace linktest;
+
+class TestSerialLink : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void charTimeFollowsTheSpeedTable() {
+        QCOMPARE(SerialLink::charTimeUs(50), 1100);
+        QCOMPARE(SerialLink::charTimeUs(110), 100000);
+        QCOMPARE(SerialLink::charTimeUs(1200), 9000);
+        QCOMPARE(SerialLink::charTimeUs(2000), 9000);
+        QCOMPARE(SerialLink::charTimeUs(9600), 1100);
+        QCOMPARE(SerialLink::charTimeUs(38400), 290);
+        QCOMPARE(SerialLink::charTimeUs(115200), 95);
+        QCOMPARE(SerialLink::charTimeUs(1000000), 43);
+    }
+
+    void aMissingPortStaysClosedQuietly() {
+        SerialLink link;
+        QCOMPARE(link.portName(), QStringLiteral("COM2"));
+        link.setPortName(QStringLiteral("/nonexistent/ttyX"));
+        link.setActive(true);
+        QVERIFY(!link.isActive());
+        link.sendString("at\r"); // dropped, no crash
+    }
+
+    void opensOnAPtyThatRefusesModemLinesAndClustersABurst() {
+        PtyPair pty;
+        QVERIFY(pty.start());
+        SerialLink link;
+        link.setPortName(pty.a());
+        link.setBaudRate(115200);
+        link.setActive(true);
+        QVERIFY(link.isActive());
+        RawEnd peer(pty.b());
+        QVERIFY(peer.fd >= 0);
+        QSignalSpy clusters(&link, &SerialLink::clusterReceived);
+
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(peer.write("atdt#80012\r\r\nBUSY\r\n"));
+        QTRY_COMPARE(clusters.size(), 1);
+        const qint64 ms = t.elapsed();
+        QVERIFY2(ms >= SerialLink::kExtraDelayMs, qPrintable(QString::number(ms)));
+        QCOMPARE(clusters[0][0].toByteArray(), QByteArray("atdt#80012\r\r\nBUSY\r\n"));
+        QTest::qWait(100);
+        QCOMPARE(clusters.size(), 1);
+
+        // NUL bytes are stripped by the link
+        QVERIFY(peer.write(QByteArray("O\0K\0\r\n", 6)));
+        QTRY_COMPARE(clusters.size(), 2);
+        QCOMPARE(clusters[1][0].toByteArray(), QByteArray("OK\r\n"));
+
+        // more than a cluster at once: a piece of exactly the cluster size, then the rest
+        QByteArray big;
+        for (int i = 0; big.size() < 5000; ++i)
+            big += "line " + QByteArray::number(i) + "\r\n";
+        big.truncate(5000);
+        QVERIFY(peer.write(big));
+        QTRY_COMPARE(clusters.size(), 4);
+        QCOMPARE(clusters[2][0].toByteArray().size(), SerialLink::kClusterSize);
+        QCOMPARE(clusters[2][0].toByteArray() + clusters[3][0].toByteArray(), big);
+
+        // sending
+        link.sendString("atdt#80001\r");
+        QTRY_COMPARE(peer.read(), QByteArray("atdt#80001\r"));
+        link.sendString("");
+        QTest::qWait(50);
+        QCOMPARE(peer.read(), QByteArray("atdt#80001\r"));
+
+        // inactive: nothing more arrives, setting the same state twice is harmless
+        link.setActive(false);
+        link.setActive(false);
+        QVERIFY(!link.isActive());
+        QVERIFY(peer.write("late\r\n"));
+        QTest::qWait(400);
+        QCOMPARE(clusters.size(), 4);
+    }
+
+    void renamingAnOpenPortOpensTheNamedOne() {
+        PtyPair pty;
+        QVERIFY(pty.start());
+        SerialLink link;
+        link.setBaudRate(38400);
+        link.setPortName(pty.a());
+        link.setActive(true);
+        QVERIFY(link.isActive());
+        // a second link cannot have the port while the first holds it
+        SerialLink other;
+        other.setPortName(pty.a());
+        other.setActive(true);
+        QVERIFY(!other.isActive());
+
+        link.setPortName(pty.b());
+        QVERIFY(link.isActive());
+        QCOMPARE(link.portName(), pty.b());
+        RawEnd peer(pty.a()); // free again
+        QVERIFY(peer.fd >= 0);
+        QSignalSpy clusters(&link, &SerialLink::clusterReceived);
+        QVERIFY(peer.write("OK\r\n"));
+        QTRY_COMPARE(clusters.size(), 1);
+        link.setBaudRate(9600); // applied while open, the link keeps working
+        QVERIFY(link.isActive());
+        link.setPortName(pty.b());
+        QVERIFY(link.isActive());
+    }
+
+    void aVanishingDeviceClosesTheLink() {
+        PtyPair pty;
+        QVERIFY(pty.start());
+        SerialLink link;
+        link.setPortName(pty.a());
+        link.setBaudRate(115200);
+        link.setActive(true);
+        QVERIFY(link.isActive());
+        QSignalSpy gone(&link, &SerialLink::closedOnError);
+        pty.stop();
+        QTRY_VERIFY(!link.isActive());
+        QCOMPARE(gone.size(), 1);
+    }
+
+    void talksToTheSimulatorOverItsPty() {
+        Sim sim;
+        QTemporaryDir dir;
+        const QString linkPath = dir.filePath(QStringLiteral("ttyModem"));
+        QVERIFY(sim.start({QStringLiteral("--pty"), QStringLiteral("--link"), linkPath,
+                           QStringLiteral("--answer"), QStringLiteral("#80001 BUSY 300"),
+                           QStringLiteral("--answer"), QStringLiteral("#80009 HANGUP 100")}));
+        QVERIFY(sim.ptyPath.startsWith(QStringLiteral("/dev/")));
+        QVERIFY(QFileInfo(linkPath).isSymLink());
+        SerialLink link;
+        link.setPortName(linkPath);
+        link.setBaudRate(9600);
+        link.setActive(true);
+        QVERIFY(link.isActive());
+        CommLog log;
+        connect(&link, &SerialLink::clusterReceived, this, [&](const QByteArray& c) { log.append(c); });
+        link.sendString("atx3\r");
+        QTRY_COMPARE(log.commLineIndex(), 2);
+        QCOMPARE(log.line(0), QStringLiteral("atx3"));
+        QCOMPARE(log.line(1), QStringLiteral("OK"));
+        link.sendString("atdt#80001\r");
+        QTRY_COMPARE(log.commLineIndex(), 4);
+        QCOMPARE(log.line(2), QStringLiteral("atdt#80001"));
+        QCOMPARE(log.line(3), QStringLiteral("BUSY"));
+        // the simulator drops the device mid-call
+        link.sendString("atdt#80009\r");
+        QTRY_VERIFY(!link.isActive());
+        QTRY_COMPARE(sim.proc.state(), QProcess::NotRunning);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialLink)
+#include "test_seriallink.moc"
