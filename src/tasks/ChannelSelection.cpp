@@ -47,19 +47,60 @@ QStringList sortBase(QStringList lines) {
     return sorted;
 }
 
+namespace {
+// A text compared and hashed without regard to letter case, without copying it.
+struct Caseless {
+    QStringView text;
+    bool operator==(const Caseless& o) const { return text.compare(o.text, Qt::CaseInsensitive) == 0; }
+};
+size_t qHash(const Caseless& c, size_t seed = 0) {
+    size_t h = 0;
+    const QStringView t = c.text;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        char32_t u = t[i].unicode();
+        if (t[i].isHighSurrogate() && i + 1 < t.size() && t[i + 1].isLowSurrogate())
+            u = QChar::surrogateToUcs4(t[i], t[++i]);
+        h = h * 1000003u + QChar::toCaseFolded(u);
+    }
+    return ::qHash(quint64(h), seed);
+}
+
+QStringView firstField(const QString& line) {
+    const qsizetype end = line.indexOf(u'^');
+    return end < 0 ? QStringView(line) : QStringView(line).left(end);
+}
+
+// The channel item of a base line, built in one allocation.
+QString itemOf(const QString& line, QStringView* exchange) {
+    QStringView f[4];
+    int n = 0;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= line.size() && n < 4; ++i) {
+        if (i == line.size() || line[i] == u'^') {
+            f[n++] = QStringView(line).mid(start, i - start);
+            start = i + 1;
+        }
+    }
+    *exchange = f[1];
+    QString item;
+    item.reserve(f[0].size() + f[1].size() + f[2].size() + f[3].size() + 15);
+    item.append(f[0]).append(QLatin1String(" -- ")).append(f[1]).append(QLatin1String("  ")).append(f[2]);
+    item.append(QLatin1String(" Ch. --> ")).append(f[3]);
+    return item;
+}
+} // namespace
+
 QVector<QString> directions(const QStringList& sortedBase) {
     QVector<QString> out;
-    QSet<QString> seen;
+    QSet<Caseless> seen;
     for (const QString& line : sortedBase) {
-        const qsizetype end = line.indexOf(u'^');
-        const QString dir = end < 0 ? line : line.left(end);
+        const QStringView dir = firstField(line);
         if (dir.isEmpty())
             continue;
-        const QString key = dir.toCaseFolded();
-        if (seen.contains(key))
-            continue;
-        seen.insert(key);
-        out.append(dir);
+        const qsizetype before = seen.size();
+        seen.insert(Caseless{dir});
+        if (seen.size() != before)
+            out.append(dir.toString());
     }
     return out;
 }
@@ -68,29 +109,39 @@ Listing listChannels(const QStringList& base, const QVector<QString>& checkedDir
     Listing out;
     if (checkedDirections.isEmpty())
         return out;
-    // One pass over the base gathers the records of each checked direction.
-    QHash<QString, QVector<Record>> byDirection;
-    for (const QString& d : checkedDirections)
-        byDirection.insert(d, {});
-    for (const QString& line : base) {
-        const qsizetype end = line.indexOf(u'^');
-        const QString dir = end < 0 ? line : line.left(end);
-        auto it = byDirection.find(dir);
-        if (it != byDirection.end())
-            it->append(parseRecord(line));
-    }
-    QSet<QString> seen;
-    for (const QString& d : checkedDirections) {
-        for (const Record& r : byDirection.value(d)) {
-            out.channels.append(channelItem(r));
-            if (r.exchange.isEmpty())
-                continue;
-            const QString key = r.exchange.toCaseFolded();
-            if (!seen.contains(key)) {
-                seen.insert(key);
-                out.exchanges.append(r.exchange);
-            }
+    // Each line's place in the list order of the checked directions, found in one pass; a
+    // stable counting sort by that place then keeps base order within a direction.
+    QHash<QStringView, int> place;
+    place.reserve(checkedDirections.size());
+    for (int i = 0; i < checkedDirections.size(); ++i)
+        place.insert(QStringView(checkedDirections[i]), i);
+    QVector<int> placeOf(base.size(), -1);
+    QVector<int> count(checkedDirections.size() + 1, 0);
+    for (qsizetype l = 0; l < base.size(); ++l) {
+        const auto it = place.constFind(firstField(base[l]));
+        if (it != place.constEnd()) {
+            placeOf[l] = it.value();
+            ++count[it.value() + 1];
         }
+    }
+    for (qsizetype i = 1; i < count.size(); ++i)
+        count[i] += count[i - 1];
+    QVector<int> order(count.last());
+    for (qsizetype l = 0; l < base.size(); ++l)
+        if (placeOf[l] >= 0)
+            order[count[placeOf[l]]++] = static_cast<int>(l);
+
+    out.channels.reserve(order.size());
+    QSet<Caseless> seen;
+    for (int l : order) {
+        QStringView exchange;
+        out.channels.append(itemOf(base[l], &exchange));
+        if (exchange.isEmpty())
+            continue;
+        const qsizetype before = seen.size();
+        seen.insert(Caseless{exchange}); // views into `base`, which outlives the set
+        if (seen.size() != before)
+            out.exchanges.append(exchange.toString());
     }
     return out;
 }
@@ -99,16 +150,17 @@ QVector<char> exchangeMarks(const QVector<QString>& channels, const QVector<QStr
     QVector<char> marks(channels.size(), 0);
     if (checkedExchanges.isEmpty())
         return marks;
-    QSet<QString> wanted;
+    QSet<QStringView> wanted;
+    wanted.reserve(checkedExchanges.size());
     qsizetype longest = 0;
     for (const QString& e : checkedExchanges) {
-        wanted.insert(e);
+        wanted.insert(QStringView(e));
         longest = std::max(longest, e.size());
     }
     // Each item is looked at once: every double blank after "-- " ends a candidate exchange,
     // which is looked up in the set of checked ones.
     for (qsizetype i = 0; i < channels.size(); ++i) {
-        const QString& c = channels[i];
+        const QStringView c(channels[i]);
         const qsizetype p = c.indexOf(QLatin1String("-- "));
         if (p < 0)
             continue;
