@@ -2,10 +2,195 @@
 // list and the import of an external channel list.
 #include "shell/Unit1.h"
 
-void TForm1::SetupConfigControls() {}
-void TForm1::LoadPortList() {}
-void TForm1::ReadLinkSettings() {}
-void TForm1::WriteLinkSettings() {}
-void TForm1::BopenSetClick() {}
-void TForm1::BsaveSetClick() {}
-void TForm1::BimportClick() {}
+#include "config/ChannelBase.h"
+#include "config/ConfigEditors.h"
+#include "config/KanvoFile.h"
+#include "config/LinkSettings.h"
+#include "config/SerialPorts.h"
+#include "shell/Dialogs.h"
+#include "shell/RadioGroup.h"
+#include "shell/StringGrid.h"
+#include "shell/TextFile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QRadioButton>
+
+namespace {
+// Holds the grid's signals back for a bulk change, also when the change fails half-way.
+class GridBatch {
+public:
+    explicit GridBatch(StringGrid* g) : g_(g) { g_->beginUpdate(); }
+    ~GridBatch() { g_->endUpdate(); }
+    GridBatch(const GridBatch&) = delete;
+    GridBatch& operator=(const GridBatch&) = delete;
+
+private:
+    StringGrid* g_;
+};
+
+void writeChannelRow(StringGrid* g, int row, const ChannelRecord& r) {
+    g->setCell(0, row, QString::number(row));
+    g->setCell(1, row, r.direction);
+    g->setCell(2, row, r.exchange);
+    g->setCell(3, row, r.channel);
+    g->setCell(4, row, r.dial);
+}
+
+// Selects the entry equal to `text` ignoring letter case; none when no entry is.
+bool selectEntry(QComboBox* box, const QString& text) {
+    for (int i = 0; i < box->count(); ++i) {
+        if (box->itemText(i).compare(text, Qt::CaseInsensitive) == 0) {
+            box->setCurrentIndex(i);
+            return true;
+        }
+    }
+    box->setCurrentIndex(-1);
+    return false;
+}
+
+// Bit 0 chooses the serial link, bit 1 the TCP link (TCP wins when both are set); with
+// neither set no link is chosen, which exclusive radio buttons would not allow on their own.
+void setLinkChoice(QRadioButton* com, QRadioButton* tcp, bool serial, bool network) {
+    com->setAutoExclusive(false);
+    tcp->setAutoExclusive(false);
+    com->setChecked(serial && !network);
+    tcp->setChecked(network);
+    com->setAutoExclusive(true);
+    tcp->setAutoExclusive(true);
+}
+} // namespace
+
+void TForm1::SetupConfigControls() {
+    SGsetings->gridModel()->setEditable(true);
+    SGsetings->setItemDelegate(new FieldCellDelegate(SGsetings));
+    // The editor opens as soon as a cell becomes current, as in a grid that always shows it.
+    SGsetings->setEditTriggers(QAbstractItemView::AllEditTriggers);
+    SGsetings->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    for (QLineEdit* e : {EipAdr, EtcpPort})
+        e->setValidator(new DropCharsValidator(fieldForbiddenChars(), e));
+    // Whole lines of the settings file: a caret is a real character of modem commands.
+    for (QLineEdit* e : {Epause, EinitString, EmodemSpeed})
+        e->setValidator(new DropCharsValidator(lineForbiddenChars(), e));
+}
+
+void TForm1::LoadPortList() {
+    const QStringList ports = SerialPorts::systemPorts();
+    for (const QString& p : ports)
+        CBPort->addItem(p);
+}
+
+void TForm1::ReadLinkSettings() {
+    if (CBPort->count() > 0)
+        CBPort->setCurrentIndex(0);
+    const QString file = QString::fromLatin1(LinkSettingsFile::FileName);
+    if (!QFileInfo::exists(file))
+        return;
+    const LinkSettingsFile::Read s = LinkSettingsFile::parse(TextFile::readLines(file));
+    if (s.port && !selectEntry(CBPort, *s.port) && SerialPorts::isCharacterDevice(*s.port)) {
+        // A device the system does not list (a by-id link, a modem server's pseudo-terminal).
+        CBPort->addItem(*s.port);
+        CBPort->setCurrentIndex(CBPort->count() - 1);
+    }
+    if (s.address)
+        EipAdr->setText(*s.address);
+    if (s.speed)
+        selectEntry(CBSpeed, *s.speed);
+    if (s.tcpPort)
+        EtcpPort->setText(*s.tcpPort);
+    if (s.initString)
+        EinitString->setText(*s.initString);
+    if (s.modemSpeed)
+        EmodemSpeed->setText(*s.modemSpeed);
+    if (s.pause)
+        Epause->setText(*s.pause);
+    if (s.flags) {
+        setLinkChoice(RBcom, RBtcp, *s.flags & LinkSettingsFile::SerialFlag,
+                      *s.flags & LinkSettingsFile::TcpFlag);
+        CBoxIniString->setChecked(*s.flags & LinkSettingsFile::InitFlag);
+    }
+}
+
+void TForm1::WriteLinkSettings() {
+    LinkSettings s;
+    s.port = CBPort->currentText();
+    s.address = EipAdr->text();
+    s.speed = CBSpeed->currentText();
+    s.tcpPort = EtcpPort->text();
+    s.initString = EinitString->text();
+    s.modemSpeed = EmodemSpeed->text();
+    s.pause = Epause->text();
+    s.serial = RBcom->isChecked();
+    s.tcp = RBtcp->isChecked();
+    s.sendInit = CBoxIniString->isChecked();
+    TextFile::writeLines(QString::fromLatin1(LinkSettingsFile::FileName), LinkSettingsFile::toLines(s));
+}
+
+void TForm1::BopenSetClick() {
+    StringGrid* g = SGsetings;
+    GridBatch batch(g);
+    for (int r = 1; r < g->rowCount(); ++r)
+        g->gridModel()->clearRow(r);
+    const QString file = QString::fromLatin1(ChannelBase::FileName);
+    if (!QFileInfo::exists(file))
+        return;
+    const QVector<ChannelRecord> records = ChannelBase::readRecords(file);
+    if (records.isEmpty())
+        return;
+    g->setRowCount(static_cast<int>(records.size()) + 101);
+    for (int i = 0; i < records.size(); ++i)
+        writeChannelRow(g, i + 1, records[i]);
+}
+
+void TForm1::BsaveSetClick() {
+    StringGrid* g = SGsetings;
+    QStringList lines;
+    lines.reserve(g->rowCount());
+    for (int r = 1; r < g->rowCount(); ++r) {
+        ChannelRecord rec{g->cell(1, r), g->cell(2, r), g->cell(3, r), g->cell(4, r)};
+        if (rec.direction.isEmpty())
+            continue;
+        lines.append(ChannelBase::formatLine(rec));
+    }
+    ChannelBase::sortLines(lines);
+    TextFile::writeLines(QString::fromLatin1(ChannelBase::FileName), lines);
+    WriteLinkSettings();
+    BopenSetClick();
+}
+
+void TForm1::BimportClick() {
+    // The dialog leaves the working directory alone: the data files stay where they were.
+    const QString path =
+        Dialogs::instance().openFileName(this, QString(), QStringLiteral("Kanvo DAT files (*.dat)"));
+    if (path.isEmpty())
+        return;
+    StringGrid* g = SGsetings;
+    int row = 1;
+    if (RGaction->itemIndex() == 0) { // "Добави": after the saved channels
+        BopenSetClick();
+        row = g->rowCount();
+        for (int r = 1; r < g->rowCount(); ++r) {
+            if (g->cell(1, r).isEmpty()) {
+                row = r;
+                break;
+            }
+        }
+    }
+    const QString prefix = RGprefix->itemText(RGprefix->itemIndex());
+    const QVector<KanvoRecord> records = KanvoFile::read(path);
+    GridBatch batch(g);
+    g->setRowCount(std::max<qsizetype>(g->rowCount(), row + records.size() + 1));
+    int imported = 0;
+    for (const KanvoRecord& k : records) {
+        const ChannelRecord rec = KanvoFile::toChannel(k, prefix);
+        if (rec.direction.isEmpty())
+            continue;
+        writeChannelRow(g, row + imported, rec);
+        ++imported;
+    }
+    // The last imported row and 100 empty ones; rows below it within that count keep their text.
+    if (imported > 0)
+        g->setRowCount(row + imported + 100);
+}

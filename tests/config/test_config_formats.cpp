@@ -1,0 +1,288 @@
+// The channel base, link settings and channel list formats, without the window.
+#include "config/ChannelBase.h"
+#include "config/KanvoFile.h"
+#include "config/LinkSettings.h"
+#include "config/SerialPorts.h"
+#include "mock/TestFiles.h"
+#include "shell/AppError.h"
+#include "shell/Cp1251.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+// One 68-byte record; lengths are written as given, so a test can put one above capacity.
+QByteArray kanvoRecord(const QByteArray& dir, const QByteArray& exch, const QByteArray& ch,
+                       const QByteArray& code, int dirLen = -1, int exchLen = -1, int chLen = -1,
+                       int codeLen = -1) {
+    QByteArray rec(68, '\0');
+    auto put = [&rec](int offset, int capacity, const QByteArray& text, int len) {
+        rec[offset] = static_cast<char>(len < 0 ? text.size() : len);
+        for (int i = 0; i < capacity && i < text.size(); ++i)
+            rec[offset + 1 + i] = text[i];
+    };
+    put(0, 20, dir, dirLen);
+    put(21, 30, exch, exchLen);
+    put(52, 10, ch, chLen);
+    put(63, 4, code, codeLen);
+    return rec;
+}
+QByteArray cp(const QString& s) {
+    return Cp1251::encode(s);
+}
+} // namespace
+
+class TestConfigFormats : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void channelLineFields();
+    void channelFileSkipsEmptyDirections();
+    void sortIgnoresCaseInLocale_data();
+    void sortIgnoresCaseInLocale();
+    void sortKeepsDuplicates();
+    void linkSettingsLines();
+    void linkSettingsLineCounts();
+    void linkSettingsFlags_data();
+    void linkSettingsFlags();
+    void linkSettingsFieldsWithoutCarets();
+    void kanvoRecordsAndTrailingBytes();
+    void kanvoLengthsClampedToCapacity();
+    void kanvoToChannel();
+    void kanvoUnreadableFile();
+    void characterDevices();
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString oldCwd_;
+};
+
+void TestConfigFormats::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    oldCwd_ = QDir::currentPath();
+    QDir::setCurrent(dir_->path());
+}
+
+void TestConfigFormats::cleanup() {
+    QDir::setCurrent(oldCwd_);
+    dir_.reset();
+}
+
+void TestConfigFormats::channelLineFields() {
+    const ChannelRecord r = ChannelBase::parseLine("North^EX1^12^#80012^extra^");
+    QCOMPARE(r.direction, QStringLiteral("North"));
+    QCOMPARE(r.exchange, QStringLiteral("EX1"));
+    QCOMPARE(r.channel, QStringLiteral("12"));
+    QCOMPARE(r.dial, QStringLiteral("#80012"));
+    // A bare direction has three empty fields and is written back with all four carets.
+    const ChannelRecord bare = ChannelBase::parseLine("Варна");
+    QCOMPARE(bare.direction, QStringLiteral("Варна"));
+    QVERIFY(bare.exchange.isEmpty() && bare.channel.isEmpty() && bare.dial.isEmpty());
+    QCOMPARE(ChannelBase::formatLine(bare), QStringLiteral("Варна^^^^"));
+    QCOMPARE(ChannelBase::formatLine({"North", "EX1", "12", "#80012"}),
+             QStringLiteral("North^EX1^12^#80012^"));
+}
+
+void TestConfigFormats::channelFileSkipsEmptyDirections() {
+    testfiles::writeBytes("ChBase.dat", cp("A^x^1^#80001^\r\n^only^exchange^\r\n\r\nB^y^2^#80002^\r\nC"));
+    const QVector<ChannelRecord> recs = ChannelBase::readRecords("ChBase.dat");
+    QCOMPARE(recs.size(), 3);
+    QCOMPARE(recs[0].direction, QStringLiteral("A"));
+    QCOMPARE(recs[1].direction, QStringLiteral("B"));
+    QCOMPARE(recs[1].dial, QStringLiteral("#80002"));
+    QCOMPARE(recs[2].direction, QStringLiteral("C"));
+    QVERIFY_THROWS_EXCEPTION(FileError, ChannelBase::readRecords("missing.dat"));
+}
+
+void TestConfigFormats::sortIgnoresCaseInLocale_data() {
+    QTest::addColumn<QString>("locale");
+    QTest::newRow("C") << "C";
+    QTest::newRow("bg_BG") << "bg_BG";
+    QTest::newRow("en_US") << "en_US";
+}
+
+void TestConfigFormats::sortIgnoresCaseInLocale() {
+    QFETCH(QString, locale);
+    QStringList lines = {"beta^1^", "Alpha^2^", "BETA^3^", "alpha^1^",
+                         "Gamma^",  "бургас^",  "Бургас^", "Аксаково^"};
+    ChannelBase::sortLines(lines, QLocale(locale));
+    QCOMPARE(lines.size(), 8);
+    // Case variants lie next to each other, between themselves in any order.
+    auto rank = [&lines](const QString& s) { return lines.indexOf(s); };
+    QVERIFY(rank("alpha^1^") < rank("Alpha^2^"));
+    QVERIFY(rank("Alpha^2^") < rank("beta^1^") && rank("Alpha^2^") < rank("BETA^3^"));
+    QCOMPARE(std::abs(rank("beta^1^") - rank("BETA^3^")), 1);
+    QVERIFY(rank("beta^1^") < rank("Gamma^") && rank("BETA^3^") < rank("Gamma^"));
+    QVERIFY(rank("Аксаково^") < rank("бургас^") && rank("Аксаково^") < rank("Бургас^"));
+    QCOMPARE(std::abs(rank("бургас^") - rank("Бургас^")), 1);
+}
+
+void TestConfigFormats::sortKeepsDuplicates() {
+    QStringList lines = {"b^", "a^", "b^", "a^"};
+    ChannelBase::sortLines(lines, QLocale("bg_BG"));
+    QCOMPARE(lines, QStringList({"a^", "a^", "b^", "b^"}));
+}
+
+void TestConfigFormats::linkSettingsLines() {
+    LinkSettings s;
+    s.port = "COM1";
+    s.speed = "9600";
+    s.initString = "AT^SYSCFG=2";
+    s.modemSpeed = "at+MS=v34";
+    s.pause = "20";
+    s.sendInit = true;
+    QCOMPARE(LinkSettingsFile::toLines(s),
+             QStringList({"COM1^^", "9600^^", "AT^SYSCFG=2", "at+MS=v34", "20", "5"}));
+    s = {};
+    s.port.clear();
+    s.address = "10.0.0.5";
+    s.tcpPort = "2323";
+    s.serial = false;
+    s.tcp = true;
+    const QStringList l = LinkSettingsFile::toLines(s);
+    QCOMPARE(l[0], QStringLiteral("^10.0.0.5^")); // no port chosen: line 1 begins with a caret
+    QCOMPARE(l[1], QStringLiteral("^2323^"));
+    QCOMPARE(l[5], QStringLiteral("2"));
+    s.serial = s.tcp = s.sendInit = false;
+    QCOMPARE(LinkSettingsFile::toLines(s)[5], QStringLiteral("0"));
+    s.tcp = s.sendInit = true;
+    QCOMPARE(LinkSettingsFile::toLines(s)[5], QStringLiteral("6"));
+}
+
+void TestConfigFormats::linkSettingsLineCounts() {
+    const QStringList full = {"/dev/ttyS0^1.2.3.4^", "2400^23^", "init", "speed", "7", "6"};
+    for (int n = 0; n <= 6; ++n) {
+        const LinkSettingsFile::Read r = LinkSettingsFile::parse(full.mid(0, n));
+        QCOMPARE(r.port.has_value(), n >= 1);
+        QCOMPARE(r.address.has_value(), n >= 1);
+        QCOMPARE(r.speed.has_value(), n >= 2);
+        QCOMPARE(r.tcpPort.has_value(), n >= 2);
+        QCOMPARE(r.initString.has_value(), n >= 3);
+        QCOMPARE(r.modemSpeed.has_value(), n >= 4);
+        QCOMPARE(r.pause.has_value(), n >= 5);
+        QCOMPARE(r.flags.has_value(), n >= 6);
+    }
+    const LinkSettingsFile::Read r = LinkSettingsFile::parse(full);
+    QCOMPARE(*r.port, QStringLiteral("/dev/ttyS0"));
+    QCOMPARE(*r.address, QStringLiteral("1.2.3.4"));
+    QCOMPARE(*r.speed, QStringLiteral("2400"));
+    QCOMPARE(*r.tcpPort, QStringLiteral("23"));
+    QCOMPARE(*r.initString, QStringLiteral("init"));
+    QCOMPARE(*r.modemSpeed, QStringLiteral("speed"));
+    QCOMPARE(*r.pause, QStringLiteral("7"));
+    QCOMPARE(*r.flags, 6);
+}
+
+void TestConfigFormats::linkSettingsFlags_data() {
+    QTest::addColumn<QString>("line6");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("flags");
+    QTest::newRow("0") << "0" << true << 0;
+    QTest::newRow("7") << "7" << true << 7;
+    QTest::newRow("blanks") << " 5 " << true << 5;
+    QTest::newRow("empty") << "" << false << 0;
+    QTest::newRow("text") << "tcp" << false << 0;
+    QTest::newRow("trailing") << "5x" << false << 0;
+}
+
+void TestConfigFormats::linkSettingsFlags() {
+    QFETCH(QString, line6);
+    QFETCH(bool, valid);
+    QFETCH(int, flags);
+    const LinkSettingsFile::Read r = LinkSettingsFile::parse({"a^", "b^", "c", "d", "e", line6});
+    QCOMPARE(r.flags.has_value(), valid);
+    if (valid)
+        QCOMPARE(*r.flags, flags);
+    QCOMPARE(*r.pause, QStringLiteral("e")); // a bad line 6 spoils nothing before it
+}
+
+void TestConfigFormats::linkSettingsFieldsWithoutCarets() {
+    LinkSettingsFile::Read r = LinkSettingsFile::parse({"COM3", "9600"});
+    QCOMPARE(*r.port, QStringLiteral("COM3"));
+    QCOMPARE(*r.address, QString());
+    QCOMPARE(*r.speed, QStringLiteral("9600"));
+    QCOMPARE(*r.tcpPort, QString());
+    // A hand-edited second field without its closing caret is taken whole.
+    r = LinkSettingsFile::parse({"com3^10.0.0.5", "^"});
+    QCOMPARE(*r.port, QStringLiteral("com3"));
+    QCOMPARE(*r.address, QStringLiteral("10.0.0.5"));
+    QCOMPARE(*r.speed, QString());
+    QCOMPARE(*r.tcpPort, QString());
+}
+
+void TestConfigFormats::kanvoRecordsAndTrailingBytes() {
+    QByteArray bytes = kanvoRecord("North", "EX1", "K-l 07", "5") + kanvoRecord("", "ghost", "1", "1") +
+                       kanvoRecord(cp("Юг"), cp("Уредба"), "12", "1234");
+    // A partial record at the end: its direction length and text would be a third record.
+    bytes += kanvoRecord("Tail", "T", "1", "1").left(10);
+    const QVector<KanvoRecord> recs = KanvoFile::parse(bytes);
+    QCOMPARE(recs.size(), 2);
+    QCOMPARE(recs[0].direction, QStringLiteral("North"));
+    QCOMPARE(recs[0].channel, QStringLiteral("K-l 07"));
+    QCOMPARE(recs[1].direction, QStringLiteral("Юг"));
+    QCOMPARE(recs[1].exchange, QStringLiteral("Уредба"));
+    QCOMPARE(recs[1].code, QStringLiteral("1234"));
+    QVERIFY(KanvoFile::parse(QByteArray(67, 'x')).isEmpty());
+}
+
+void TestConfigFormats::kanvoLengthsClampedToCapacity() {
+    // Every length byte at 255: each field is read to its capacity and no further, so the
+    // bytes of the next field (and of the next record) never leak in.
+    QByteArray rec = kanvoRecord(QByteArray(20, 'D'), QByteArray(30, 'E'), QByteArray(10, '9'), "4321", 255,
+                                 255, 255, 255);
+    const QVector<KanvoRecord> recs = KanvoFile::parse(rec + kanvoRecord("Next", "N", "1", "1"));
+    QCOMPARE(recs.size(), 2);
+    QCOMPARE(recs[0].direction, QString(20, u'D'));
+    QCOMPARE(recs[0].exchange, QString(30, u'E'));
+    QCOMPARE(recs[0].channel, QString(10, u'9'));
+    QCOMPARE(recs[0].code, QStringLiteral("4321"));
+    QCOMPARE(recs[1].direction, QStringLiteral("Next"));
+    // The last record of the file with a code length of 5: the byte after the record is absent.
+    const QVector<KanvoRecord> last = KanvoFile::parse(kanvoRecord("L", "", "", "12", -1, -1, -1, 5));
+    QCOMPARE(last.size(), 1);
+    QCOMPARE(last[0].code, QString::fromLatin1("12\0\0", 4));
+    // A length shorter than the text: only the first characters count.
+    QCOMPARE(KanvoFile::parse(kanvoRecord("Longer", "", "", "", 3))[0].direction, QStringLiteral("Lon"));
+}
+
+void TestConfigFormats::kanvoToChannel() {
+    ChannelRecord c = KanvoFile::toChannel({"North", "EX1", "К-л 07", "5"}, "#8");
+    QCOMPARE(c.direction, QStringLiteral("North"));
+    QCOMPARE(c.exchange, QStringLiteral("EX1"));
+    QCOMPARE(c.channel, QStringLiteral("07"));
+    QCOMPARE(c.dial, QStringLiteral("#80005"));
+    QCOMPARE(KanvoFile::toChannel({"N", "", "", ""}, "*8").dial, QStringLiteral("*80000"));
+    QCOMPARE(KanvoFile::toChannel({"N", "", "", "1234"}, "*8").dial, QStringLiteral("*81234"));
+    // Texts that would split the channel base line or the file's lines are cleaned.
+    c = KanvoFile::toChannel({"A^B", "X\r\nY", "1", "^1"}, "#8");
+    QCOMPARE(c.direction, QStringLiteral("AB"));
+    QCOMPARE(c.exchange, QStringLiteral("XY"));
+    QCOMPARE(c.dial, QStringLiteral("#80001"));
+}
+
+void TestConfigFormats::kanvoUnreadableFile() {
+    QVERIFY_THROWS_EXCEPTION(FileError, KanvoFile::read("nothing.dat"));
+    QDir().mkdir("adir.dat");
+    QVERIFY_THROWS_EXCEPTION(FileError, KanvoFile::read("adir.dat"));
+}
+
+void TestConfigFormats::characterDevices() {
+    QVERIFY(SerialPorts::isCharacterDevice("/dev/null"));
+    QVERIFY(QFile::link("/dev/null", dir_->filePath("modem")));
+    QVERIFY(SerialPorts::isCharacterDevice(dir_->filePath("modem")));
+    testfiles::writeBytes("plain", "x");
+    QVERIFY(!SerialPorts::isCharacterDevice(dir_->filePath("plain")));
+    QVERIFY(QFile::link(dir_->filePath("plain"), dir_->filePath("toplain")));
+    QVERIFY(!SerialPorts::isCharacterDevice(dir_->filePath("toplain")));
+    QVERIFY(QFile::link(dir_->filePath("gone"), dir_->filePath("dangling")));
+    QVERIFY(!SerialPorts::isCharacterDevice(dir_->filePath("dangling")));
+    QVERIFY(!SerialPorts::isCharacterDevice("/dev"));
+    QVERIFY(!SerialPorts::isCharacterDevice("COM1"));
+    QVERIFY(!SerialPorts::isCharacterDevice(QString()));
+}
+
+QTEST_GUILESS_MAIN(TestConfigFormats)
+#include "test_config_formats.moc"
