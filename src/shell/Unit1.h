@@ -177,6 +177,10 @@ public:
     void BexpClick();
     void SetupResultControls(); // called once by the constructor
     void ShutdownResults();     // the close: waits for an export in progress
+    void FillMonthGrid(bool keepRows);
+    QString BuildCellComment(int row, int col) const;
+    bool ExportRunning() const;
+    class ResultsExport* ResultsExport_ = nullptr; // owned as a child object
 
 protected:
     void closeEvent(QCloseEvent* event) override;

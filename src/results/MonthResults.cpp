@@ -1,0 +1,222 @@
+#include "MonthResults.h"
+
+#include "shell/MyUtils.h"
+
+#include <QDate>
+#include <limits>
+
+namespace results {
+
+QString ChannelLabel(QStringView text) {
+    const qsizetype i = text.indexOf(u" --> ");
+    return i < 0 ? QString() : text.left(i + 1).toString();
+}
+
+bool ParseInt(QStringView text, int& value) {
+    text = text.trimmed();
+    if (text.isEmpty())
+        return false;
+    bool negative = false;
+    qsizetype i = 0;
+    if (text[0] == u'-' || text[0] == u'+') {
+        negative = text[0] == u'-';
+        i = 1;
+    }
+    if (i == text.size())
+        return false;
+    qint64 v = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        v = v * 10 + (c - u'0');
+        if (v > qint64(std::numeric_limits<int>::max()) + 1)
+            return false;
+    }
+    if (negative)
+        v = -v;
+    if (v > std::numeric_limits<int>::max() || v < std::numeric_limits<int>::min())
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+QVector<ResultGroup> ResultGroups(QStringView line) {
+    // Fields split once: field k lies between caret k and caret k+1, the last one after the
+    // last caret, exactly as ExtractField reads them.
+    QVector<QStringView> fields;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        if (line[i] == u'^') {
+            fields.append(line.mid(start, i - start));
+            start = i + 1;
+        }
+    }
+    fields.append(line.mid(start));
+    const qsizetype groups = (fields.size() - 1) / 3;
+    QVector<ResultGroup> out;
+    out.reserve(groups);
+    for (qsizetype j = 0; j < groups; ++j) {
+        ResultGroup g;
+        g.answer = fields[3 * j + 1];
+        g.delay = fields[3 * j + 2];
+        g.timestamp = fields[3 * j + 3];
+        if (g.timestamp.size() < 10 || !ParseInt(g.timestamp.mid(4, 2), g.day) || g.day < 1 || g.day > 31 ||
+            !ParseInt(g.delay, g.delayValue))
+            continue;
+        out.append(g);
+    }
+    return out;
+}
+
+QChar DayMark(const ResultGroup& g) {
+    if (g.answer.startsWith(u"CONNECT"))
+        return kMarkConnect;
+    if (g.answer == u"BUSY")
+        return g.delayValue <= kBusyLimit ? kMarkBusy : kMarkFailure;
+    return kMarkFailure;
+}
+
+QString DelayWithComma(QStringView delay) {
+    const qsizetype n = delay.size();
+    if (n <= 2)
+        return QLatin1Char(',') + delay.toString();
+    return delay.left(n - 2).toString() + QLatin1Char(',') + delay.right(2).toString();
+}
+
+QString TestTime(QStringView timestamp) {
+    return timestamp.mid(6, 2).toString() + QLatin1Char(':') + timestamp.mid(8, 2).toString();
+}
+
+LabelIndex::LabelIndex(const QStringList& lines) {
+    index_.reserve(lines.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString label = ChannelLabel(lines[i]);
+        if (!index_.contains(label))
+            index_.insert(label, i);
+    }
+}
+
+int FirstLineWithLabel(const QStringList& lines, const QString& label) {
+    for (int i = 0; i < lines.size(); ++i)
+        if (ChannelLabel(lines[i]) == label)
+            return i;
+    return -1;
+}
+
+int DaysInMonth(int year, int month) {
+    return QDate(year, month, 1).daysInMonth();
+}
+
+QString MonthFileName(const QString& resultsDir, int year, int month) {
+    return resultsDir + QLatin1Char('/') + QString::number(year).mid(2, 2) + PadTo2(QString::number(month)) +
+           QStringLiteral(".tst");
+}
+
+QString MonthTitle(const QString& monthName, int year) {
+    return QStringLiteral("Данни за месец ") + monthName + QLatin1Char(' ') + QString::number(year) +
+           QStringLiteral(" г.");
+}
+
+QVector<QStringList> MonthGridRows(const QStringList& labels, const QStringList& viewList, int colCount) {
+    const int rowCount = labels.size() > 1 ? static_cast<int>(labels.size()) : 2;
+    const LabelIndex index(viewList);
+    QVector<QStringList> rows;
+    rows.reserve(rowCount - 1);
+    for (int r = 1; r < rowCount; ++r) {
+        QStringList row;
+        row.reserve(colCount);
+        row.append(QString::number(r));
+        const QString label = r < labels.size() ? labels[r] : QString();
+        row.append(label);
+        while (row.size() < colCount)
+            row.append(QString());
+        const int line = index.find(label);
+        if (line >= 0) {
+            for (const ResultGroup& g : ResultGroups(viewList[line])) {
+                const int col = g.day + 1;
+                if (col >= colCount)
+                    continue;
+                QString& cell = row[col];
+                if (cell.size() == 1 && cell[0] == kMarkConnect)
+                    continue;
+                cell = QString(DayMark(g));
+            }
+        }
+        rows.append(std::move(row));
+    }
+    return rows;
+}
+
+QVector<DetailRow> DetailRows(QStringView line, int day) {
+    QVector<DetailRow> out;
+    for (const ResultGroup& g : ResultGroups(line)) {
+        if (g.day != day)
+            continue;
+        if (out.size() == kDetailRows)
+            break;
+        out.append({g.answer.toString(), DelayWithComma(g.delay), TestTime(g.timestamp)});
+    }
+    return out;
+}
+
+QString DetailTitle(const QString& label, int day, int month, int year) {
+    return label + QStringLiteral(" за  ") + PadTo2(QString::number(day)) + QLatin1Char('.') +
+           PadTo2(QString::number(month)) + QLatin1Char('.') + QString::number(year) + QStringLiteral("г.");
+}
+
+namespace {
+void appendCommentLine(QString& text, const ResultGroup& g) {
+    text += g.answer;
+    text += QLatin1Char(' ');
+    if (g.answer == u"BUSY") {
+        text += DelayWithComma(g.delay);
+        text += QLatin1Char(' ');
+    }
+    text += TestTime(g.timestamp);
+    text += QLatin1Char('\n');
+}
+} // namespace
+
+QString DayComment(QStringView line, int day) {
+    QString text;
+    for (const ResultGroup& g : ResultGroups(line)) {
+        if (g.day > day)
+            break;
+        if (g.day == day)
+            appendCommentLine(text, g);
+    }
+    return text;
+}
+
+QVector<QString> DayComments(QStringView line, int days) {
+    QVector<QString> out(days + 1);
+    // A group belongs to its day's comment unless an earlier group lies on a later day,
+    // where the day-by-day scan would have stopped.
+    int latest = 0;
+    for (const ResultGroup& g : ResultGroups(line)) {
+        if (g.day >= latest && g.day <= days)
+            appendCommentLine(out[g.day], g);
+        latest = std::max(latest, g.day);
+    }
+    return out;
+}
+
+QString CleanText(const QString& text) {
+    const auto unwanted = [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u < 0x20 && u != u'\n') || (u >= 0x7F && u <= 0x9F);
+    };
+    qsizetype i = 0;
+    while (i < text.size() && !unwanted(text[i]))
+        ++i;
+    if (i == text.size())
+        return text;
+    QString out = text.left(i);
+    for (; i < text.size(); ++i)
+        if (!unwanted(text[i]))
+            out += text[i];
+    return out;
+}
+
+} // namespace results
