@@ -2,10 +2,12 @@
 
 #include "CommLog.h"
 
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <algorithm>
 
 CommLogView::CommLogView(CommLog& log, QPlainTextEdit* edit, QObject* parent)
@@ -43,6 +45,14 @@ void CommLogView::rebuild() {
 
 void CommLogView::refresh() {
     timer_.stop();
+    QElapsedTimer cost;
+    cost.start();
+    update();
+    // Under a flood the redraws get rarer, so that they never take more than a fifth of the time.
+    timer_.setInterval(int(std::clamp<qint64>(cost.elapsed() * 4, kRefreshMs, 1000)));
+}
+
+void CommLogView::update() {
     const int open = log_.commLineIndex();
     if (open - shownOpen_ >= kShownLines) {
         rebuild(); // everything shown would scroll out anyway
@@ -64,8 +74,16 @@ void CommLogView::refresh() {
             lines.append(log_.line(i));
         text = lines.join(QLatin1Char('\n'));
     }
-    QTextCursor c(edit_->document());
+    QTextDocument* doc = edit_->document();
+    QTextCursor c(doc);
     c.beginEditBlock();
+    // Drop the lines that would scroll out in one cut: far cheaper than letting the block
+    // limit remove them one by one.
+    const int excess = doc->blockCount() + (open - shownOpen_) - kShownLines;
+    if (excess > 0) {
+        c.setPosition(doc->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+        c.removeSelectedText();
+    }
     c.movePosition(QTextCursor::End);
     c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
     c.insertText(text);

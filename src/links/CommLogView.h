@@ -12,7 +12,7 @@ class CommLogView : public QObject {
     Q_OBJECT
 public:
     static constexpr int kShownLines = 5000;
-    static constexpr int kRefreshMs = 50; // appends are gathered this long before a redraw
+    static constexpr int kRefreshMs = 50; // appends are gathered at least this long before a redraw
 
     // Takes the log's appended callback; the view must not outlive the log or the widget.
     CommLogView(CommLog& log, QPlainTextEdit* edit, QObject* parent = nullptr);
@@ -22,6 +22,7 @@ public:
     void refresh();
 
 private:
+    void update();
     void schedule();
     void rebuild();
 
