@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -17,13 +18,15 @@ CommLogView::CommLogView(CommLog& log, QPlainTextEdit* edit, QObject* parent)
     timer_.setSingleShot(true);
     timer_.setInterval(kRefreshMs);
     connect(&timer_, &QTimer::timeout, this, &CommLogView::refresh);
-    log_.setAppendedCallback([this] { schedule(); });
+    // Through a guarded pointer, so that the log and the view may be destroyed in either order.
+    log_.setAppendedCallback([view = QPointer<CommLogView>(this)] {
+        if (view)
+            view->schedule();
+    });
     rebuild();
 }
 
-CommLogView::~CommLogView() {
-    log_.setAppendedCallback({});
-}
+CommLogView::~CommLogView() = default;
 
 void CommLogView::schedule() {
     if (!timer_.isActive())
@@ -31,6 +34,8 @@ void CommLogView::schedule() {
 }
 
 void CommLogView::rebuild() {
+    if (!edit_)
+        return;
     const int open = log_.commLineIndex();
     const int from = std::max(log_.firstKeptIndex(), open - kShownLines + 1);
     QStringList lines;
@@ -53,6 +58,8 @@ void CommLogView::refresh() {
 }
 
 void CommLogView::update() {
+    if (!edit_)
+        return;
     const int open = log_.commLineIndex();
     if (open - shownOpen_ >= kShownLines) {
         rebuild(); // everything shown would scroll out anyway

@@ -3,10 +3,11 @@
 // by appending completed lines and rewriting the open one, at most every few milliseconds.
 
 #include <QObject>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QTimer>
 
 class CommLog;
-class QPlainTextEdit;
 
 class CommLogView : public QObject {
     Q_OBJECT
@@ -14,7 +15,8 @@ public:
     static constexpr int kShownLines = 5000;
     static constexpr int kRefreshMs = 50; // appends are gathered at least this long before a redraw
 
-    // Takes the log's appended callback; the view must not outlive the log or the widget.
+    // Takes the log's appended callback. The log must be alive whenever the view refreshes;
+    // destroying the log, the view and the widget in any order is safe.
     CommLogView(CommLog& log, QPlainTextEdit* edit, QObject* parent = nullptr);
     ~CommLogView() override;
 
@@ -27,7 +29,7 @@ private:
     void rebuild();
 
     CommLog& log_;
-    QPlainTextEdit* edit_;
+    QPointer<QPlainTextEdit> edit_;
     QTimer timer_;
     int shownOpen_ = -1; // log index that the widget's last block shows; -1: nothing shown
     QString shownOpenText_;

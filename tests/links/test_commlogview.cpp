@@ -59,6 +59,25 @@ private Q_SLOTS:
         }
     }
 
+    void anyDestructionOrderIsSafe() {
+        {
+            auto log = std::make_unique<CommLog>();
+            auto edit = std::make_unique<QPlainTextEdit>();
+            CommLogView view(*log, edit.get());
+            edit.reset(); // the widget goes first: refreshes do nothing
+            log->append("OK\r\n");
+            view.refresh();
+            log.reset(); // then the log, before the view
+        }
+        CommLog log;
+        {
+            QPlainTextEdit edit;
+            CommLogView view(log, &edit);
+        }
+        log.append("after the view\r\n"); // its callback no longer reaches the view
+        QCOMPARE(log.commLineIndex(), 1);
+    }
+
     void followsTheEndUnlessScrolledUp() {
         CommLog log;
         QPlainTextEdit edit;
