@@ -39,6 +39,11 @@ void writeChannelRow(StringGrid* g, int row, const ChannelRecord& r) {
     g->setCell(4, row, r.dial);
 }
 
+void clearRows(StringGrid* g, int from) {
+    for (int r = from; r < g->rowCount(); ++r)
+        g->gridModel()->clearRow(r);
+}
+
 // Selects the entry equal to `text` ignoring letter case; none when no entry is.
 bool selectEntry(QComboBox* box, const QString& text) {
     for (int i = 0; i < box->count(); ++i) {
@@ -131,17 +136,22 @@ void TForm1::WriteLinkSettings() {
 void TForm1::BopenSetClick() {
     StringGrid* g = SGsetings;
     GridBatch batch(g);
-    for (int r = 1; r < g->rowCount(); ++r)
-        g->gridModel()->clearRow(r);
     const QString file = QString::fromLatin1(ChannelBase::FileName);
-    if (!QFileInfo::exists(file))
-        return;
-    const QVector<ChannelRecord> records = ChannelBase::readRecords(file);
-    if (records.isEmpty())
-        return;
-    g->setRowCount(static_cast<int>(records.size()) + 101);
+    QVector<ChannelRecord> records;
+    if (QFileInfo::exists(file)) {
+        try {
+            records = ChannelBase::readRecords(file);
+        } catch (...) {
+            clearRows(g, 1); // a failed read leaves the grid empty
+            throw;
+        }
+    }
+    // The loaded records overwrite their rows; only the rows below them need clearing.
+    if (!records.isEmpty())
+        g->setRowCount(static_cast<int>(records.size()) + 101);
     for (int i = 0; i < records.size(); ++i)
         writeChannelRow(g, i + 1, records[i]);
+    clearRows(g, static_cast<int>(records.size()) + 1);
 }
 
 void TForm1::BsaveSetClick() {
