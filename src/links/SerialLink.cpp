@@ -51,6 +51,8 @@ void SerialLink::setPortName(const QString& name) {
 }
 
 void SerialLink::setBaudRate(int baud) {
+    if (baud == baud_)
+        return;
     baud_ = baud;
     if (isActive())
         port_.setBaudRate(baud_);

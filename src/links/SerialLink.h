@@ -35,6 +35,8 @@ public:
     // Writes the bytes; discarded while an earlier write is still within its time.
     void sendString(QByteArrayView bytes);
 
+    // An earlier write has not left yet; it is abandoned once its time is over.
+    bool writeInProgress() const { return port_.bytesToWrite() > 0; }
     // Received bytes not yet handed over (NUL bytes already stripped).
     qsizetype pendingBytes() const { return pending_.size(); }
 
