@@ -45,7 +45,6 @@ private Q_SLOTS:
     void sortIgnoresCaseInLocale();
     void sortKeepsDuplicates();
     void linkSettingsLines();
-    void linkSettingsLineCounts();
     void linkSettingsFlags_data();
     void linkSettingsFlags();
     void linkSettingsFieldsWithoutCarets();
@@ -150,30 +149,6 @@ void TestConfigFormats::linkSettingsLines() {
     QCOMPARE(LinkSettingsFile::toLines(s)[5], QStringLiteral("0"));
     s.tcp = s.sendInit = true;
     QCOMPARE(LinkSettingsFile::toLines(s)[5], QStringLiteral("6"));
-}
-
-void TestConfigFormats::linkSettingsLineCounts() {
-    const QStringList full = {"/dev/ttyS0^1.2.3.4^", "2400^23^", "init", "speed", "7", "6"};
-    for (int n = 0; n <= 6; ++n) {
-        const LinkSettingsFile::Read r = LinkSettingsFile::parse(full.mid(0, n));
-        QCOMPARE(r.port.has_value(), n >= 1);
-        QCOMPARE(r.address.has_value(), n >= 1);
-        QCOMPARE(r.speed.has_value(), n >= 2);
-        QCOMPARE(r.tcpPort.has_value(), n >= 2);
-        QCOMPARE(r.initString.has_value(), n >= 3);
-        QCOMPARE(r.modemSpeed.has_value(), n >= 4);
-        QCOMPARE(r.pause.has_value(), n >= 5);
-        QCOMPARE(r.flags.has_value(), n >= 6);
-    }
-    const LinkSettingsFile::Read r = LinkSettingsFile::parse(full);
-    QCOMPARE(*r.port, QStringLiteral("/dev/ttyS0"));
-    QCOMPARE(*r.address, QStringLiteral("1.2.3.4"));
-    QCOMPARE(*r.speed, QStringLiteral("2400"));
-    QCOMPARE(*r.tcpPort, QStringLiteral("23"));
-    QCOMPARE(*r.initString, QStringLiteral("init"));
-    QCOMPARE(*r.modemSpeed, QStringLiteral("speed"));
-    QCOMPARE(*r.pause, QStringLiteral("7"));
-    QCOMPARE(*r.flags, 6);
 }
 
 void TestConfigFormats::linkSettingsFlags_data() {
