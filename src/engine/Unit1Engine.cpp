@@ -1,8 +1,302 @@
 // The test engine handlers of the window: run start, scheduler, test cycle, links.
+#include "engine/EngineState.h"
+#include "links/CommLogView.h"
+#include "links/SerialLink.h"
+#include "links/TcpLink.h"
+#include "shell/AppError.h"
+#include "shell/Clock.h"
+#include "shell/Dialogs.h"
+#include "shell/Guard.h"
+#include "shell/MyUtils.h"
+#include "shell/StringGrid.h"
+#include "shell/TextFile.h"
 #include "shell/Unit1.h"
 
-void TForm1::SetupEngine() {}
-void TForm1::InstantlyTaskCheck() {}
-void TForm1::Timer1Timer() {}
-void TForm1::ShutdownEngine() {}
-void TForm1::RecoverJournals() {}
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+
+namespace {
+constexpr int kIdleMs = 10000;
+constexpr int kRunMs = TestCycle::kTickMs;
+} // namespace
+
+EngineState::EngineState(TForm1* window) : QObject(window), window_(window) {}
+
+EngineState::~EngineState() = default;
+
+void EngineState::Run::send(const QByteArray& bytes) {
+    switch (link) {
+    case LinkKind::Serial:
+        window->SerialPortNG1->sendString(bytes);
+        break;
+    case LinkKind::Tcp:
+        if (window->WS1->isConnected())
+            window->WS1->sendString(bytes);
+        break;
+    case LinkKind::None:
+        break;
+    }
+}
+
+void EngineState::postMessage(const QString& text) {
+    if (text.isEmpty() || queue_.contains(text))
+        return;
+    queue_.append(text);
+    if (!showing_ && !scheduled_) {
+        scheduled_ = true;
+        QTimer::singleShot(0, this, [this] { showNext(); });
+    }
+}
+
+void EngineState::showNext() {
+    scheduled_ = false;
+    if (showing_ || queue_.isEmpty())
+        return;
+    showing_ = true;
+    ShowMessage(window_, MsgKind::Error, queue_.first());
+    queue_.removeFirst();
+    showing_ = false;
+    if (!queue_.isEmpty()) {
+        scheduled_ = true;
+        QTimer::singleShot(0, this, [this] { showNext(); });
+    }
+}
+
+void TForm1::SetupEngine() {
+    Engine = new EngineState(this);
+    MemoCommLog = &Engine->log;
+    Engine->view = new CommLogView(Engine->log, MemoComm, Engine);
+    SerialPortNG1 = new SerialLink(this);
+    SerialPortNG1->setObjectName(QStringLiteral("SerialPortNG1"));
+    WS1 = new TcpLink(this);
+    WS1->setObjectName(QStringLiteral("WS1"));
+    connect(SerialPortNG1, &SerialLink::clusterReceived, this, [this](const QByteArray& cluster) {
+        Guarded(this, [&] { SerialPortNG1RxClusterEvent(cluster); });
+    });
+    connect(WS1, &TcpLink::dataReceived, this,
+            [this](const QByteArray& data) { Guarded(this, [&] { WS1DataAvailable(data); }); });
+}
+
+int TForm1::CommLineIndex() const {
+    return MemoCommLog->commLineIndex();
+}
+
+// During a run the run's own link is the chosen one, so that flipping the radio buttons on
+// the settings page cannot cut a running test off from its answers.
+static EngineState::LinkKind chosenLink(const TForm1& w) {
+    if (w.Engine->run)
+        return w.Engine->run->link;
+    if (w.RBcom->isChecked())
+        return EngineState::LinkKind::Serial;
+    if (w.RBtcp->isChecked())
+        return EngineState::LinkKind::Tcp;
+    return EngineState::LinkKind::None;
+}
+
+void TForm1::SerialPortNG1RxClusterEvent(const QByteArray& cluster) {
+    if (chosenLink(*this) == EngineState::LinkKind::Serial)
+        MemoCommLog->append(cluster);
+}
+
+void TForm1::WS1DataAvailable(const QByteArray& data) {
+    if (!data.isEmpty() && chosenLink(*this) == EngineState::LinkKind::Tcp)
+        MemoCommLog->append(data);
+}
+
+void TForm1::RecoverJournals() {
+    RecoverJournalsIn(ResultsDir);
+}
+
+static QList<TaskRow> taskRows(const StringGrid& grid) {
+    QList<TaskRow> rows;
+    for (int r = 1; r < grid.rowCount(); ++r)
+        rows.append({r, grid.cell(2, r), grid.cell(3, r), grid.cell(4, r), grid.cell(5, r)});
+    return rows;
+}
+
+void TForm1::InstantlyTaskCheck() {
+    if (Engine->run || Engine->windingUp)
+        return;
+    const int row = Scheduler::firstImmediate(taskRows(*SGtask));
+    if (row > 0)
+        StartRun(row, 1000);
+}
+
+void TForm1::StartRun(int row, int settle) {
+    if (Engine->run || Engine->windingUp)
+        return; // one run at a time
+    const QString file = SGtask->cell(5, row);
+    if (file.isEmpty())
+        return;
+    auto run = std::make_unique<EngineState::Run>();
+    run->window = this;
+    run->row = row;
+    run->taskFile = file;
+    run->type = SGtask->cell(2, row);
+
+    // The link: every check that can fail at once is made before anything is opened.
+    if (RBcom->isChecked()) {
+        const int baud = StrToInt(CBSpeed->currentText());
+        SerialPortNG1->setPortName(CBPort->currentText().left(255));
+        SerialPortNG1->setBaudRate(baud);
+        SerialPortNG1->setActive(true); // a port that does not open shows later as the time-out
+        run->link = EngineState::LinkKind::Serial;
+    } else if (RBtcp->isChecked()) {
+        WS1->connectTo(EipAdr->text(), EtcpPort->text());
+        run->link = EngineState::LinkKind::Tcp;
+    }
+
+    QStringList channels;
+    try {
+        channels = TextFile::readLines(file);
+        if (!channels.isEmpty())
+            channels.removeFirst();
+        run->results = std::make_unique<RunResults>(ResultsDir);
+        run->results->open(clock().now().date());
+        SetTaskFileStatus(file, Scheduler::kStarted);
+        SGtask->setCell(4, row, Scheduler::kStarted);
+    } catch (...) {
+        if (run->link == EngineState::LinkKind::Serial)
+            SerialPortNG1->setActive(false);
+        else if (run->link == EngineState::LinkKind::Tcp)
+            WS1->close();
+        throw;
+    }
+
+    TestCycle::Settings settings;
+    settings.sendInit = CBoxIniString->isChecked();
+    settings.initString = EinitString->text();
+    settings.speedString = EmodemSpeed->text();
+    settings.pauseText = [this] { return Epause->text(); };
+    RunResults* results = run->results.get();
+    run->cycle = std::make_unique<TestCycle>(
+        channels, clock(), *run, *MemoCommLog, StopRequested, settings,
+        [this, results](const QString& key, const QString& answer, int delay, const QDateTime& when) {
+            try {
+                results->record(key, answer, delay, when);
+            } catch (const AppError& e) {
+                Engine->postMessage(e.text()); // kept in memory, written at the run's end
+            }
+        });
+
+    const bool tcp = run->link == EngineState::LinkKind::Tcp;
+    Engine->run = std::move(run);
+    Engine->scheduler.noteStarted(file, clock().now());
+    RunRow = row;
+    RunTaskFile = file;
+    // A stop asked for before this run (on a task left "Стартирана" by an earlier program) is not meant for
+    // it.
+    StopRequested = false;
+    sendPanelBehind();
+    MemoComm->raise();
+    RunActive = 1;
+    // The settle pause after a TCP connect delays the first running tick instead of blocking
+    // the window: the connection completes meanwhile, and the tick sets the interval to 200.
+    Timer1->setInterval(tcp ? settle + kRunMs : kRunMs);
+    try {
+        SGtaskClick();
+        DisableB();
+    } catch (const AppError& e) {
+        Engine->postMessage(e.text());
+    }
+}
+
+void TForm1::Timer1Timer() {
+    if (Timer1->interval() == kIdleMs) {
+        const QList<TaskRow> rows = taskRows(*SGtask);
+        const QDateTime now = clock().now();
+        const int row = Engine->scheduler.due(rows, now);
+        if (row <= 0)
+            return;
+        try {
+            StartRun(row, 200);
+        } catch (const AppError& e) {
+            // Retried by every check of the minute; told once.
+            if (Engine->scheduler.noteFailure(rows[row - 1].file, now))
+                Engine->postMessage(e.text());
+        }
+        return;
+    }
+    if (!Engine->run) {
+        Timer1->setInterval(kIdleMs);
+        return;
+    }
+    if (Timer1->interval() != kRunMs)
+        Timer1->setInterval(kRunMs); // the first tick after the settle pause
+    const TestCycle::Step step = Engine->run->cycle->tick();
+    Edit1->setText(QString::number(step.shownState));
+    if (step.gauge >= 0)
+        Gauge1->setValue(step.gauge);
+    if (step.end != TestCycle::End::None)
+        FinishRun(step.message);
+}
+
+void TForm1::FinishRun(const QString& message) {
+    std::unique_ptr<EngineState::Run> run = std::move(Engine->run);
+    if (!run)
+        return;
+    // The table rebuild may show a box of its own, whose event loop runs scheduler checks.
+    Engine->windingUp = true;
+    QStringList problems;
+    auto attempt = [&problems](const std::function<void()>& body) {
+        try {
+            body();
+        } catch (const AppError& e) {
+            problems.append(e.text());
+        }
+    };
+
+    MemoComm->lower();
+    if (PageControl1->currentIndex() == 0)
+        bringPanelToFront();
+    RunActive = 0;
+    Gauge1->setValue(0);
+    Timer1->setInterval(kIdleMs);
+    run->cycle.reset(); // RunList
+    attempt([&] { run->results->finish(); });
+    run->results.reset(); // MonthList
+
+    attempt([&] {
+        if (run->type != Scheduler::kDaily) {
+            if (QFile::exists(run->taskFile) && !QFile::remove(run->taskFile))
+                throw FileError(QStringLiteral("Cannot delete file %1.").arg(run->taskFile));
+        } else {
+            SetTaskFileStatus(run->taskFile, Scheduler::kWaiting);
+        }
+    });
+    if (run->link == EngineState::LinkKind::Serial)
+        SerialPortNG1->setActive(false);
+    else if (run->link == EngineState::LinkKind::Tcp)
+        WS1->close();
+    RunTaskFile.clear();
+    StopRequested = false;
+    attempt([&] { TaskRefresh(); });
+    attempt([&] { SGtaskClick(); });
+    attempt([&] { EnableB(); });
+    Engine->windingUp = false;
+
+    Engine->postMessage(message);
+    for (const QString& p : problems)
+        Engine->postMessage(p);
+}
+
+void TForm1::ShutdownEngine() {
+    if (std::unique_ptr<EngineState::Run> run = std::move(Engine->run)) {
+        if (StopRequested)
+            Guarded(this, [&] { SetTaskFileStatus(run->taskFile, Scheduler::kWaiting); });
+        run->cycle.reset();
+        // The test in progress is lost; every recorded one goes into its month file now.
+        Guarded(this, [&] { run->results->finish(); });
+    }
+    RunTaskFile.clear();
+    RunActive = 0;
+    SerialPortNG1->setActive(false);
+    WS1->close();
+}

@@ -165,6 +165,17 @@ public:
     void SetupEngine();     // called once by the constructor, before FormCreate
     void ShutdownEngine();  // the close: links closed, a stop being made rewritten, lists freed
     void RecoverJournals(); // start-up: results left by a crash are merged into their month files
+    // Starts the task of a table row; settle: the pause (ms) after a TCP connect before the
+    // first running tick. Raises AppError when the link cannot be started; the task is untouched.
+    void StartRun(int row, int settle);
+    void FinishRun(const QString& message); // winds the run up, then shows the message if any
+    void SerialPortNG1RxClusterEvent(const QByteArray& cluster);
+    void WS1DataAvailable(const QByteArray& data);
+    int CommLineIndex() const;
+    class SerialLink* SerialPortNG1 = nullptr; // the serial modem link (a child object)
+    class TcpLink* WS1 = nullptr;              // the TCP modem link (a child object)
+    class CommLog* MemoCommLog = nullptr;      // the communication log shown in MemoComm
+    class EngineState* Engine = nullptr;       // the active run, scheduler memory, messages (a child)
 
     // --- results (src/results/Unit1Results.cpp)
     std::optional<QStringList> ViewList;

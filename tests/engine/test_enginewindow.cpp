@@ -1,0 +1,300 @@
+// The engine in the window: run start and its failures, the run's end in all its forms,
+// the scheduler, the stop and the close, against a small modem on a local TCP port.
+#include "engine/EngineState.h"
+#include "links/TcpLink.h"
+#include "mock/MockClock.h"
+#include "mock/ScriptedDialogs.h"
+#include "mock/TestFiles.h"
+#include "shell/AppError.h"
+#include "shell/StringGrid.h"
+#include "shell/Unit1.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+const QString kCh1 = QStringLiteral("София -- Център  1 Ch. --> #80011");
+const QString kCh2 = QStringLiteral("София -- Център  2 Ch. --> #80012");
+
+// A modem behind a modem server: echoes, answers a dial from its table, OK to the rest.
+class TinyModem : public QObject {
+public:
+    QTcpServer server;
+    QHash<QByteArray, QByteArray> answers; // dial string -> answer line; missing: silence
+    QByteArray received;
+    TinyModem() {
+        server.listen(QHostAddress::LocalHost);
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* s = server.nextPendingConnection();
+            connect(s, &QTcpSocket::readyRead, this, [this, s] {
+                const QByteArray in = s->readAll();
+                received += in;
+                if (in.startsWith("atdt")) {
+                    s->write(in);
+                    const QByteArray dial = in.mid(4).trimmed();
+                    if (answers.contains(dial))
+                        s->write("\r\n" + answers.value(dial) + "\r\n");
+                } else if (in.startsWith("+++")) {
+                    s->write("\r\nOK\r\n");
+                } else {
+                    s->write(in + "\r\nOK\r\n");
+                }
+            });
+        });
+    }
+    QString port() const { return QString::number(server.serverPort()); }
+};
+} // namespace
+
+class TestEngineWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void runOverTcpRecordsAndWindsUp();
+    void errorEndWindsUpBeforeItsMessage();
+    void failedStartKeepsTaskAndTellsOncePerMinute();
+    void dailyTaskReArmedAndNotRestartedInItsMinute();
+    void emptyTaskEndsAtOnce();
+    void closeDuringStoppedRun();
+
+private:
+    std::unique_ptr<TForm1> makeWindow();
+    void writeTask(const QString& file, const QString& type, int h, int m, const QString& status,
+                   const QStringList& channels);
+    void useTcp(TForm1& w);
+    // One running tick 200 ms after the last, with the events that came in meanwhile.
+    void tick(TForm1& w);
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<ScriptedDialogs> dialogs_;
+    std::unique_ptr<TinyModem> modem_;
+    MockClock clock_;
+    QString oldCwd_;
+};
+
+void TestEngineWindow::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    oldCwd_ = QDir::currentPath();
+    QDir::setCurrent(dir_->path());
+    dialogs_ = std::make_unique<ScriptedDialogs>();
+    modem_ = std::make_unique<TinyModem>();
+    clock_ = MockClock();
+}
+
+void TestEngineWindow::cleanup() {
+    modem_.reset();
+    QDir::setCurrent(oldCwd_);
+    dialogs_.reset();
+    dir_.reset();
+}
+
+std::unique_ptr<TForm1> TestEngineWindow::makeWindow() {
+    auto w = std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_});
+    w->Timer1->stop(); // the test drives the ticks
+    w->Epause->setText(QStringLiteral("1"));
+    return w;
+}
+
+void TestEngineWindow::writeTask(const QString& file, const QString& type, int h, int m,
+                                 const QString& status, const QStringList& channels) {
+    QString text = QStringLiteral("Задача^%1^%2^%3^%4^\r\n").arg(type).arg(h).arg(m).arg(status);
+    for (const QString& c : channels)
+        text += c + QStringLiteral("\r\n");
+    testfiles::writeText(dir_->filePath(file), text);
+}
+
+void TestEngineWindow::useTcp(TForm1& w) {
+    w.RBtcp->setChecked(true);
+    w.EipAdr->setText(QStringLiteral("127.0.0.1"));
+    w.EtcpPort->setText(modem_->port());
+}
+
+void TestEngineWindow::tick(TForm1& w) {
+    QCoreApplication::processEvents();
+    clock_.advanceMs(w.Timer1->interval());
+    w.Timer1Timer();
+}
+
+void TestEngineWindow::runOverTcpRecordsAndWindsUp() {
+    auto w = makeWindow();
+    useTcp(*w);
+    modem_->answers["#80011"] = "BUSY";
+    modem_->answers["#80012"] = "NO CARRIER";
+    writeTask(QStringLiteral("t1.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Чакаща"),
+              {kCh1, kCh2});
+    w->TaskRefresh();
+    w->InstantlyTaskCheck();
+    QVERIFY(w->Engine->run);
+    QCOMPARE(w->RunActive, 1);
+    QCOMPARE(w->RunTaskFile, QStringLiteral("t1.tsk"));
+    QCOMPARE(w->SGtask->cell(4, 1), QStringLiteral("Стартирана"));
+    QVERIFY(testfiles::readText(dir_->filePath("t1.tsk"))
+                .startsWith(QStringLiteral("Задача^Веднага^0^0^Стартирана^")));
+    QCOMPARE(w->Timer1->interval(), 1200); // the settle pause delays the first tick
+    for (QPushButton* b : {w->BnewTask, w->BaddTask, w->BtaskChange, w->BtaskDelete})
+        QVERIFY(!b->isEnabled());
+    QTRY_VERIFY(w->WS1->isConnected());
+    tick(*w);
+    QCOMPARE(w->Timer1->interval(), 200);
+    QCOMPARE(w->Edit1->text(), QStringLiteral("0"));
+    while (w->Engine->run->cycle->tickCount() < 20)
+        tick(*w);
+    QTRY_VERIFY(modem_->received.contains("atdt#80011\r"));
+    QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), QStringLiteral("BUSY"));
+    tick(*w);
+    QCOMPARE(w->Edit1->text(), QStringLiteral("1"));
+    QCOMPARE(w->Engine->run->cycle->state(), TestCycle::Pause);
+    QCOMPARE(w->Gauge1->value(), 50);
+    const QDateTime firstStamp = clock_.now();
+    QVERIFY(QFile::exists(dir_->filePath("Results/2405.jrn")));
+    while (w->Engine->run && w->Engine->run->cycle->state() != TestCycle::AwaitAnswer)
+        tick(*w);
+    QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), QStringLiteral("NO CARRIER"));
+    const QDateTime secondStamp = clock_.now().addMSecs(200);
+    tick(*w);
+    QVERIFY(!w->Engine->run);
+    QCOMPARE(w->RunActive, 0);
+    QCOMPARE(w->Timer1->interval(), 10000);
+    QCOMPARE(w->Gauge1->value(), 0);
+    QVERIFY(w->RunTaskFile.isEmpty());
+    QVERIFY(!QFile::exists(dir_->filePath("t1.tsk")));
+    QVERIFY(!w->WS1->isConnected());
+    QVERIFY(!QFile::exists(dir_->filePath("Results/2405.jrn")));
+    QCOMPARE(testfiles::readText(dir_->filePath("Results/2405.tst")),
+             kCh1 + QStringLiteral("^BUSY^20^") + firstStamp.toString(QStringLiteral("yyMMddhhmm")) +
+                 QStringLiteral("^\r\n") + kCh2 + QStringLiteral("^NO CARRIER^20^") +
+                 secondStamp.toString(QStringLiteral("yyMMddhhmm")) + QStringLiteral("^\r\n"));
+    for (QPushButton* b : {w->BnewTask, w->BaddTask, w->BtaskChange, w->BtaskDelete})
+        QVERIFY(b->isEnabled());
+    QCoreApplication::processEvents();
+    QVERIFY(dialogs_->shown.isEmpty());
+}
+
+void TestEngineWindow::errorEndWindsUpBeforeItsMessage() {
+    auto w = makeWindow();
+    useTcp(*w);
+    writeTask(QStringLiteral("t1.tsk"), QStringLiteral("По време"), 7, 5, QStringLiteral("Чакаща"), {kCh1});
+    w->TaskRefresh();
+    w->Timer1->setInterval(10000);
+    w->Timer1Timer(); // the scheduler check of 07:05
+    QVERIFY(w->Engine->run);
+    QCOMPARE(w->Timer1->interval(), 400);
+    while (w->Engine->run)
+        tick(*w);
+    // Silent modem: the time-out 901 ticks after the dial; everything is wound up first.
+    QCOMPARE(w->Timer1->interval(), 10000);
+    QVERIFY(!QFile::exists(dir_->filePath("t1.tsk")));
+    QVERIFY(!w->WS1->isConnected());
+    QVERIFY(w->BaddTask->isEnabled());
+    QVERIFY(dialogs_->shown.isEmpty()); // not from inside the tick
+    QTRY_COMPARE(dialogs_->texts(), QStringList{TestCycle::kModemFailed});
+    QCOMPARE(dialogs_->shown[0].kind, MsgKind::Error);
+}
+
+void TestEngineWindow::failedStartKeepsTaskAndTellsOncePerMinute() {
+    auto w = makeWindow();
+    w->RBtcp->setChecked(true);
+    w->EipAdr->setText(QStringLiteral("no.such.host.invalid"));
+    w->EtcpPort->setText(QStringLiteral("23"));
+    writeTask(QStringLiteral("t1.tsk"), QStringLiteral("По време"), 7, 5, QStringLiteral("Чакаща"), {kCh1});
+    w->TaskRefresh();
+    w->Timer1->setInterval(10000);
+    for (int i = 0; i < 5; ++i) { // checks every 10 s within 07:05
+        w->Timer1Timer();
+        QVERIFY(!w->Engine->run);
+        clock_.advanceMs(10000);
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(dialogs_->shown.size(), 1);
+    QVERIFY(dialogs_->lastText().startsWith(QStringLiteral("connect: ")));
+    QCOMPARE(w->WS1->state(), TcpLink::wsClosed);
+    QVERIFY(testfiles::readText(dir_->filePath("t1.tsk"))
+                .startsWith(QStringLiteral("Задача^По време^7^5^Чакаща^")));
+    QCOMPARE(w->Timer1->interval(), 10000);
+
+    // An empty address fails the immediate start at once with the link's text.
+    w->EipAdr->clear();
+    writeTask(QStringLiteral("t2.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Забранена"), {kCh1});
+    w->TaskRefresh();
+    QVERIFY_THROWS_EXCEPTION(AppError, w->InstantlyTaskCheck());
+    QVERIFY(testfiles::readText(dir_->filePath("t2.tsk")).contains(QStringLiteral("^Забранена^")));
+}
+
+void TestEngineWindow::dailyTaskReArmedAndNotRestartedInItsMinute() {
+    auto w = makeWindow();
+    useTcp(*w);
+    modem_->answers["#80011"] = "BUSY";
+    writeTask(QStringLiteral("d.tsk"), QStringLiteral("Всеки ден"), 7, 5, QStringLiteral("Чакаща"), {kCh1});
+    w->TaskRefresh();
+    w->Timer1->setInterval(10000);
+    w->Timer1Timer();
+    QVERIFY(w->Engine->run);
+    QTRY_VERIFY(w->WS1->isConnected());
+    while (w->Engine->run && w->Engine->run->cycle->tickCount() < 20)
+        tick(*w);
+    QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), QStringLiteral("BUSY"));
+    tick(*w);
+    QVERIFY(!w->Engine->run);
+    QCOMPARE(clock_.now().time().minute(), 5); // the run ended within its start minute
+    QVERIFY(testfiles::readText(dir_->filePath("d.tsk"))
+                .startsWith(QStringLiteral("Задача^Всеки ден^7^5^Чакаща^")));
+    QCOMPARE(w->SGtask->cell(4, 1), QStringLiteral("Чакаща"));
+    w->Timer1Timer();
+    QVERIFY(!w->Engine->run);
+    QCoreApplication::processEvents();
+    QVERIFY(dialogs_->shown.isEmpty());
+}
+
+void TestEngineWindow::emptyTaskEndsAtOnce() {
+    auto w = makeWindow();
+    w->RBcom->setChecked(false);
+    w->RBtcp->setChecked(false); // no link chosen: nothing is opened
+    writeTask(QStringLiteral("e.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Чакаща"), {});
+    w->TaskRefresh();
+    w->InstantlyTaskCheck();
+    QVERIFY(w->Engine->run);
+    tick(*w);
+    QVERIFY(!w->Engine->run);
+    QVERIFY(!QFile::exists(dir_->filePath("e.tsk")));
+    QVERIFY(w->BaddTask->isEnabled());
+    QTRY_COMPARE(dialogs_->texts(), QStringList{TestCycle::kNoChannels});
+}
+
+void TestEngineWindow::closeDuringStoppedRun() {
+    auto w = makeWindow();
+    useTcp(*w);
+    modem_->answers["#80011"] = "BUSY";
+    writeTask(QStringLiteral("t1.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Чакаща"),
+              {kCh1, kCh2});
+    w->TaskRefresh();
+    w->InstantlyTaskCheck();
+    QTRY_VERIFY(w->WS1->isConnected());
+    while (w->Engine->run->cycle->tickCount() < 20)
+        tick(*w);
+    QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), QStringLiteral("BUSY"));
+    tick(*w); // recorded; the pause begins
+    QVERIFY(QFile::exists(dir_->filePath("Results/2405.jrn")));
+    w->StopRequested = true;
+    dialogs_->setNextAnswer(MsgAnswer::Yes);
+    w->close();
+    QVERIFY(!w->Engine->run);
+    QVERIFY(testfiles::readText(dir_->filePath("t1.tsk"))
+                .startsWith(QStringLiteral("Задача^Веднага^0^0^Чакаща^")));
+    QVERIFY(
+        testfiles::readText(dir_->filePath("Results/2405.tst")).startsWith(kCh1 + QStringLiteral("^BUSY^")));
+    QVERIFY(!QFile::exists(dir_->filePath("Results/2405.jrn")));
+    QCOMPARE(w->WS1->state(), TcpLink::wsClosed);
+}
+
+QTEST_MAIN(TestEngineWindow)
+#include "test_enginewindow.moc"
