@@ -207,9 +207,15 @@ void TForm1::BnewTaskClick() {
     ChLBdir->clear();
     ChLBdiv->clear();
     ChLBch->clear();
-    // Read into a copy: a failed read keeps the former base.
-    QStringList base = ChannelSelection::sortBase(TextFile::readLines(QStringLiteral("ChBase.dat")));
-    ChannelBaseList = std::move(base);
+    const QString file = QStringLiteral("ChBase.dat");
+    // No channel base yet is an empty one, as everywhere else, and not worth a message (the
+    // "Резултати" page reloads the list on every visit). A file that cannot be read is
+    // reported, and the former base is kept.
+    if (!QFileInfo::exists(file)) {
+        ChannelBaseList.clear();
+        return;
+    }
+    ChannelBaseList = ChannelSelection::sortBase(TextFile::readLines(file));
     ChLBdir->setItems(ChannelSelection::directions(ChannelBaseList));
 }
 

@@ -172,6 +172,16 @@ void TestTasksLogic::directionsDistinctIgnoringCase() {
     // Case variants are one direction, shown as first met; lines without a direction are passed by.
     QCOMPARE(directions({"^e^1^", "", "North^a^", "NORTH^b^", "north", "South^"}),
              (QVector<QString>{"North", "South"}));
+    // Cyrillic letters fold too, and sort among their other case.
+    const QStringList cyr = sortBase({"юг^Б^1^", "Север^А^1^", "СЕВЕР^В^2^", "Юг^Г^3^", "ЗАПАД^Д^4^"});
+    QCOMPARE(directions(cyr).size(), 3);
+    QCOMPARE(directions(cyr)[0], QStringLiteral("ЗАПАД"));
+    QCOMPARE(directions(cyr)[1].toUpper(), QStringLiteral("СЕВЕР"));
+    QCOMPARE(directions(cyr)[2].toUpper(), QStringLiteral("ЮГ"));
+    // Their exchanges merge the same way: Б and б are one.
+    const Listing l = listChannels({"Юг^Б^1^", "Юг^б^2^", "Юг^В^3^"}, {"Юг"});
+    QCOMPARE(l.exchanges, (QVector<QString>{"Б", "В"}));
+    QCOMPARE(exchangeMarks(l.channels, {"б"}), (QVector<char>{0, 1, 0}));
 }
 
 void TestTasksLogic::channelsByExactDirectionInListOrder() {

@@ -87,7 +87,7 @@ private Q_SLOTS:
     void directionChecksListChannelsAndExchanges();
     void exchangeChecksMarkChannels();
     void popupMenusSelectAndDeselect();
-    void missingBaseKeepsFormerList();
+    void missingOrUnreadableBase();
     void statusEnableDisable();
     void stopRunningTaskThenWait();
     void staleTaskStopAndWait();
@@ -510,16 +510,24 @@ void TestTasksWindow::popupMenusSelectAndDeselect() {
     QCOMPARE(w->ChLBdir->count(), 2);
 }
 
-void TestTasksWindow::missingBaseKeepsFormerList() {
+void TestTasksWindow::missingOrUnreadableBase() {
     auto w = open();
     loadBaseAndCheckNorth(*w);
+    // A base that cannot be read: the lists are emptied, the error shown, the former base kept.
     QFile::remove(QStringLiteral("ChBase.dat"));
+    QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), QStringLiteral("ChBase.dat")));
     click(w->BnewTask);
     QCOMPARE(dialogs_->shown.size(), 1);
     QCOMPARE(dialogs_->shown.first().kind, MsgKind::Error);
     QCOMPARE(w->ChLBdir->count(), 0);
     QCOMPARE(w->ChLBch->count(), 0);
     QCOMPARE(w->ChannelBaseList.size(), 4);
+    // No base at all is an empty base, without a message.
+    QFile::remove(QStringLiteral("ChBase.dat"));
+    click(w->BnewTask);
+    QCOMPARE(dialogs_->shown.size(), 1);
+    QCOMPARE(w->ChLBdir->count(), 0);
+    QVERIFY(w->ChannelBaseList.isEmpty());
 }
 
 void TestTasksWindow::statusEnableDisable() {
