@@ -163,8 +163,10 @@ void TForm1::BtaskChangeClick() {
         return;
     const int row = SGtask->row();
     const QString name = SGtask->cell(ColFile, row);
-    if (name.isEmpty())
-        throw FileError(QStringLiteral("Cannot create file: the selected row holds no task."));
+    // Only an existing task is rewritten: a file deleted since the last rebuild stays deleted.
+    if (!isTaskFile(name))
+        throw FileError(name.isEmpty() ? QStringLiteral("Cannot create file: the selected row holds no task.")
+                                       : QStringLiteral("Cannot open file %1").arg(name));
     const int type = RGType->itemIndex();
     if (type < 0) {
         ShowMessage(this, MsgKind::Warning, NoTypeWarning);

@@ -1,8 +1,7 @@
-// Task file format, file names and listing, the status table and the selection-list logic.
+// Task file format, file names and listing, and the selection-list logic.
 #include "mock/TestFiles.h"
 #include "tasks/ChannelSelection.h"
 #include "tasks/TaskFile.h"
-#include "tasks/TaskStatus.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,13 +15,8 @@ class TestTasksLogic : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void headerBuildAndParse();
-    void startTextPadding_data();
-    void startTextPadding();
     void fileNamesAndUniqueness();
     void listingSortedAndFiltered();
-    void statusCaptions();
-    void statusClicks_data();
-    void statusClicks();
     void recordsAndItems();
     void baseSortIgnoresCase();
     void directionsDistinctIgnoringCase();
@@ -31,50 +25,26 @@ private Q_SLOTS:
 };
 
 void TestTasksLogic::headerBuildAndParse() {
-    QCOMPARE(TaskFile::buildHeader(QStringLiteral("T"), TaskFile::TypeImmediate, 7, 5, TaskStatus::Waiting),
-             QStringLiteral("T^Веднага^7^5^Чакаща^"));
-    QCOMPARE(TaskFile::buildHeader(QString(), TaskFile::TypeDaily, 23, 59, TaskStatus::Disabled),
+    QCOMPARE(
+        TaskFile::buildHeader(QStringLiteral("T"), TaskFile::TypeImmediate, 7, 5, QStringLiteral("Чакаща")),
+        QStringLiteral("T^Веднага^7^5^Чакаща^"));
+    QCOMPARE(TaskFile::buildHeader(QString(), TaskFile::TypeDaily, 23, 59, QStringLiteral("Забранена")),
              QStringLiteral("^Всеки ден^23^59^Забранена^"));
     // A caret or line break in the name cannot shift or split the fields.
-    const QString h =
-        TaskFile::buildHeader(QStringLiteral("a^b\r\nc"), TaskFile::TypeAtTime, 9, 0, TaskStatus::Waiting);
+    const QString h = TaskFile::buildHeader(QStringLiteral("a^b\r\nc"), TaskFile::TypeAtTime, 9, 0,
+                                            QStringLiteral("Чакаща"));
     QCOMPARE(h, QStringLiteral("abc^По време^9^0^Чакаща^"));
     const TaskFile::Header p = TaskFile::parseHeader(h);
     QCOMPARE(p.name, QStringLiteral("abc"));
     QCOMPARE(p.type, TaskFile::TypeAtTime);
     QCOMPARE(p.hour, QStringLiteral("9"));
     QCOMPARE(p.minute, QStringLiteral("0"));
-    QCOMPARE(p.status, TaskStatus::Waiting);
+    QCOMPARE(p.status, QStringLiteral("Чакаща"));
     // Missing fields read as empty; an empty header line is all empty.
     const TaskFile::Header shortH = TaskFile::parseHeader(QStringLiteral("only"));
     QCOMPARE(shortH.name, QStringLiteral("only"));
     QVERIFY(shortH.type.isEmpty() && shortH.status.isEmpty());
     QCOMPARE(TaskFile::parseHeader(QString()).startText(), QStringLiteral(":"));
-}
-
-void TestTasksLogic::startTextPadding_data() {
-    QTest::addColumn<QString>("hour");
-    QTest::addColumn<QString>("minute");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("single digits") << "7"
-                                   << "5"
-                                   << "07:05";
-    QTest::newRow("two digits") << "23"
-                                << "59"
-                                << "23:59";
-    QTest::newRow("midnight") << "0"
-                              << "0"
-                              << "00:00";
-    QTest::newRow("mixed") << "9"
-                           << "30"
-                           << "09:30";
-}
-
-void TestTasksLogic::startTextPadding() {
-    QFETCH(QString, hour);
-    QFETCH(QString, minute);
-    QFETCH(QString, shown);
-    QCOMPARE((TaskFile::Header{{}, {}, hour, minute, {}}.startText()), shown);
 }
 
 void TestTasksLogic::fileNamesAndUniqueness() {
@@ -103,44 +73,6 @@ void TestTasksLogic::listingSortedAndFiltered() {
     // Rewriting a file does not move it.
     testfiles::writeText(dir.filePath(QStringLiteral("240101000000.tsk")), QStringLiteral("y^"));
     QCOMPARE(TaskFile::listTaskFiles(dir.path()).first(), QStringLiteral("240101000000.tsk"));
-}
-
-void TestTasksLogic::statusCaptions() {
-    using namespace TaskStatus;
-    QCOMPARE(captionFor(Waiting, QString()), CaptionDisable);
-    QCOMPARE(captionFor(Disabled, QString()), CaptionEnable);
-    QCOMPARE(captionFor(Started, QString()), CaptionStop);
-    QCOMPARE(captionFor(Stopping, QString()), CaptionWait);
-    // Unknown texts, and case variants of known ones, keep the caption shown.
-    QCOMPARE(captionFor(QStringLiteral("Нещо"), CaptionEnable), CaptionEnable);
-    QCOMPARE(captionFor(QStringLiteral("чакаща"), CaptionStop), CaptionStop);
-    QCOMPARE(captionFor(QString(), CaptionWait), CaptionWait);
-}
-
-void TestTasksLogic::statusClicks_data() {
-    using namespace TaskStatus;
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<bool>("running");
-    QTest::addColumn<QString>("newStatus");
-    QTest::addColumn<bool>("stop");
-    QTest::newRow("disable") << CaptionDisable << false << Disabled << false;
-    QTest::newRow("enable") << CaptionEnable << false << Waiting << false;
-    QTest::newRow("stop running") << CaptionStop << true << Stopping << true;
-    QTest::newRow("stop stale") << CaptionStop << false << Waiting << false;
-    QTest::newRow("wait running") << CaptionWait << true << QString() << false;
-    QTest::newRow("wait stale") << CaptionWait << false << Waiting << false;
-    QTest::newRow("no caption") << QString() << false << QString() << false;
-    QTest::newRow("no caption running") << QString() << true << QString() << false;
-}
-
-void TestTasksLogic::statusClicks() {
-    QFETCH(QString, caption);
-    QFETCH(bool, running);
-    QFETCH(QString, newStatus);
-    QFETCH(bool, stop);
-    const TaskStatus::Action a = TaskStatus::clickAction(caption, running);
-    QCOMPARE(a.newStatus, newStatus);
-    QCOMPARE(a.requestStop, stop);
 }
 
 void TestTasksLogic::recordsAndItems() {

@@ -374,6 +374,16 @@ void TestTasksWindow::changeRefusesEmptySelectionAndNoType() {
     QCOMPARE(dialogs_->lastText(), NoType);
     QCOMPARE(readLines(QStringLiteral("240101000000.tsk")), original);
 
+    // A task deleted from outside since the last rebuild is not brought back.
+    w->RGType->setItemIndex(2);
+    QFile::rename(QStringLiteral("240101000000.tsk"), QStringLiteral("keep.bak"));
+    click(w->BtaskChange);
+    QCOMPARE(dialogs_->shown.size(), 3);
+    QCOMPARE(dialogs_->shown.last().kind, MsgKind::Error);
+    QVERIFY(!QFile::exists(QStringLiteral("240101000000.tsk")));
+    QFile::rename(QStringLiteral("keep.bak"), QStringLiteral("240101000000.tsk"));
+    dialogs_->shown.removeLast();
+
     // An empty row names no file: an error, and no file appears.
     clickRow(w->SGtask, 2);
     writeBase({"A^E^1^#81^"});
