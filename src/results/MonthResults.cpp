@@ -203,19 +203,18 @@ QVector<QString> DayComments(QStringView line, int days) {
 }
 
 QString CleanText(const QString& text) {
-    const auto unwanted = [](QChar c) {
-        const char16_t u = c.unicode();
-        return (u < 0x20 && u != u'\n') || (u >= 0x7F && u <= 0x9F);
-    };
+    const auto unwanted = [](char16_t u) { return (u < 0x20 && u != u'\n') || (u >= 0x7F && u <= 0x9F); };
+    const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
     qsizetype i = 0;
-    while (i < text.size() && !unwanted(text[i]))
+    while (i < n && !unwanted(p[i]))
         ++i;
-    if (i == text.size())
+    if (i == n)
         return text;
     QString out = text.left(i);
-    for (; i < text.size(); ++i)
-        if (!unwanted(text[i]))
-            out += text[i];
+    for (; i < n; ++i)
+        if (!unwanted(p[i]))
+            out += QChar(p[i]);
     return out;
 }
 
