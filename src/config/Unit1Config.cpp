@@ -191,7 +191,8 @@ void TForm1::BimportClick() {
     const QString prefix = RGprefix->itemText(RGprefix->itemIndex());
     const QVector<KanvoRecord> records = KanvoFile::read(path);
     GridBatch batch(g);
-    g->setRowCount(std::max<qsizetype>(g->rowCount(), row + records.size() + 1));
+    const int rowsBefore = g->rowCount();
+    g->setRowCount(std::max(rowsBefore, row + static_cast<int>(records.size()) + 1));
     int imported = 0;
     for (const KanvoRecord& k : records) {
         const ChannelRecord rec = KanvoFile::toChannel(k, prefix);
@@ -201,6 +202,5 @@ void TForm1::BimportClick() {
         ++imported;
     }
     // The last imported row and 100 empty ones; rows below it within that count keep their text.
-    if (imported > 0)
-        g->setRowCount(row + imported + 100);
+    g->setRowCount(imported > 0 ? row + imported + 100 : rowsBefore);
 }

@@ -536,7 +536,10 @@ void TestConfigWindow::importCancelEmptyAndUnreadable() {
     // "Нов" with a file of empty slots only: the grid and its row count stay.
     w->SGsetings->setCell(1, 1, "kept");
     w->RGaction->setItemIndex(1);
-    testfiles::writeBytes("empty.dat", kanvoRecord("", "a", "", "") + kanvoRecord("", "b", "", ""));
+    QByteArray slots;
+    for (int i = 0; i < 150; ++i) // more empty slots than the grid has rows
+        slots += kanvoRecord("", "a", "", "");
+    testfiles::writeBytes("empty.dat", slots);
     dialogs_->setNextFileName(dir_->filePath("empty.dat"));
     QTest::mouseClick(w->Bimport, Qt::LeftButton);
     QCOMPARE(w->SGsetings->cell(1, 1), QStringLiteral("kept"));
