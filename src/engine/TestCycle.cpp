@@ -5,6 +5,8 @@
 #include "shell/Cp1251.h"
 #include "shell/MyUtils.h"
 
+#include <algorithm>
+
 const QString TestCycle::kModemFailed =
     QStringLiteral("Модемът е блокирал или връзката с него е прекъснала!!!");
 const QString TestCycle::kNoChannels = QStringLiteral("Задачата няма канали.");
@@ -26,6 +28,13 @@ void TestCycle::send(const QString& text) {
 
 qint64 TestCycle::secondsSinceMark() const {
     return (clock_.monotonicMs() - markMs_) / 1000;
+}
+
+int TestCycle::answerTicks() const {
+    // Ticks handled since the dial; a timer that fell behind (a busy machine skips ticks)
+    // must not make the modem look faster, so the ticks' worth of clock time counts too.
+    const qint64 elapsedTicks = (clock_.monotonicMs() - dialMs_ + kTickMs / 2) / kTickMs;
+    return std::max(tick_ - dialTick_, int(elapsedTicks));
 }
 
 void TestCycle::advance() {
@@ -67,6 +76,7 @@ bool TestCycle::step(Step& s) {
     case Dial:
         dialLogLine_ = log_.commLineIndex();
         dialTick_ = tick_;
+        dialMs_ = clock_.monotonicMs();
         send(QStringLiteral("atdt") + dialString(channels_[index_]) + u'\r');
         state_ = AwaitAnswer;
         break;
@@ -78,7 +88,7 @@ bool TestCycle::step(Step& s) {
         }
         if (log_.commLineIndex() > dialLogLine_) {
             const QString answer = log_.line(dialLogLine_ + 1);
-            record_(channels_[index_], answer, (tick_ - dialTick_) * 20, clock_.now());
+            record_(channels_[index_], answer, answerTicks() * 20, clock_.now());
             markMs_ = clock_.monotonicMs();
             if (answer.startsWith(QStringLiteral("CONNECT"))) {
                 state_ = HoldConnection;

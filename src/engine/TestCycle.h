@@ -69,6 +69,7 @@ private:
     bool step(Step& s); // false: the run ended inside the step
     void advance();
     qint64 secondsSinceMark() const;
+    int answerTicks() const;
     void send(const QString& text);
 
     QStringList channels_;
@@ -84,5 +85,6 @@ private:
     int index_ = 0;
     int dialLogLine_ = 0;
     int dialTick_ = 0;
+    qint64 dialMs_ = 0;
     qint64 markMs_ = 0; // monotonic: a clock change must not cut a wait short
 };

@@ -106,6 +106,7 @@ private Q_SLOTS:
     void connectHoldHangupAndPause();
     void answerDelaysCountTicks_data();
     void answerDelaysCountTicks();
+    void lateTimerDoesNotShortenDelay();
     void incompleteAnswerLineIsRecorded();
     void timeoutCheckedBeforeLateAnswer();
     void hangupTimeoutFromConnect();
@@ -210,6 +211,25 @@ void TestTestCycle::answerDelaysCountTicks() {
     QCOMPARE(r.recs.size(), 1);
     QCOMPARE(r.recs[0].delay, delay);
     QCOMPARE(r.last.end, TestCycle::End::Normal);
+}
+
+void TestTestCycle::lateTimerDoesNotShortenDelay() {
+    Rig r;
+    r.answers[QStringLiteral("#80011")] = {3, "\r\nBUSY\r\n"};
+    r.make({kCh1});
+    r.tickTo(21);
+    r.clock.advanceMs(1000); // the machine was busy: the timer fell 5 ticks behind
+    r.tickTo(23);
+    QCOMPARE(r.recs.size(), 1);
+    QCOMPARE(r.recs[0].delay, 160); // 1.6 s of clock time, not 3 ticks
+    // A tick a little early or late does not change the count.
+    Rig j;
+    j.answers[QStringLiteral("#80011")] = {2, "\r\nBUSY\r\n"};
+    j.make({kCh1});
+    j.tickTo(21);
+    j.clock.advanceMs(-60);
+    j.tickTo(22);
+    QCOMPARE(j.recs[0].delay, 40);
 }
 
 void TestTestCycle::incompleteAnswerLineIsRecorded() {
