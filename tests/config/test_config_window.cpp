@@ -163,6 +163,14 @@ void TestConfigWindow::loadAtStartupAndMissingFile() {
     for (int r = 1; r < 104; ++r)
         QCOMPARE(rowOf(*w, r), QStringList({"", "", "", "", ""}));
     QVERIFY(dialogs_->shown.isEmpty());
+    // A base that cannot be read: the error is shown and the grid is left empty.
+    w->SGsetings->setCell(1, 7, "typed");
+    QVERIFY(QDir().mkdir("ChBase.dat"));
+    QTest::mouseClick(w->BopenSet, Qt::LeftButton);
+    QCOMPARE(dialogs_->shown.size(), 1);
+    QVERIFY2(dialogs_->lastText().startsWith("Cannot open file"), qPrintable(dialogs_->lastText()));
+    QCOMPARE(w->SGsetings->cell(1, 7), QString());
+    QCOMPARE(w->SGsetings->rowCount(), 104);
 }
 
 void TestConfigWindow::saveSortsSkipsAndReloads() {
