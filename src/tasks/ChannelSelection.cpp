@@ -93,6 +93,7 @@ QString itemOf(const QString& line, QStringView* exchange) {
 QVector<QString> directions(const QStringList& sortedBase) {
     QVector<QString> out;
     QSet<Caseless> seen;
+    seen.reserve(sortedBase.size());
     for (const QString& line : sortedBase) {
         const QStringView dir = firstField(line);
         if (dir.isEmpty())
@@ -133,6 +134,7 @@ Listing listChannels(const QStringList& base, const QVector<QString>& checkedDir
 
     out.channels.reserve(order.size());
     QSet<Caseless> seen;
+    seen.reserve(order.size());
     for (int l : order) {
         QStringView exchange;
         out.channels.append(itemOf(base[l], &exchange));
