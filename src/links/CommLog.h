@@ -23,8 +23,6 @@ public:
     QString line(int index) const;         // empty text for an index not kept or not yet reached
     QByteArray lineBytes(int index) const; // the same, as received
     int firstKeptIndex() const { return first_; }
-    // Lines completed since fromIndex was the open line.
-    int takeCompletedSince(int fromIndex) const { return commLineIndex() - fromIndex; }
     // Called after every append that was given bytes; the display uses it (one listener).
     void setAppendedCallback(std::function<void()> callback) { appended_ = std::move(callback); }
     // Bytes of line text held in memory, for the memory figures.
