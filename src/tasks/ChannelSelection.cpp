@@ -8,24 +8,6 @@
 
 namespace ChannelSelection {
 
-Record parseRecord(const QString& line) {
-    QString fields[4];
-    int f = 0;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= line.size() && f < 4; ++i) {
-        if (i == line.size() || line[i] == u'^') {
-            fields[f++] = line.mid(start, i - start);
-            start = i + 1;
-        }
-    }
-    return {fields[0], fields[1], fields[2], fields[3]};
-}
-
-QString channelItem(const Record& r) {
-    return r.direction + QStringLiteral(" -- ") + r.exchange + QStringLiteral("  ") + r.channel +
-           QStringLiteral(" Ch. --> ") + r.dial;
-}
-
 QStringList sortBase(QStringList lines) {
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);

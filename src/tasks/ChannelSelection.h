@@ -8,18 +8,6 @@
 
 namespace ChannelSelection {
 
-// The first four fields of a channel base line; missing fields are empty.
-struct Record {
-    QString direction;
-    QString exchange;
-    QString channel;
-    QString dial;
-};
-Record parseRecord(const QString& line);
-
-// direction -- exchange  channel Ch. --> dial: a channel item and a task file's channel line.
-QString channelItem(const Record& r);
-
 // The base sorted by whole lines, ignoring letter case, by the collation of the user's locale.
 QStringList sortBase(QStringList lines);
 
@@ -29,7 +17,9 @@ QVector<QString> directions(const QStringList& sortedBase);
 
 struct Listing {
     QVector<QString> exchanges; // distinct non-empty, ignoring letter case, in order of first appearance
-    QVector<QString> channels;  // the channel items
+    // The channel items: direction -- exchange  channel Ch. --> dial, from the first four fields
+    // of each line (missing ones empty); the same text is a task file's channel line.
+    QVector<QString> channels;
 };
 // The channels of the checked directions: direction by direction in the given order, each
 // direction's lines in base order; a line belongs to a direction only in exactly its letter case.

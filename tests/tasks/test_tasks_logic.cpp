@@ -17,7 +17,7 @@ private Q_SLOTS:
     void headerBuildAndParse();
     void fileNamesAndUniqueness();
     void listingSortedAndFiltered();
-    void recordsAndItems();
+    void channelItemsFromLines();
     void baseSortIgnoresCase();
     void directionsDistinctIgnoringCase();
     void channelsByExactDirectionInListOrder();
@@ -75,15 +75,12 @@ void TestTasksLogic::listingSortedAndFiltered() {
     QCOMPARE(TaskFile::listTaskFiles(dir.path()).first(), QStringLiteral("240101000000.tsk"));
 }
 
-void TestTasksLogic::recordsAndItems() {
-    const Record r = parseRecord(QStringLiteral("North^EX1^12^#80012^extra^"));
-    QCOMPARE(r.direction, QStringLiteral("North"));
-    QCOMPARE(r.dial, QStringLiteral("#80012"));
-    QCOMPARE(channelItem(r), QStringLiteral("North -- EX1  12 Ch. --> #80012"));
-    const Record bare = parseRecord(QStringLiteral("South"));
-    QCOMPARE(bare.direction, QStringLiteral("South"));
-    QVERIFY(bare.exchange.isEmpty() && bare.channel.isEmpty() && bare.dial.isEmpty());
-    QCOMPARE(channelItem(bare), QStringLiteral("South --    Ch. --> "));
+void TestTasksLogic::channelItemsFromLines() {
+    const Listing l = listChannels({"North^EX1^12^#80012^extra^", "North", "North^EX2"}, {"North"});
+    // Fields after the fourth are ignored, missing ones are empty.
+    QCOMPARE(l.channels, (QVector<QString>{"North -- EX1  12 Ch. --> #80012", "North --    Ch. --> ",
+                                           "North -- EX2   Ch. --> "}));
+    QCOMPARE(l.exchanges, (QVector<QString>{"EX1", "EX2"}));
 }
 
 void TestTasksLogic::baseSortIgnoresCase() {
