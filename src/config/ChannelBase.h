@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVector>
 
+// One channel of the base, its four fields in file order.
 struct ChannelRecord {
     QString direction;
     QString exchange;

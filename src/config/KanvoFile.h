@@ -8,6 +8,7 @@
 #include <QString>
 #include <QVector>
 
+// One record of the channel list, as stored.
 struct KanvoRecord {
     QString direction;
     QString exchange;

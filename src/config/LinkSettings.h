@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <optional>
 
+// The values of the modem settings controls, as the file stores them.
 struct LinkSettings {
     QString port;
     QString address;
