@@ -144,6 +144,8 @@ void TestEngineWindow::runOverTcpRecordsAndWindsUp() {
     for (QPushButton* b : {w->BnewTask, w->BaddTask, w->BtaskChange, w->BtaskDelete})
         QVERIFY(!b->isEnabled());
     QTRY_VERIFY(w->WS1->isConnected());
+    // The operator flips the link choice during the run: the run keeps its own link.
+    w->RBcom->setChecked(true);
     tick(*w);
     QCOMPARE(w->Timer1->interval(), 200);
     QCOMPARE(w->Edit1->text(), QStringLiteral("0"));
@@ -222,11 +224,27 @@ void TestEngineWindow::failedStartKeepsTaskAndTellsOncePerMinute() {
                 .startsWith(QStringLiteral("Задача^По време^7^5^Чакаща^")));
     QCOMPARE(w->Timer1->interval(), 10000);
 
+    // A task file gone after the link was opened: the start fails and closes that link.
+    useTcp(*w);
+    writeTask(QStringLiteral("t0.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Чакаща"), {kCh1});
+    w->TaskRefresh();
+    QFile::remove(dir_->filePath("t0.tsk"));
+    QVERIFY_THROWS_EXCEPTION(AppError, w->InstantlyTaskCheck());
+    QVERIFY(!w->Engine->run);
+    QCOMPARE(w->WS1->state(), TcpLink::wsClosed);
+    QCOMPARE(w->RunActive, 0);
+
     // An empty address fails the immediate start at once with the link's text.
     w->EipAdr->clear();
+    QFile::remove(dir_->filePath("t1.tsk"));
     writeTask(QStringLiteral("t2.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Забранена"), {kCh1});
     w->TaskRefresh();
-    QVERIFY_THROWS_EXCEPTION(AppError, w->InstantlyTaskCheck());
+    try {
+        w->InstantlyTaskCheck();
+        QFAIL("the start did not fail");
+    } catch (const AppError& e) {
+        QCOMPARE(e.text(), QStringLiteral("Connect: No IP Address Specified"));
+    }
     QVERIFY(testfiles::readText(dir_->filePath("t2.tsk")).contains(QStringLiteral("^Забранена^")));
 }
 
