@@ -22,6 +22,7 @@ class ResultsExport : public results::ExportJob {
 public:
     using ExportJob::ExportJob;
     bool closing = false; // the window is closing: the end of the export is not announced
+    bool busy = false;    // from the start until the window has handled the end
 };
 
 namespace {
@@ -121,6 +122,7 @@ void TForm1::SetupResultControls() {
             ResultsExport_->wait();
             if (ResultsExport_->closing)
                 return;
+            ResultsExport_->busy = false;
             Guarded(this, [&] {
                 if (ok)
                     ShowMessage(this, MsgKind::Information, results::kExportDone);
@@ -279,7 +281,7 @@ void TForm1::BexpClick() {
 
     Label11->setText(kWaitText);
     setExportControlsEnabled(*this, false);
-    ResultsExport_->start(std::move(sheet), name);
+    ResultsExport_->busy = ResultsExport_->start(std::move(sheet), name);
 }
 
 void TForm1::ShutdownResults() {
@@ -287,4 +289,5 @@ void TForm1::ShutdownResults() {
         return;
     ResultsExport_->closing = true;
     ResultsExport_->wait();
+    ResultsExport_->busy = false;
 }
