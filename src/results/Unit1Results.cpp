@@ -137,7 +137,7 @@ void TForm1::SetupResultControls() {
 }
 
 bool TForm1::ExportRunning() const {
-    return ResultsExport_ && ResultsExport_->running();
+    return ResultsExport_ && ResultsExport_->busy;
 }
 
 void TForm1::BdbOpenClick() {
