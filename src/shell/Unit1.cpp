@@ -452,7 +452,8 @@ void TForm1::sendPanelBehind() {
 void TForm1::PageControl1Change(int index) {
     switch (index) {
     case 0:
-        SGtaskClick();
+        // A task or channel base that cannot be read is reported; the panel is still placed.
+        Guarded(this, [this] { SGtaskClick(); });
         PanelIzbor->move(PanelIzbor->x(), 138);
         if (RunActive) {
             MemoComm->raise();
@@ -463,9 +464,9 @@ void TForm1::PageControl1Change(int index) {
         break;
     case 1:
         PanelIzbor->move(PanelIzbor->x(), 100);
-        BnewTaskClick();
+        Guarded(this, [this] { BnewTaskClick(); });
         if (BdbOpen->text() == QStringLiteral("Опресни"))
-            BdbOpenClick();
+            Guarded(this, [this] { BdbOpenClick(); });
         if (MonthViewOpen)
             sendPanelBehind();
         else

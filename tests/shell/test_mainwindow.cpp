@@ -158,6 +158,9 @@ void TestMainWindow::dataFoldersFallBackToWorkingDir() {
 }
 
 void TestMainWindow::pageSwitchingPlacesPanel() {
+    QFile base(dir_->filePath("ChBase.dat")); // an empty channel base
+    QVERIFY(base.open(QIODevice::WriteOnly));
+    base.close();
     TForm1 w({dir_->path(), &clock_});
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -185,6 +188,14 @@ void TestMainWindow::pageSwitchingPlacesPanel() {
     QVERIFY(w.MemoComm->isVisible());
     w.RunActive = 0;
     QVERIFY(dialogs_->shown.isEmpty());
+    // A channel base that cannot be read is reported, and the panel is still placed.
+    QVERIFY(base.remove());
+    QVERIFY(QDir().mkdir(dir_->filePath("ChBase.dat")));
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    QCOMPARE(w.PanelIzbor->y(), 100);
+    QVERIFY(w.panelInFront());
+    QCOMPARE(dialogs_->shown.size(), 1);
+    QCOMPARE(dialogs_->shown[0].kind, MsgKind::Error);
 }
 
 void TestMainWindow::closeAnsweredNoAndYes() {
