@@ -50,8 +50,8 @@ QByteArray unescape(const QString& s) {
 }
 } // namespace
 
-Answer AnswerTable::parseAnswer(const QString& text) {
-    QStringList tokens = text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+Answer AnswerTable::parseAnswer(const QString& line) {
+    QStringList tokens = line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
     if (tokens.isEmpty())
         throw std::runtime_error("empty answer");
     Answer a;

@@ -21,7 +21,7 @@ struct Answer {
 class AnswerTable {
 public:
     // "answer [delay_ms]": the part of a table line after the dial string. Throws on a bad line.
-    static Answer parseAnswer(const QString& text);
+    static Answer parseAnswer(const QString& line);
     void load(const QString& path); // '#' alone or blank lines are skipped; throws on errors
     void set(const QString& dial, const Answer& answer) { table_.insert(dial, answer); }
     void setDefault(const Answer& answer) { default_ = answer; }
