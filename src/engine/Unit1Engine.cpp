@@ -191,8 +191,7 @@ void TForm1::StartRun(int row, int settle) {
     Engine->scheduler.noteStarted(file, clock().now());
     RunRow = row;
     RunTaskFile = file;
-    // A stop asked for before this run (on a task left "Стартирана" by an earlier program) is not meant for
-    // it.
+    // A stop asked for before this run (on a task left "Стартирана" earlier) is not meant for it.
     StopRequested = false;
     sendPanelBehind();
     MemoComm->raise();
