@@ -416,6 +416,8 @@ void TForm1::FormCreate() {
 
     QDir().mkpath(ExportDir);
     QDir().mkpath(ResultsDir);
+    // Where the month files go is not always beside the executable: the operator can see it.
+    PageControl1->setTabToolTip(1, QDir::toNativeSeparators(ResultsDir));
     Guarded(this, [this] { RecoverJournals(); });
     for (int d = 1; d <= 31; ++d)
         SGresults->setCell(d + 1, 0, QString::number(d));
