@@ -39,10 +39,7 @@ void writeChannelRow(StringGrid* g, int row, const ChannelRecord& r) {
     g->setCell(4, row, r.dial);
 }
 
-void clearRows(StringGrid* g, int from) {
-    for (int r = from; r < g->rowCount(); ++r)
-        g->gridModel()->clearRow(r);
-}
+void clearRows(StringGrid* g, int from) { g->gridModel()->clearRows(from, g->rowCount()); }
 
 // Selects the entry equal to `text` ignoring letter case; none when no entry is.
 bool selectEntry(QComboBox* box, const QString& text) {

@@ -7,23 +7,24 @@
 #include <QLabel>
 
 StringGridModel::StringGridModel(int cols, int rows, QObject* parent)
-    : QAbstractTableModel(parent), cols_(cols), rows_(rows, QVector<QString>(cols)) {}
+    : QAbstractTableModel(parent), cols_(cols), cells_(qsizetype(cols) * rows), rows_(rows) {}
 
 void StringGridModel::check(int col, int row) const {
-    if (col < 0 || col >= cols_ || row < 0 || row >= rows_.size())
+    if (col < 0 || col >= cols_ || row < 0 || row >= rows_)
         throw AppError(QStringLiteral("Grid index out of range"));
 }
 
 const QString& StringGridModel::cell(int col, int row) const {
     check(col, row);
-    return rows_[row][col];
+    return cells_[qsizetype(row) * cols_ + col];
 }
 
 void StringGridModel::setCell(int col, int row, const QString& text) {
     check(col, row);
-    if (rows_[row][col] == text)
+    QString& c = cells_[qsizetype(row) * cols_ + col];
+    if (c == text)
         return;
-    rows_[row][col] = text;
+    c = text;
     if (updating_)
         return;
     if (row == 0 && col == 0)
@@ -42,6 +43,24 @@ void StringGridModel::clearRow(int row) {
         setCell(c, row, QString());
 }
 
+void StringGridModel::clearRows(int from, int to) {
+    from = qMax(from, 0);
+    to = qMin(to, rows_);
+    if (from >= to)
+        return;
+    for (qsizetype i = qsizetype(from) * cols_, end = qsizetype(to) * cols_; i < end; ++i)
+        cells_[i].clear();
+    if (updating_ || cols_ < 2)
+        return;
+    if (from == 0)
+        Q_EMIT headerDataChanged(Qt::Horizontal, 0, cols_ - 2);
+    const int first = qMax(from, 1);
+    if (first < to) {
+        Q_EMIT headerDataChanged(Qt::Vertical, first - 1, to - 2);
+        Q_EMIT dataChanged(index(first - 1, 0), index(to - 2, cols_ - 2));
+    }
+}
+
 void StringGridModel::setGridRowCount(int rows) {
     if (rows < 1)
         rows = 1;
@@ -49,16 +68,19 @@ void StringGridModel::setGridRowCount(int rows) {
     if (rows == old)
         return;
     if (updating_) {
-        rows_.resize(rows, QVector<QString>(cols_));
+        cells_.resize(qsizetype(rows) * cols_);
+        rows_ = rows;
         return;
     }
     if (rows > old) {
         beginInsertRows({}, old - 1, rows - 2);
-        rows_.resize(rows, QVector<QString>(cols_));
+        cells_.resize(qsizetype(rows) * cols_);
+        rows_ = rows;
         endInsertRows();
     } else {
         beginRemoveRows({}, rows - 1, old - 2);
-        rows_.resize(rows);
+        cells_.resize(qsizetype(rows) * cols_);
+        rows_ = rows;
         endRemoveRows();
     }
 }
@@ -71,8 +93,12 @@ void StringGridModel::setColCount(int cols) {
     const bool announce = !updating_;
     if (announce)
         beginResetModel();
-    for (auto& r : rows_)
-        r.resize(cols);
+    QVector<QString> cells(qsizetype(cols) * rows_);
+    const int keep = qMin(cols, cols_);
+    for (int r = 0; r < rows_; ++r)
+        for (int c = 0; c < keep; ++c)
+            cells[qsizetype(r) * cols + c] = std::move(cells_[qsizetype(r) * cols_ + c]);
+    cells_ = std::move(cells);
     cols_ = cols;
     if (announce)
         endResetModel();
@@ -100,7 +126,7 @@ QVariant StringGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() + 1 >= gridRowCount() || index.column() + 1 >= cols_)
         return {};
     if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return rows_[index.row() + 1][index.column() + 1];
+        return cells_[qsizetype(index.row() + 1) * cols_ + index.column() + 1];
     return {};
 }
 
@@ -117,8 +143,8 @@ QVariant StringGridModel::headerData(int section, Qt::Orientation orientation, i
     if (role != Qt::DisplayRole)
         return {};
     if (orientation == Qt::Horizontal)
-        return section + 1 < cols_ ? QVariant(rows_[0][section + 1]) : QVariant();
-    return section + 1 < gridRowCount() ? QVariant(rows_[section + 1][0]) : QVariant();
+        return section + 1 < cols_ ? QVariant(cells_[section + 1]) : QVariant();
+    return section + 1 < gridRowCount() ? QVariant(cells_[qsizetype(section + 1) * cols_]) : QVariant();
 }
 
 Qt::ItemFlags StringGridModel::flags(const QModelIndex& index) const {

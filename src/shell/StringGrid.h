@@ -15,13 +15,14 @@ public:
     explicit StringGridModel(int cols, int rows, QObject* parent = nullptr);
 
     int colCount() const { return cols_; }
-    int gridRowCount() const { return static_cast<int>(rows_.size()); }
+    int gridRowCount() const { return rows_; }
     void setColCount(int cols);
     void setGridRowCount(int rows);
     // Out of range raises AppError "Grid index out of range".
     const QString& cell(int col, int row) const;
     void setCell(int col, int row, const QString& text);
     void clearRow(int row);
+    void clearRows(int from, int to); // rows from..to-1, all columns
     // Bulk changes: signals are held back and one reset is announced at the end.
     void beginUpdate();
     void endUpdate();
@@ -40,7 +41,9 @@ Q_SIGNALS:
 private:
     void check(int col, int row) const;
     int cols_;
-    QVector<QVector<QString>> rows_;
+    // All cells in one array, row after row: a change of the row count is one allocation.
+    QVector<QString> cells_;
+    int rows_;
     int updating_ = 0;
     bool editable_ = false;
 };

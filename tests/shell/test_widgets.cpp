@@ -65,6 +65,18 @@ void TestWidgets::gridRowCountAndBulk() {
     g.setColCount(3);
     QCOMPARE(g.colCount(), 3);
     QCOMPARE(g.cell(1, 9), QStringLiteral("9"));
+    g.setCell(2, 4, "x");
+    g.gridModel()->clearRows(2, 5); // rows 2 to 4, every column
+    QCOMPARE(g.cell(1, 1), QStringLiteral("1"));
+    QCOMPARE(g.cell(1, 2), QString());
+    QCOMPARE(g.cell(2, 4), QString());
+    QCOMPARE(g.cell(1, 5), QStringLiteral("5"));
+    g.gridModel()->clearRows(8, 99); // clipped to the grid
+    QCOMPARE(g.cell(1, 9), QString());
+    QCOMPARE(g.cell(1, 7), QStringLiteral("7"));
+    g.setColCount(5); // widening keeps the cells
+    QCOMPARE(g.cell(1, 7), QStringLiteral("7"));
+    QCOMPARE(g.cell(4, 7), QString());
 }
 
 void TestWidgets::gridOutOfRange() {
