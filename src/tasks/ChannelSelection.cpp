@@ -40,8 +40,10 @@ size_t qHash(const Caseless& c, size_t seed = 0) {
     const QStringView t = c.text;
     for (qsizetype i = 0; i < t.size(); ++i) {
         char32_t u = t[i].unicode();
-        if (t[i].isHighSurrogate() && i + 1 < t.size() && t[i + 1].isLowSurrogate())
-            u = QChar::surrogateToUcs4(t[i], t[++i]);
+        if (t[i].isHighSurrogate() && i + 1 < t.size() && t[i + 1].isLowSurrogate()) {
+            u = QChar::surrogateToUcs4(t[i], t[i + 1]);
+            ++i;
+        }
         h = h * 1000003u + QChar::toCaseFolded(u);
     }
     return ::qHash(quint64(h), seed);
