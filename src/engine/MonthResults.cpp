@@ -105,6 +105,13 @@ void MonthResults::AddResult(const QString& key, const QString& answer, const QS
         lines_.append(key + u'^' + group);
         addToIndex(keyOf(lines_.last()), int(lines_.size()) - 1);
     } else {
-        lines_[i] += group;
+        // A hand-edited or damaged line may lack its closing caret or hold a broken group;
+        // close it first, so that the new test stands in a group of its own.
+        QString& line = lines_[i];
+        if (!line.endsWith(u'^'))
+            line += u'^';
+        while ((line.count(u'^') - 1) % 3 != 0)
+            line += u'^';
+        line += group;
     }
 }

@@ -34,7 +34,7 @@ QByteArray kanvoRecord(const QString& dir, const QString& exch, const QString& c
     auto put = [&rec](int offset, const QString& text) {
         const QByteArray b = cp(text);
         rec[offset] = static_cast<char>(b.size());
-        for (int i = 0; i < b.size(); ++i)
+        for (int i = 0; i < b.size() && offset + 1 + i < rec.size(); ++i)
             rec[offset + 1 + i] = b[i];
     };
     put(0, dir);

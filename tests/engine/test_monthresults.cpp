@@ -76,6 +76,18 @@ void TestMonthResults::indexAndAddResult() {
     m.AddResult(kCh1, QStringLiteral("OK"), QStringLiteral("20"), QStringLiteral("2405140730"));
     QCOMPARE(m.lines()[1], kCh1 + QStringLiteral("^BUSY^20^2405140705^OK^20^2405140730^"));
     QCOMPARE(m.lines()[2], kCh1 + QStringLiteral("^OLD^20^2405010101^"));
+
+    // A damaged line: the new test still lands in a group of its own.
+    MonthResults d({QStringLiteral("a^BUSY^100^2405011000"), QStringLiteral("b^BUSY^100^"),
+                    QStringLiteral("c^BUSY^")});
+    for (const char* k : {"a", "b", "c"})
+        d.AddResult(QString::fromLatin1(k), QStringLiteral("OK"), QStringLiteral("20"),
+                    QStringLiteral("2405140730"));
+    QCOMPARE(d.lines()[0], QStringLiteral("a^BUSY^100^2405011000^OK^20^2405140730^"));
+    QCOMPARE(d.lines()[1], QStringLiteral("b^BUSY^100^^OK^20^2405140730^"));
+    QCOMPARE(d.lines()[2], QStringLiteral("c^BUSY^^^OK^20^2405140730^"));
+    for (const QString& l : d.lines())
+        QCOMPARE(l.count(u'^') % 3, 1);
 }
 
 void TestMonthResults::sanitizeAnswer() {
