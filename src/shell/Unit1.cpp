@@ -76,11 +76,18 @@ QPushButton* closeButton(QWidget* parent, const char* name, int x, int y) {
     return b;
 }
 
+// An installed copy never writes beside itself, not even when run as root.
+bool isInstalledCopy(const QString& appDir) {
+    const QString dir = QFileInfo(appDir).canonicalFilePath();
+    return dir == QLatin1String("/bin") || dir == QLatin1String("/sbin") || dir.startsWith(QLatin1String("/usr/")) ||
+           dir.startsWith(QLatin1String("/opt/"));
+}
+
 // The folder beside the executable, or the same folder in the working directory where the
-// executable's folder cannot be written (an installed copy).
+// executable's folder cannot be written or is an installed program's.
 QString dataDir(const QString& appDir, const QString& name) {
     const QString beside = QDir(appDir).filePath(name);
-    if (QDir().mkpath(beside) && QFileInfo(beside).isWritable())
+    if (!isInstalledCopy(appDir) && QDir().mkpath(beside) && QFileInfo(beside).isWritable())
         return beside;
     return QDir::current().filePath(name);
 }

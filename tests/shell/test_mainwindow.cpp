@@ -155,6 +155,13 @@ void TestMainWindow::dataFoldersFallBackToWorkingDir() {
              QFileInfo(dir_->filePath("work/Results")).canonicalFilePath());
     QVERIFY(QFileInfo(dir_->filePath("work/Results")).isDir());
     QVERIFY(QFileInfo(dir_->filePath("work/Export")).isDir());
+    QCOMPARE(w.PageControl1->tabToolTip(1), QDir::toNativeSeparators(w.ResultsDir));
+
+    // An installed copy works in the working folder even where it could write beside itself.
+    TForm1 installed({QStringLiteral("/usr/bin"), &clock_});
+    QCOMPARE(QFileInfo(installed.ResultsDir).canonicalFilePath(),
+             QFileInfo(dir_->filePath("work/Results")).canonicalFilePath());
+    QVERIFY(!installed.ExportDir.startsWith(QLatin1String("/usr/")));
 }
 
 void TestMainWindow::pageSwitchingPlacesPanel() {
