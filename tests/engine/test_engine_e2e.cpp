@@ -1,6 +1,7 @@
 // End to end: the real program, copied under a name of its own, runs immediate tasks against
 // the modem simulator over TCP and over a pseudo-terminal with the serial link, and a journal
 // left by a killed run is merged at the next start.
+#include "mock/RealProgram.h"
 #include "mock/TestFiles.h"
 #include "shell/Cp1251.h"
 
@@ -17,12 +18,8 @@ const QString kCh1 = QStringLiteral("София -- Център  1 Ch. --> #8001
 const QString kCh2 = QStringLiteral("София -- Център  2 Ch. --> #80012");
 const QString kCh3 = QStringLiteral("Варна -- Изток  3 Ch. --> #80013");
 
-QString binaryDir() {
-    return qEnvironmentVariable("CHANTEST_BINARY_DIR");
-}
-QString monthFile() {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyMM")) + ".tst";
-}
+using realprogram::binaryDir;
+using realprogram::monthFile;
 QString stampNow() {
     return QDateTime::currentDateTime().toString(QStringLiteral("yyMMddhhmm"));
 }
@@ -80,51 +77,21 @@ void TestEngineE2E::init() {
 
 void TestEngineE2E::cleanup() {
     stopProgram();
-    if (sim_.state() != QProcess::NotRunning) {
-        sim_.terminate();
-        if (!sim_.waitForFinished(5000))
-            sim_.kill();
-        sim_.waitForFinished(5000);
-    }
+    realprogram::stop(sim_);
     dir_.reset();
 }
 
 QString TestEngineE2E::startSim(const QStringList& args) {
-    sim_.setProgram(binaryDir() + "/modem-sim");
-    sim_.setArguments(args + QStringList{QStringLiteral("--verbose")});
     sim_.setProcessChannelMode(QProcess::SeparateChannels);
-    sim_.start();
-    if (!sim_.waitForStarted(5000))
-        return {};
-    QByteArray first;
-    QElapsedTimer t;
-    t.start();
-    while (!first.contains('\n') && t.elapsed() < 10000) {
-        sim_.waitForReadyRead(200);
-        first += sim_.readAllStandardOutput();
-    }
-    const QString line = QString::fromLatin1(first).section(u'\n', 0, 0).trimmed();
-    return line.section(u' ', 1);
+    return realprogram::startSim(sim_, args + QStringList{QStringLiteral("--verbose")});
 }
 
 void TestEngineE2E::startProgram() {
-    program_.setProgram(exe_);
-    program_.setWorkingDirectory(work_);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program_.setProcessEnvironment(env);
-    program_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program_.start();
-    QVERIFY(program_.waitForStarted(10000));
+    QVERIFY(realprogram::startOffscreen(program_, exe_, work_));
 }
 
 void TestEngineE2E::stopProgram() {
-    if (program_.state() == QProcess::NotRunning)
-        return;
-    program_.terminate();
-    if (!program_.waitForFinished(5000))
-        program_.kill();
-    program_.waitForFinished(5000);
+    realprogram::stop(program_);
 }
 
 void TestEngineE2E::writeSettings(const QString& line1, const QString& line2, int flags) {

@@ -1,6 +1,7 @@
 // What the program must never do, checked on the real program running a task against the modem
 // simulator over TCP: open a listening socket or a bound UDP socket, or open a file whose name it
 // took from a data file (a channel base, a task file or a channel line holding path-like text).
+#include "mock/RealProgram.h"
 #include "mock/TestFiles.h"
 #include "shell/Cp1251.h"
 
@@ -18,12 +19,8 @@
 #include <unistd.h>
 
 namespace {
-QString binaryDir() {
-    return qEnvironmentVariable("CHANTEST_BINARY_DIR");
-}
-QString monthFile() {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyMM")) + ".tst";
-}
+using realprogram::binaryDir;
+using realprogram::monthFile;
 
 // One look at the process: its socket inodes matched against the kernel's socket tables.
 struct SocketScan {
@@ -88,7 +85,6 @@ private Q_SLOTS:
 
 private:
     QString startSim(const QStringList& args);
-    void stopProcess(QProcess& p);
 
     QProcess sim_, program_;
 };
@@ -99,33 +95,12 @@ void TestSecurity::initTestCase() {
 }
 
 void TestSecurity::cleanup() {
-    stopProcess(program_);
-    stopProcess(sim_);
-}
-
-void TestSecurity::stopProcess(QProcess& p) {
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(5000))
-        p.kill();
-    p.waitForFinished(5000);
+    realprogram::stop(program_);
+    realprogram::stop(sim_);
 }
 
 QString TestSecurity::startSim(const QStringList& args) {
-    sim_.setProgram(binaryDir() + "/modem-sim");
-    sim_.setArguments(args);
-    sim_.start();
-    if (!sim_.waitForStarted(5000))
-        return {};
-    QByteArray first;
-    QElapsedTimer t;
-    t.start();
-    while (!first.contains('\n') && t.elapsed() < 10000) {
-        sim_.waitForReadyRead(200);
-        first += sim_.readAllStandardOutput();
-    }
-    return QString::fromLatin1(first).section(u'\n', 0, 0).trimmed().section(u' ', 1);
+    return realprogram::startSim(sim_, args);
 }
 
 void TestSecurity::noListeningSocketAndNoFileNamedByData() {
@@ -158,14 +133,7 @@ void TestSecurity::noListeningSocketAndNoFileNamedByData() {
     testfiles::writeText(work + "/e2e.tsk", QStringLiteral("../../evil-task^Веднага^0^0^Чакаща^\r\n") + ch1 +
                                                 "\r\n" + ch2 + "\r\n");
 
-    program_.setProgram(exe);
-    program_.setWorkingDirectory(work);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program_.setProcessEnvironment(env);
-    program_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program_.start();
-    QVERIFY(program_.waitForStarted(10000));
+    QVERIFY(realprogram::startOffscreen(program_, exe, work));
     const qint64 pid = program_.processId();
 
     // Watch the process from start-up until the task has run.
@@ -193,7 +161,7 @@ void TestSecurity::noListeningSocketAndNoFileNamedByData() {
 
     // Both channels were recorded under their own lines, path-like text and all.
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(bin + "/Results/" + monthFile()), 5000);
-    stopProcess(program_);
+    realprogram::stop(program_);
     const QString month = testfiles::readText(bin + "/Results/" + monthFile());
     QVERIFY2(month.contains(ch1 + QStringLiteral("^BUSY^")), qPrintable(month));
     QVERIFY2(month.contains(ch2 + QStringLiteral("^CONNECT 2400^")), qPrintable(month));

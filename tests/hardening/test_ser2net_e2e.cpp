@@ -1,6 +1,7 @@
 // End to end through a real modem server: ser2net on loopback passes the program's TCP link to
 // the modem simulator on a pseudo-terminal, and the month file holds every answer.
 #include "links/LinkTestUtil.h"
+#include "mock/RealProgram.h"
 #include "mock/TestFiles.h"
 #include "shell/Cp1251.h"
 
@@ -19,12 +20,8 @@ namespace {
 const QString kBusy = QStringLiteral("София -- Център  1 Ch. --> #80021");
 const QString kNoCarrier = QStringLiteral("Варна -- Изток  2 Ch. --> #80022");
 
-QString binaryDir() {
-    return qEnvironmentVariable("CHANTEST_BINARY_DIR");
-}
-QString monthFile() {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyMM")) + ".tst";
-}
+using realprogram::binaryDir;
+using realprogram::monthFile;
 
 // A loopback port nobody listens on right now.
 quint16 freeLoopbackPort() {
@@ -50,14 +47,6 @@ bool waitForListener(quint16 port, int timeoutMs, const QProcess& owner) {
     return false;
 }
 
-void stopProcess(QProcess& p) {
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(5000))
-        p.kill();
-    p.waitForFinished(5000);
-}
 } // namespace
 
 class TestSer2netE2E : public QObject {
@@ -84,8 +73,8 @@ void TestSer2netE2E::initTestCase() {
 }
 
 void TestSer2netE2E::cleanup() {
-    stopProcess(program_);
-    stopProcess(server_);
+    realprogram::stop(program_);
+    realprogram::stop(server_);
     sim_.stop();
 }
 
@@ -131,14 +120,7 @@ void TestSer2netE2E::immediateTaskThroughSer2net() {
     testfiles::writeText(work + "/ser2net.tsk", QStringLiteral("Проба^Веднага^0^0^Чакаща^\r\n") + kBusy +
                                                     "\r\n" + kNoCarrier + "\r\n");
 
-    program_.setProgram(exe);
-    program_.setWorkingDirectory(work);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program_.setProcessEnvironment(env);
-    program_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program_.start();
-    QVERIFY(program_.waitForStarted(10000));
+    QVERIFY(realprogram::startOffscreen(program_, exe, work));
 
     const QString month = bin + "/Results/" + monthFile();
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(work + "/ser2net.tsk"), 60000);
@@ -165,8 +147,8 @@ void TestSer2netE2E::immediateTaskThroughSer2net() {
         QCOMPARE(f[4], QString());
     }
 
-    stopProcess(program_);
-    stopProcess(server_);
+    realprogram::stop(program_);
+    realprogram::stop(server_);
     sim_.stop();
     QCOMPARE(server_.state(), QProcess::NotRunning);
     QCOMPARE(sim_.proc.state(), QProcess::NotRunning);
