@@ -12,6 +12,15 @@
 
 using namespace linktest;
 
+namespace {
+// Opens the link on `port` at `baud`, as a run start does.
+void openAt(SerialLink& link, const QString& port, int baud) {
+    link.setPortName(port);
+    link.setBaudRate(baud);
+    link.setActive(true);
+}
+} // namespace
+
 class TestSerialLink : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -39,9 +48,7 @@ private Q_SLOTS:
         PtyPair pty;
         QVERIFY(pty.start());
         SerialLink link;
-        link.setPortName(pty.a());
-        link.setBaudRate(115200);
-        link.setActive(true);
+        openAt(link, pty.a(), 115200);
         QVERIFY(link.isActive());
         RawEnd peer(pty.b());
         QVERIFY(peer.fd >= 0);
@@ -101,9 +108,7 @@ private Q_SLOTS:
         RawEnd filler(slave);
         QVERIFY(filler.fd >= 0);
         SerialLink link;
-        link.setPortName(slave);
-        link.setBaudRate(9600); // "abc" has 3 x 1.1 + 250 ms
-        link.setActive(true);
+        openAt(link, slave, 9600); // "abc" has 3 x 1.1 + 250 ms
         QVERIFY(link.isActive());
         const QByteArray block(1024, 'f');
         while (filler.write(block)) {
@@ -162,9 +167,7 @@ private Q_SLOTS:
         PtyPair pty;
         QVERIFY(pty.start());
         SerialLink link;
-        link.setPortName(pty.a());
-        link.setBaudRate(115200);
-        link.setActive(true);
+        openAt(link, pty.a(), 115200);
         QVERIFY(link.isActive());
         QSignalSpy gone(&link, &SerialLink::closedOnError);
         pty.stop();
@@ -182,9 +185,7 @@ private Q_SLOTS:
         QVERIFY(sim.ptyPath.startsWith(QStringLiteral("/dev/")));
         QVERIFY(QFileInfo(linkPath).isSymLink());
         SerialLink link;
-        link.setPortName(linkPath);
-        link.setBaudRate(9600);
-        link.setActive(true);
+        openAt(link, linkPath, 9600);
         QVERIFY(link.isActive());
         CommLog log;
         connect(&link, &SerialLink::clusterReceived, this, [&](const QByteArray& c) { log.append(c); });
