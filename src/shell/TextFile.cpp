@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 QString shown(const QString& path) {
@@ -55,10 +58,22 @@ QByteArray TextFile::joinLines(const QStringList& lines) {
 }
 
 void TextFile::writeLines(const QString& path, const QStringList& lines) {
+    writeBytes(path, joinLines(lines));
+}
+
+void TextFile::writeBytes(const QString& path, const QByteArray& bytes, bool durable) {
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
+    // Unbuffered: the bytes reach the kernel inside write(), so a full disk is seen there. A
+    // buffered write that only fails in commit()'s own flush is not reported by commit(), which
+    // would put a truncated file in place of the old one.
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), f.errorString()));
-    const QByteArray bytes = joinLines(lines);
-    if (f.write(bytes) != bytes.size() || !f.commit())
+    if (f.write(bytes) != bytes.size() || f.error() != QFileDevice::NoError ||
+        (durable && ::fdatasync(f.handle()) != 0))
+        throw FileError(QStringLiteral("Cannot create file %1. %2")
+                            .arg(shown(path), f.error() != QFileDevice::NoError
+                                                  ? f.errorString()
+                                                  : QString::fromLocal8Bit(std::strerror(errno))));
+    if (!f.commit())
         throw FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), f.errorString()));
 }

@@ -14,4 +14,7 @@ QStringList splitLines(QByteArrayView bytes);
 // Throws FileError "Cannot create file ..." when the file cannot be written.
 void writeLines(const QString& path, const QStringList& lines);
 QByteArray joinLines(const QStringList& lines);
+// The same for bytes already joined; `durable`: on the disk, not only in the cache, before the
+// file takes the old one's place (for a file whose write lets other records go).
+void writeBytes(const QString& path, const QByteArray& bytes, bool durable = false);
 } // namespace TextFile

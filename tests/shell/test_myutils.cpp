@@ -212,6 +212,34 @@ void TestMyUtils::writeFailureKeepsOldFile() {
     }
     // A folder that does not exist.
     QVERIFY_THROWS_EXCEPTION(FileError, TextFile::writeLines(dir.filePath("no/such/x.dat"), {"a"}));
+
+    // A full disk, small and large writes (the last bytes of a buffered write used to fail only
+    // in the commit, which then put a truncated file in place of the old one).
+    const QString full = dir.filePath("full.dat");
+    testfiles::writeBytes(full, "old\r\n");
+    for (int lines : {10, 5000}) {
+        for (bool durable : {false, true}) {
+            testfiles::FileSizeLimit limit(4000);
+            QStringList many;
+            for (int i = 0; i < lines; ++i)
+                many.append(QStringLiteral("line %1 of a file larger than the disk has room for").arg(i));
+            if (lines == 10) {
+                TextFile::writeBytes(full, TextFile::joinLines(many), durable); // fits
+                QCOMPARE(testfiles::readBytes(full), TextFile::joinLines(many));
+                testfiles::writeBytes(full, "old\r\n");
+                continue;
+            }
+            try {
+                TextFile::writeBytes(full, TextFile::joinLines(many), durable);
+                QFAIL("no error raised");
+            } catch (const FileError& e) {
+                QVERIFY2(e.text().startsWith("Cannot create file") && e.text().contains("full.dat"),
+                         qPrintable(e.text()));
+            }
+            QCOMPARE(testfiles::readBytes(full), QByteArray("old\r\n"));
+        }
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"full.dat"})); // no temporary left
 }
 
 void TestMyUtils::processCount() {
