@@ -29,6 +29,7 @@ public:
         LinkKind link = LinkKind::None;
         std::unique_ptr<RunResults> results; // MonthList and its journals
         std::unique_ptr<TestCycle> cycle;    // RunList and the cycle's state
+        bool recordFailureTold = false;      // a journal that cannot be written is told once a run
         void send(const QByteArray& bytes) override;
     };
 
@@ -45,6 +46,10 @@ public:
     CommLogView* view = nullptr;
     Scheduler scheduler;
     std::unique_ptr<Run> run;
+    // Tests whose month file could not be written (a full disk, an unwritable folder): kept
+    // here, carried into the next run and written at the first chance.
+    std::unique_ptr<RunResults> unsaved;
+    qint64 lastUnsavedTryMs = 0;
     bool windingUp = false; // a run's end is being made: no new run may start meanwhile
 
 private:

@@ -71,8 +71,10 @@ void MonthResults::load(const QString& path) {
     rebuildIndex();
 }
 
-void MonthResults::save(const QString& path) const {
-    TextFile::writeLines(path, lines_);
+void MonthResults::save(const QString& path) {
+    const QByteArray bytes = TextFile::joinLines(lines_);
+    TextFile::writeBytes(path, bytes, true); // its journal is deleted once it is written
+    loaded_ = FileFingerprint::of(bytes);    // a journal made from now on applies to this file
 }
 
 QString MonthResults::keyOf(const QString& line) {

@@ -31,8 +31,9 @@ public:
 
     // A missing file gives an empty list; an unreadable one raises FileError.
     void load(const QString& path);
-    // Replaces the file whole and atomically (Windows-1251, CR LF).
-    void save(const QString& path) const;
+    // Replaces the file whole and atomically (Windows-1251, CR LF); the fingerprint is then
+    // that of the file written.
+    void save(const QString& path);
     const FileFingerprint& loadedFingerprint() const { return loaded_; }
 
     // 0-based index of the first line whose field 0 equals the key, or -1.

@@ -84,6 +84,14 @@ void ResultJournal::create(const QString& path, const FileFingerprint& base) {
     SyncDirectory(QFileInfo(path).absolutePath());
 }
 
+void ResultJournal::reopen() {
+    if (fd_ >= 0)
+        return;
+    fd_ = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd_ < 0)
+        throw FileError(QStringLiteral("Cannot open file %1. %2").arg(shown(path_), errnoText()));
+}
+
 void ResultJournal::append(const Record& r) {
     if (fd_ < 0)
         throw FileError(QStringLiteral("Cannot write file %1.").arg(shown(path_)));

@@ -30,6 +30,8 @@ public:
 
     // Creates the journal naming the month file state `base`; durable when it returns.
     void create(const QString& path, const FileFingerprint& base);
+    // Opens the journal closed earlier for further records, after those it holds.
+    void reopen();
     bool isOpen() const { return fd_ >= 0; }
     // Appends one record and waits until it is on the disk.
     void append(const Record& record);

@@ -4,7 +4,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <optional>
+#include <exception>
 
 RunResults::RunResults(QString resultsDir) : dir_(std::move(resultsDir)) {}
 
@@ -39,30 +39,46 @@ void RunResults::record(const QString& key, const QString& answer, int delayHund
                                   when.toString(QStringLiteral("yyMMddhhmm"))};
     m.results.AddResult(r.key, r.answer, r.delay, r.stamp);
     m.touched = true;
-    if (!m.journal.isOpen())
-        m.journal.create(ResultJournal::pathFor(monthPath(when.date())), m.results.loadedFingerprint());
+    if (!m.journal.isOpen()) {
+        // A journal kept from a failed write goes on; truncating it would drop its tests.
+        if (m.journalKept && QFile::exists(m.journal.path()))
+            m.journal.reopen();
+        else
+            m.journal.create(ResultJournal::pathFor(monthPath(when.date())), m.results.loadedFingerprint());
+        m.journalKept = true;
+    }
     m.journal.append(r);
 }
 
+bool RunResults::hasUnsaved() const {
+    for (const auto& [name, m] : months_)
+        if (m->touched)
+            return true;
+    return false;
+}
+
 void RunResults::finish() {
-    std::optional<AppError> failure;
+    std::exception_ptr failure; // the first, with its own type
     for (auto& [name, m] : months_) {
         if (!m->touched)
             continue;
         try {
             const QString path = QDir(dir_).filePath(name);
             m->results.save(path);
+            m->touched = false;
+            // The journal's tests are in the file now: a later test starts a new journal on it,
+            // even if this one cannot be removed.
+            m->journalKept = false;
             SyncDirectory(dir_);
             m->journal.remove();
-            m->touched = false;
-        } catch (const AppError& e) {
+        } catch (const AppError&) {
             m->journal.close();
             if (!failure)
-                failure = e;
+                failure = std::current_exception();
         }
     }
     if (failure)
-        throw *failure;
+        std::rethrow_exception(failure);
 }
 
 const MonthResults* RunResults::month(const QDate& date) const {
@@ -73,19 +89,19 @@ const MonthResults* RunResults::month(const QDate& date) const {
 int RecoverJournalsIn(const QString& resultsDir) {
     const QDir dir(resultsDir);
     int merged = 0;
-    std::optional<AppError> failure;
+    std::exception_ptr failure; // the first, with its own type
     for (const QString& name : dir.entryList({QStringLiteral("*.jrn")}, QDir::Files, QDir::Name)) {
         try {
             QString month = name;
             month.chop(4);
             merged +=
                 ResultJournal::recover(dir.filePath(name), dir.filePath(month + QStringLiteral(".tst")));
-        } catch (const AppError& e) {
+        } catch (const AppError&) {
             if (!failure)
-                failure = e;
+                failure = std::current_exception();
         }
     }
     if (failure)
-        throw *failure;
+        std::rethrow_exception(failure);
     return merged;
 }

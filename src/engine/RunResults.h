@@ -22,8 +22,11 @@ public:
     // written; the record then stays in memory and is written by finish().
     void record(const QString& key, const QString& answer, int delayHundredths, const QDateTime& when);
     // Writes every month file touched and removes its journal. All months are tried; the
-    // first failure is raised afterwards (its journal stays, so nothing is lost).
+    // first failure is raised afterwards. The tests of a month that failed stay in memory
+    // and in its journal, so a later finish() (or the next start's merge) writes them.
     void finish();
+    // Tests are waiting that no month file holds yet.
+    bool hasUnsaved() const;
 
     const MonthResults* month(const QDate& date) const;
     QString monthPath(const QDate& date) const;
@@ -32,7 +35,8 @@ private:
     struct Month {
         MonthResults results;
         ResultJournal journal;
-        bool touched = false;
+        bool touched = false;     // holds tests not yet in the month file
+        bool journalKept = false; // the journal on the disk holds some of them: append to it
     };
     Month& monthOf(const QDate& date);
 

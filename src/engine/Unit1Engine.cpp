@@ -21,10 +21,12 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <utility>
 
 namespace {
 constexpr int kIdleMs = 10000;
 constexpr int kRunMs = TestCycle::kTickMs;
+constexpr qint64 kUnsavedRetryMs = 60000;
 } // namespace
 
 EngineState::EngineState(TForm1* window) : QObject(window), window_(window) {}
@@ -158,11 +160,14 @@ void TForm1::StartRun(int row, int settle) {
         channels = TextFile::readLines(file);
         if (!channels.isEmpty())
             channels.removeFirst();
-        run->results = std::make_unique<RunResults>(ResultsDir);
+        run->results =
+            Engine->unsaved ? std::move(Engine->unsaved) : std::make_unique<RunResults>(ResultsDir);
         run->results->open(clock().now().date());
         SetTaskFileStatus(file, Scheduler::kStarted);
         SGtask->setCell(4, row, Scheduler::kStarted);
     } catch (...) {
+        if (run->results && run->results->hasUnsaved())
+            Engine->unsaved = std::move(run->results);
         if (run->link == EngineState::LinkKind::Serial)
             SerialPortNG1->setActive(false);
         else if (run->link == EngineState::LinkKind::Tcp)
@@ -175,14 +180,16 @@ void TForm1::StartRun(int row, int settle) {
     settings.initString = EinitString->text();
     settings.speedString = EmodemSpeed->text();
     settings.pauseText = [this] { return Epause->text(); };
-    RunResults* results = run->results.get();
+    EngineState::Run* r = run.get();
     run->cycle = std::make_unique<TestCycle>(
         channels, clock(), *run, *MemoCommLog, StopRequested, settings,
-        [this, results](const QString& key, const QString& answer, int delay, const QDateTime& when) {
+        [this, r](const QString& key, const QString& answer, int delay, const QDateTime& when) {
             try {
-                results->record(key, answer, delay, when);
+                r->results->record(key, answer, delay, when);
             } catch (const AppError& e) {
-                Engine->postMessage(e.text()); // kept in memory, written at the run's end
+                // Kept in memory and written at the run's end; one box a run is enough.
+                if (!std::exchange(r->recordFailureTold, true))
+                    Engine->postMessage(e.text());
             }
         });
 
@@ -212,8 +219,10 @@ void TForm1::Timer1Timer() {
         const QList<TaskRow> rows = taskRows(*SGtask);
         const QDateTime now = clock().now();
         const int row = Engine->scheduler.due(rows, now);
-        if (row <= 0)
+        if (row <= 0) {
+            RetryUnsavedResults();
             return;
+        }
         try {
             StartRun(row, 200);
         } catch (const AppError& e) {
@@ -260,7 +269,10 @@ void TForm1::FinishRun(const QString& message) {
     Timer1->setInterval(kIdleMs);
     run->cycle.reset(); // RunList
     attempt([&] { run->results->finish(); });
+    if (run->results->hasUnsaved())
+        Engine->unsaved = std::move(run->results);
     run->results.reset(); // MonthList
+    Engine->lastUnsavedTryMs = clock().monotonicMs();
 
     attempt([&] {
         if (run->type != Scheduler::kDaily) {
@@ -286,6 +298,21 @@ void TForm1::FinishRun(const QString& message) {
         Engine->postMessage(p);
 }
 
+// Idle: once a minute, tests that could not be written are tried again, quietly (their
+// failure was told at the run's end).
+void TForm1::RetryUnsavedResults() {
+    if (!Engine->unsaved || Engine->windingUp ||
+        clock().monotonicMs() - Engine->lastUnsavedTryMs < kUnsavedRetryMs)
+        return;
+    Engine->lastUnsavedTryMs = clock().monotonicMs();
+    try {
+        Engine->unsaved->finish();
+    } catch (const AppError&) {
+    }
+    if (!Engine->unsaved->hasUnsaved())
+        Engine->unsaved.reset();
+}
+
 void TForm1::ShutdownEngine() {
     if (std::unique_ptr<EngineState::Run> run = std::move(Engine->run)) {
         if (StopRequested)
@@ -293,7 +320,10 @@ void TForm1::ShutdownEngine() {
         run->cycle.reset();
         // The test in progress is lost; every recorded one goes into its month file now.
         Guarded(this, [&] { run->results->finish(); });
+    } else if (Engine->unsaved) {
+        Guarded(this, [&] { Engine->unsaved->finish(); });
     }
+    Engine->unsaved.reset(); // what could not be written is still in its journal
     RunTaskFile.clear();
     RunActive = 0;
     SerialPortNG1->setActive(false);

@@ -169,6 +169,7 @@ public:
     // first running tick. Raises AppError when the link cannot be started; the task is untouched.
     void StartRun(int row, int settle);
     void FinishRun(const QString& message); // winds the run up, then shows the message if any
+    void RetryUnsavedResults();             // idle: writes tests kept from a failed month file write
     void SerialPortNG1RxClusterEvent(const QByteArray& cluster);
     void WS1DataAvailable(const QByteArray& data);
     int CommLineIndex() const;

@@ -32,6 +32,8 @@ private Q_SLOTS:
     void tornAndDamagedRecordsSkipped();
     void journalWaitingAtOpenIsMergedFirst();
     void runCrossingIntoNewMonth();
+    void failedWriteKeepsTestsForLater();
+    void unwritableFolderKeepsTestsInMemory();
 
 private:
     QString path(const QString& name) const { return dir_->filePath(name); }
@@ -78,8 +80,8 @@ void TestMonthResults::indexAndAddResult() {
     QCOMPARE(m.lines()[2], kCh1 + QStringLiteral("^OLD^20^2405010101^"));
 
     // A damaged line: the new test still lands in a group of its own.
-    MonthResults d({QStringLiteral("a^BUSY^100^2405011000"), QStringLiteral("b^BUSY^100^"),
-                    QStringLiteral("c^BUSY^")});
+    MonthResults d(
+        {QStringLiteral("a^BUSY^100^2405011000"), QStringLiteral("b^BUSY^100^"), QStringLiteral("c^BUSY^")});
     for (const char* k : {"a", "b", "c"})
         d.AddResult(QString::fromLatin1(k), QStringLiteral("OK"), QStringLiteral("20"),
                     QStringLiteral("2405140730"));
@@ -229,6 +231,76 @@ void TestMonthResults::runCrossingIntoNewMonth() {
                                                         QStringLiteral("^BUSY^400^2405312359^\r\n"));
     QCOMPARE(testfiles::readText(path("2406.tst")), kCh2 + QStringLiteral("^BUSY^200^2406010000^\r\n"));
     QVERIFY(QDir(dir_->path()).entryList({QStringLiteral("*.jrn")}).isEmpty());
+}
+
+void TestMonthResults::failedWriteKeepsTestsForLater() {
+    // A month file too big for what the disk has left; its journal still fits.
+    QByteArray before;
+    for (int i = 0; i < 400; ++i)
+        before += "k" + QByteArray::number(i) + "^BUSY^20^2405010000^\r\n";
+    writeBytes(path("2405.tst"), before);
+    QVERIFY(before.size() > 8000);
+    RunResults run(dir_->path());
+    run.open(kMay.date());
+    {
+        testfiles::FileSizeLimit full(8000);
+        run.record(kCh1, QStringLiteral("BUSY"), 400, kMay);
+        try {
+            run.finish();
+            QFAIL("the write did not fail");
+        } catch (const FileError& e) {
+            QVERIFY2(e.text().startsWith(QStringLiteral("Cannot create file ")), qPrintable(e.text()));
+            QVERIFY(e.text().contains(QDir::toNativeSeparators(path("2405.tst"))));
+        }
+        QCOMPARE(readBytes(path("2405.tst")), before);
+        QVERIFY(run.hasUnsaved());
+        QVERIFY(QDir(dir_->path()).entryList(QDir::Files).size() == 2); // no temporary left
+        // The next test goes on in the same journal, after the first.
+        run.record(kCh2, QStringLiteral("NO CARRIER"), 600, kMay.addSecs(60));
+        QCOMPARE(ResultJournal::read(path("2405.jrn")).records.size(), 2);
+    }
+    const QByteArray written = before + Cp1251::encode(kCh1) + "^BUSY^400^2405140705^\r\n" +
+                               Cp1251::encode(kCh2) + "^NO CARRIER^600^2405140706^\r\n";
+    // Were the program to die now, the next start would merge both.
+    {
+        QTemporaryDir copy;
+        QVERIFY(QFile::copy(path("2405.tst"), copy.filePath("2405.tst")));
+        QVERIFY(QFile::copy(path("2405.jrn"), copy.filePath("2405.jrn")));
+        QCOMPARE(RecoverJournalsIn(copy.path()), 2);
+        QCOMPARE(readBytes(copy.filePath("2405.tst")), written);
+    }
+    // Space again: the next chance writes them.
+    run.finish();
+    QVERIFY(!run.hasUnsaved());
+    QVERIFY(!QFile::exists(path("2405.jrn")));
+    QCOMPARE(readBytes(path("2405.tst")), written);
+    // A later test of the same object starts a journal on the file just written.
+    run.record(kCh1, QStringLiteral("OK"), 20, kMay.addSecs(120));
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 1);
+    QCOMPARE(readBytes(path("2405.tst")), before + Cp1251::encode(kCh1) +
+                                              "^BUSY^400^2405140705^OK^20^2405140707^\r\n" +
+                                              Cp1251::encode(kCh2) + "^NO CARRIER^600^2405140706^\r\n");
+}
+
+void TestMonthResults::unwritableFolderKeepsTestsInMemory() {
+    // A plain file where the results folder should be.
+    const QString folder = path("Results");
+    writeBytes(folder, "not a folder");
+    RunResults run(folder);
+    run.open(kMay.date());
+    QVERIFY_THROWS_EXCEPTION(FileError, run.record(kCh1, QStringLiteral("BUSY"), 400, kMay));
+    QVERIFY(run.hasUnsaved());
+    QVERIFY_THROWS_EXCEPTION(FileError, run.record(kCh2, QStringLiteral("BUSY"), 200, kMay));
+    QVERIFY_THROWS_EXCEPTION(FileError, run.finish());
+    QVERIFY(run.hasUnsaved());
+    QCOMPARE(readBytes(folder), QByteArray("not a folder"));
+    QVERIFY(QFile::remove(folder));
+    QVERIFY(QDir().mkpath(folder));
+    run.finish();
+    QVERIFY(!run.hasUnsaved());
+    QCOMPARE(testfiles::readText(folder + "/2405.tst"), kCh1 + QStringLiteral("^BUSY^400^2405140705^\r\n") +
+                                                            kCh2 +
+                                                            QStringLiteral("^BUSY^200^2405140705^\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestMonthResults)
