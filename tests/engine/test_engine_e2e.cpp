@@ -34,6 +34,7 @@ private Q_SLOTS:
     void immediateTaskOverTcp();
     void immediateTaskOverSerialPty();
     void killedRunJournalMergedAtNextStart();
+    void fullDiskKeepsResultsUntilTheNextStart();
 
 private:
     // Starts the simulator; returns its "PORT n" or "PTY path" value.
@@ -186,6 +187,48 @@ void TestEngineE2E::killedRunJournalMergedAtNextStart() {
     QTest::qWait(1500);
     stopProgram();
     QCOMPARE(testfiles::readBytes(bin_ + "/Results/" + monthFile()), month);
+}
+
+void TestEngineE2E::fullDiskKeepsResultsUntilTheNextStart() {
+    const QString port = startSim({QStringLiteral("--answer"), QStringLiteral("#80011 BUSY 200")});
+    writeSettings(QStringLiteral("^127.0.0.1^"), QStringLiteral("9600^") + port + u'^', 2);
+    writeTask({kCh1});
+    QByteArray old;
+    for (int i = 0; i < 1000; ++i)
+        old += "Old -- Line  " + QByteArray::number(i) + " Ch. --> #7" + QByteArray::number(i) +
+               "^BUSY^20^2401010000^\r\n";
+    QVERIFY(old.size() > 40 * 1024);
+    QVERIFY(QDir().mkpath(bin_ + "/Results"));
+    const QString month = bin_ + "/Results/" + monthFile();
+    testfiles::writeBytes(month, old);
+    // No file may grow past 32 kB: the month file cannot be rewritten, its journal can.
+    program_.setProgram(QStringLiteral("/bin/bash"));
+    program_.setArguments({QStringLiteral("-c"), QStringLiteral("ulimit -f 32 && exec \"$0\""), exe_});
+    program_.setWorkingDirectory(work_);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program_.setProcessEnvironment(env);
+    program_.start();
+    QVERIFY(program_.waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(work_ + "/e2e.tsk"), 60000);
+    // The failed write neither ended the program nor touched the old file; the test is kept.
+    const QString journal = bin_ + "/Results/" + monthFile().replace(".tst", ".jrn");
+    QTRY_VERIFY(QFile::exists(journal));
+    QTest::qWait(500);
+    QCOMPARE(program_.state(), QProcess::Running);
+    QCOMPARE(testfiles::readBytes(month), old);
+    QVERIFY(testfiles::readBytes(journal).contains("^BUSY^"));
+    stopProgram();
+
+    // The next start, with room on the disk, writes it.
+    startProgram();
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(journal), 20000);
+    stopProgram();
+    const QByteArray now = testfiles::readBytes(month);
+    QVERIFY(now.startsWith(old));
+    QVERIFY2(now.mid(old.size()).startsWith(Cp1251::encode(kCh1 + QStringLiteral("^BUSY^"))),
+             now.mid(old.size()).constData());
+    QCOMPARE(now.count("\r\n"), 1001);
 }
 
 QTEST_GUILESS_MAIN(TestEngineE2E)
