@@ -1,5 +1,6 @@
 """Reads an .xlsx workbook back with openpyxl and prints what the tests check, as JSON."""
 import json
+import re
 import sys
 import zipfile
 
@@ -63,7 +64,8 @@ def main(path):
         "footer_font": ws.oddFooter.center.font,
         "freeze": ws.freeze_panes,
         "active_cell": ws.sheet_view.selection[0].activeCell if ws.sheet_view.selection else None,
-        "sheet_xml_has_formula": "<f>" in sheet_xml,
+        # Any formula element, plain, shared or array.
+        "sheet_xml_has_formula": re.search(r"<f[\s>/]", sheet_xml) is not None,
         "footer_xml": sheet_xml[sheet_xml.find("<oddFooter>"):sheet_xml.find("</oddFooter>") + 12],
         "defined_names": workbook_xml[workbook_xml.find("<definedNames>"):workbook_xml.find("</definedNames>")],
     }

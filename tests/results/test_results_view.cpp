@@ -58,6 +58,7 @@ private Q_SLOTS:
     void detailPanel();
     void exportWorkbook();
     void exportWithoutComments();
+    void exportWritesFormulaLikeTextAsText();
     void exportFailureLeavesNoFile();
     void closeWaitsForExport();
 
@@ -526,6 +527,51 @@ void TestResultsView::exportWithoutComments() {
     QCOMPARE(dialogs_->shown.size(), 1);
     QCOMPARE(w->Label11->text(), QString());
     QVERIFY(w->Bexp->isEnabled());
+}
+
+void TestResultsView::exportWritesFormulaLikeTextAsText() {
+    // Labels and answers a spreadsheet would take for a formula, a number or a function call.
+    const QStringList labels = {QStringLiteral("=1+1 "), QStringLiteral("+359 2 981 "),
+                                QStringLiteral("-- канал "), QStringLiteral("@SUM(A1) ")};
+    QStringList lines;
+    for (int i = 0; i < labels.size(); ++i)
+        lines.append(item(labels[i]) + u'^' +
+                     group(QStringLiteral("=HYPERLINK(\"x\")"), "100", ts("2405", i + 1)) +
+                     group("CONNECT", "200", ts("2405", i + 1, "1100")));
+    writeMonth(QStringLiteral("2405"), lines);
+    auto w = makeWindow();
+    tick(*w, labels, labels);
+    setMonth(*w, 2024, 5);
+    QTest::mouseClick(w->BdbOpen, Qt::LeftButton);
+    QVERIFY(dialogs_->shown.isEmpty());
+    for (int i = 0; i < labels.size(); ++i) // each label found on its results line
+        QCOMPARE(w->SGresults->cell(i + 2, i + 1), kR);
+    w->CBoxComment->setChecked(true);
+    const QString chosen = dir_->filePath(QStringLiteral("Export/формули.xlsx"));
+    dialogs_->setNextFileName(chosen);
+    QTest::mouseClick(w->Bexp, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs_->shown.size(), 1, 30000);
+    QCOMPARE(dialogs_->shown[0].kind, MsgKind::Information);
+
+    const QJsonObject wb = readWorkbook(chosen);
+    QVERIFY(!wb.isEmpty());
+    QCOMPARE(wb["max_row"].toInt(), 2 + int(labels.size()));
+    const QJsonObject cells = wb["cells"].toObject();
+    for (int i = 0; i < labels.size(); ++i) {
+        const QString ref = QStringLiteral("B") + QString::number(i + 3);
+        const QJsonObject b = cells[ref].toObject();
+        QCOMPARE(b["value"].toString(), labels[i]);
+        QCOMPARE(b["type"].toString(), QStringLiteral("s"));
+        const QJsonObject day = cells[QString(QChar(u'C' + i)) + QString::number(i + 3)].toObject();
+        QCOMPARE(day["value"].toString(), kR);
+        QCOMPARE(day["comment"].toString(), QStringLiteral("=HYPERLINK(\"x\") 10:00\nCONNECT 11:00\n"));
+    }
+    for (auto it = cells.begin(); it != cells.end(); ++it) {
+        const QJsonObject c = it.value().toObject();
+        if (!c["value"].isNull())
+            QVERIFY2(c["type"].toString() == QStringLiteral("s"), qPrintable(it.key()));
+    }
+    QVERIFY(!wb["sheet_xml_has_formula"].toBool());
 }
 
 void TestResultsView::exportFailureLeavesNoFile() {
