@@ -34,6 +34,7 @@ void detailRows(const uint8_t* data, size_t size);   // a month file through the
 void cellComment(const uint8_t* data, size_t size);  // a month file through the day comments
 void kanvoList(const uint8_t* data, size_t size);    // the 68-byte external channel list and its import
 void commLog(const uint8_t* data, size_t size);      // modem bytes through the communication log
+void journal(const uint8_t* data, size_t size);      // a results journal and its month file through the merge
 
 struct Target {
     const char* name; // also the folder of its corpus and regressions

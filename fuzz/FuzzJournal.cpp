@@ -1,0 +1,260 @@
+// Fuzzing of the results journal: a journal (and the month file beside it) read, merged by
+// the start-up recovery and merged again, which must change nothing.
+//
+// Input: one mode byte, then the journal; a form feed, if any, ends the journal and the bytes
+// after it are the month file. Mode bits: 1 re-seal every line (a mutated record keeps a valid
+// check and is read), 2 rewrite the header to name the month file as it is, 4 no month file,
+// 8 merge through RecoverJournalsIn instead of ResultJournal::recover.
+#include "FuzzEntries.h"
+#include "FuzzUtil.h"
+
+#include "engine/MonthResults.h"
+#include "engine/ResultJournal.h"
+#include "engine/RunResults.h"
+#include "shell/AppError.h"
+#include "shell/Cp1251.h"
+#include "shell/TextFile.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QTemporaryDir>
+#include <optional>
+
+namespace fuzz {
+
+namespace {
+const QByteArray kMagic = "chantest-journal^1^";
+
+QByteArray checkOf(QByteArrayView body) {
+    return QCryptographicHash::hash(body, QCryptographicHash::Md5).toHex().left(8);
+}
+
+// Every complete line given the check of its body (up to its last caret).
+QByteArray resealed(QByteArrayView journal) {
+    QByteArray out;
+    qsizetype start = 0;
+    while (start < journal.size()) {
+        const qsizetype lf = journal.indexOf('\n', start);
+        if (lf < 0) {
+            out += journal.sliced(start); // a torn line stays torn
+            break;
+        }
+        QByteArrayView line = journal.sliced(start, lf - start);
+        start = lf + 1;
+        const bool cr = line.endsWith('\r');
+        if (cr)
+            line.chop(1);
+        const qsizetype caret = line.lastIndexOf('^');
+        if (caret < 0) {
+            out += line;
+        } else {
+            out += line.first(caret + 1);
+            out += checkOf(line.first(caret + 1));
+        }
+        out += cr ? "\r\n" : "\n";
+    }
+    return out;
+}
+
+QByteArray withHeader(QByteArrayView journal, const FileFingerprint& base) {
+    const QByteArray body = kMagic + base.toText().toLatin1() + '^';
+    const qsizetype lf = journal.indexOf('\n');
+    return body + checkOf(body) + "\r\n" + (lf < 0 ? QByteArray() : journal.sliced(lf + 1).toByteArray());
+}
+
+// What the journal holds, found independently of the reader: the header and the sealed records
+// after it whose sequence numbers rise.
+struct Expected {
+    bool headerValid = false;
+    FileFingerprint base;
+    QList<ResultJournal::Record> records;
+};
+
+Expected expectedOf(QByteArrayView journal) {
+    Expected e;
+    QList<QByteArrayView> lines;
+    qsizetype start = 0;
+    for (qsizetype lf; (lf = journal.indexOf('\n', start)) >= 0; start = lf + 1)
+        lines.append(journal.sliced(start, lf - start));
+    if (lines.isEmpty())
+        return e;
+    auto bodyOf = [](QByteArrayView line) -> std::optional<QByteArrayView> {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const qsizetype caret = line.lastIndexOf('^');
+        if (caret < 0 || line.sliced(caret + 1) != checkOf(line.first(caret + 1)))
+            return std::nullopt;
+        return line.first(caret + 1);
+    };
+    const auto header = bodyOf(lines[0]);
+    if (!header || !header->startsWith(kMagic))
+        return e;
+    const QString fp = Cp1251::decode(header->sliced(kMagic.size()).chopped(1));
+    if (!FileFingerprint::fromText(fp, e.base))
+        return e;
+    e.headerValid = true;
+    qint64 last = 0;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const auto body = bodyOf(lines[i]);
+        if (!body)
+            continue;
+        QStringList f = Cp1251::decode(*body).split(u'^');
+        f.removeLast();
+        bool ok = false;
+        const qint64 seq = f.value(0).toLongLong(&ok);
+        if (f.size() < 5 || !ok || seq <= last)
+            continue;
+        last = seq;
+        const qsizetype n = f.size();
+        e.records.append({f.mid(1, n - 4).join(u'^'), f[n - 3], f[n - 2], f[n - 1]});
+    }
+    return e;
+}
+
+std::optional<QByteArray> contentsOf(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return f.readAll();
+}
+
+// The line the merge adds a record to: the first whose field 0 is the key (a line without a
+// caret has an empty key, so an empty key goes to the first such line), else a new line at the end.
+QString keyOf(const QString& line) {
+    const qsizetype caret = line.indexOf(u'^');
+    return caret < 0 ? QString() : line.left(caret);
+}
+
+// Every record's test on the line of its key, after the text the line had, the last one of a
+// line at its end; the other lines as they were.
+void checkMerged(const QStringList& before, const QList<ResultJournal::Record>& records,
+                 const QByteArray& after) {
+    QStringList prefix = before; // what each line starts with after the merge
+    QHash<QString, int> first;
+    for (int i = int(before.size()) - 1; i >= 0; --i)
+        first.insert(keyOf(before[i]), i);
+    QList<int> lineOf;
+    QHash<int, int> lastOn; // line -> last record on it
+    for (int r = 0; r < records.size(); ++r) {
+        const QString& key = records[r].key;
+        auto it = first.find(key);
+        int at;
+        if (it != first.end()) {
+            at = *it;
+        } else {
+            at = int(prefix.size());
+            prefix.append(key);
+            const QString found = keyOf(key + u'^'); // a key holding a caret is found by its first field
+            if (!first.contains(found))
+                first.insert(found, at);
+        }
+        lineOf.append(at);
+        lastOn.insert(at, r);
+    }
+    const QStringList merged = TextFile::splitLines(after);
+    FUZZ_CHECK(merged.size() == prefix.size(),
+               "the merged month file has" + show(merged.size()) + " lines, not" + show(prefix.size()));
+    for (int i = 0; i < merged.size(); ++i) {
+        FUZZ_CHECK(merged[i].startsWith(prefix[i]), "the merge changed a line's text " + show(merged[i]));
+        if (!lastOn.contains(i))
+            FUZZ_CHECK(merged[i] == prefix[i], "a line without records changed " + show(merged[i]));
+    }
+    for (int r = 0; r < records.size(); ++r) {
+        const ResultJournal::Record& rec = records[r];
+        const QString group = u'^' + rec.answer + u'^' + rec.delay + u'^' + rec.stamp + u'^';
+        const QString& line = merged[lineOf[r]];
+        // The group's leading caret may be the one that closed the line before.
+        const qsizetype from = std::max<qsizetype>(0, prefix[lineOf[r]].size() - 1);
+        FUZZ_CHECK(line.indexOf(group, from) >= 0,
+                   "record" + show(r) + " is not on the line of its key " + show(line));
+        if (lastOn.value(lineOf[r]) == r)
+            FUZZ_CHECK(line.endsWith(group), "the last record of a line is not at its end " + show(line));
+    }
+}
+} // namespace
+
+void journal(const uint8_t* data, size_t size) {
+    Reader in(data, size);
+    const uint8_t mode = in.byte();
+    const QByteArrayView rest = in.rest();
+    const qsizetype ff = rest.indexOf('\f');
+    QByteArray jrn = (ff < 0 ? rest : rest.first(ff)).toByteArray();
+    const bool hasMonth = !(mode & 4);
+    const QByteArray month = hasMonth && ff >= 0 ? rest.sliced(ff + 1).toByteArray() : QByteArray();
+    if (mode & 1)
+        jrn = resealed(jrn);
+    if (mode & 2)
+        jrn = withHeader(jrn, hasMonth ? FileFingerprint::of(month) : FileFingerprint());
+
+    // tmpfs where there is one: every merge syncs the disk.
+    const QString base = QDir(QStringLiteral("/dev/shm")).exists()
+                             ? QStringLiteral("/dev/shm/chantest-fuzz-XXXXXX")
+                             : QDir::tempPath() + "/chantest-fuzz-XXXXXX";
+    QTemporaryDir dir(base);
+    FUZZ_CHECK(dir.isValid(), "no temporary folder");
+    const QString jpath = dir.filePath(QStringLiteral("2405.jrn"));
+    const QString mpath = dir.filePath(QStringLiteral("2405.tst"));
+    TextFile::writeBytes(jpath, jrn);
+    if (hasMonth)
+        TextFile::writeBytes(mpath, month);
+
+    // The reader: records only under a valid header, each sealed record once, in rising sequence.
+    const ResultJournal::Contents c = ResultJournal::read(jpath);
+    const Expected e = expectedOf(jrn);
+    FUZZ_CHECK(c.headerValid || c.records.isEmpty(), "records without a valid header");
+    FUZZ_CHECK(c.headerValid == e.headerValid, "header validity");
+    FUZZ_CHECK(!c.headerValid || c.base == e.base, "the header's fingerprint");
+    if (mode & 2)
+        FUZZ_CHECK(c.headerValid, "a header written as the program writes it does not read back");
+    FUZZ_CHECK(c.records.size() == e.records.size(),
+               "read" + show(c.records.size()) + " records, the journal holds" + show(e.records.size()));
+    for (qsizetype i = 0; i < c.records.size(); ++i) {
+        const ResultJournal::Record& r = c.records[i];
+        FUZZ_CHECK(r == e.records[i], "record" + show(i) + " read as " + show(r.key + u'|' + r.answer));
+        FUZZ_CHECK(!r.answer.contains(u'^') && !r.delay.contains(u'^') && !r.stamp.contains(u'^'),
+                   "a record field holds a caret");
+    }
+
+    // The merge: a journal naming the month file as it is goes into it; any other leaves it alone.
+    const FileFingerprint now = hasMonth ? FileFingerprint::of(month) : FileFingerprint();
+    const int expected = c.headerValid && c.base == now ? int(c.records.size()) : 0;
+    int merged = -1;
+    bool raised = false;
+    try {
+        merged = (mode & 8) ? RecoverJournalsIn(dir.path()) : ResultJournal::recover(jpath, mpath);
+    } catch (const AppError&) {
+        raised = true;
+    }
+    const std::optional<QByteArray> after = contentsOf(mpath);
+    if (raised) {
+        // Only a damaged journal is refused, and it is kept for the operator.
+        FUZZ_CHECK(!QFile::exists(jpath) && contentsOf(jpath + QStringLiteral(".damaged")) == jrn,
+                   "the merge failed without keeping the journal");
+        FUZZ_CHECK(after == (hasMonth ? std::optional(month) : std::nullopt),
+                   "a failed merge changed the month file");
+        return;
+    }
+    FUZZ_CHECK(!QFile::exists(jpath), "the journal is left after its merge");
+    FUZZ_CHECK(merged == expected, "merged" + show(merged) + " records, expected" + show(expected));
+    if (expected == 0) {
+        FUZZ_CHECK(after == (hasMonth ? std::optional(month) : std::nullopt),
+                   "a month file the journal does not name was changed");
+    } else {
+        FUZZ_CHECK(after.has_value(), "the merge left no month file");
+        checkMerged(TextFile::splitLines(month), c.records, *after);
+    }
+
+    // A second start finds nothing to merge and leaves the month file as it is.
+    int again = -1;
+    try {
+        again = RecoverJournalsIn(dir.path());
+    } catch (const AppError& err) {
+        FUZZ_CHECK(false, "the second merge raised " + show(err.text()));
+    }
+    FUZZ_CHECK(again == 0, "the second merge merged" + show(again) + " records");
+    FUZZ_CHECK(contentsOf(mpath) == after, "the second merge changed the month file");
+}
+
+} // namespace fuzz
