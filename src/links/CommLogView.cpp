@@ -23,7 +23,7 @@ CommLogView::CommLogView(CommLog& log, QPlainTextEdit* edit, QObject* parent)
         if (view)
             view->schedule();
     });
-    rebuild();
+    rebuild(kShownLines);
 }
 
 CommLogView::~CommLogView() = default;
@@ -33,11 +33,11 @@ void CommLogView::schedule() {
         timer_.start();
 }
 
-void CommLogView::rebuild() {
+void CommLogView::rebuild(int count) {
     if (!edit_)
         return;
     const int open = log_.commLineIndex();
-    const int from = std::max(log_.firstKeptIndex(), open - kShownLines + 1);
+    const int from = std::max(log_.firstKeptIndex(), open - count + 1);
     QStringList lines;
     lines.reserve(open - from + 1);
     for (int i = from; i <= open; ++i)
@@ -61,8 +61,10 @@ void CommLogView::update() {
     if (!edit_)
         return;
     const int open = log_.commLineIndex();
-    if (open - shownOpen_ >= kShownLines) {
-        rebuild(); // everything shown would scroll out anyway
+    if (open - shownOpen_ > kMaxInserted) {
+        // A flood: only its latest lines are shown, so that no redraw holds the window's thread
+        // for long; the log itself keeps far more.
+        rebuild(kMaxInserted);
         return;
     }
     QScrollBar* bar = edit_->verticalScrollBar();

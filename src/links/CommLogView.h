@@ -13,7 +13,8 @@ class CommLogView : public QObject {
     Q_OBJECT
 public:
     static constexpr int kShownLines = 5000;
-    static constexpr int kRefreshMs = 50; // appends are gathered at least this long before a redraw
+    static constexpr int kMaxInserted = 300; // more new lines than this: the view starts afresh with them
+    static constexpr int kRefreshMs = 50;     // appends are gathered at least this long before a redraw
 
     // Takes the log's appended callback. The log must be alive whenever the view refreshes;
     // destroying the log, the view and the widget in any order is safe.
@@ -26,7 +27,7 @@ public:
 private:
     void update();
     void schedule();
-    void rebuild();
+    void rebuild(int count); // shows the latest `count` lines of the log afresh
 
     CommLog& log_;
     QPointer<QPlainTextEdit> edit_;

@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QNetworkProxy>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -130,7 +131,7 @@ void TcpLink::onConnected() {
 void TcpLink::onSocketState(QAbstractSocket::SocketState s) {
     switch (s) {
     case QAbstractSocket::UnconnectedState:
-        readSocket(); // what the other side sent before it closed
+        drainSocket(); // what the other side sent before it closed
         setState(wsClosed);
         break;
     case QAbstractSocket::HostLookupState:
@@ -150,10 +151,22 @@ void TcpLink::onSocketState(QAbstractSocket::SocketState s) {
 }
 
 void TcpLink::readSocket() {
+    readScheduled_ = false;
     if (!socket_.isOpen() || socket_.bytesAvailable() <= 0)
         return;
-    QByteArray data = socket_.readAll();
+    // A piece at a time: a modem server that floods cannot hold the window's thread for
+    // longer than one piece takes, the ticks and the display go on in between.
+    QByteArray data = socket_.read(kMaxPiece);
     data.removeIf([](char c) { return c == '\0'; });
     if (!data.isEmpty())
         Q_EMIT dataReceived(data);
+    if (socket_.isOpen() && socket_.bytesAvailable() > 0 && !readScheduled_) {
+        readScheduled_ = true;
+        QTimer::singleShot(0, this, &TcpLink::readSocket);
+    }
+}
+
+void TcpLink::drainSocket() {
+    while (socket_.isOpen() && socket_.bytesAvailable() > 0)
+        readSocket();
 }

@@ -52,7 +52,11 @@ private:
     void setState(State s);
     void onSocketState(QAbstractSocket::SocketState s);
     void onConnected();
-    void readSocket();
+    void readSocket();  // one piece; the rest follows from the event loop
+    void drainSocket(); // everything still buffered
+
+    static constexpr qint64 kMaxPiece = 32 * 1024;
+    bool readScheduled_ = false;
 
     QTcpSocket socket_;
     QString addr_;

@@ -40,9 +40,12 @@ private Q_SLOTS:
         CommLog log;
         QPlainTextEdit edit;
         CommLogView view(log, &edit);
-        // in steps smaller and larger than the window
+        // In steps smaller and larger than the window. More new lines at once than a redraw
+        // inserts (a flood): the view starts afresh with the latest of them.
         int n = 0;
-        for (int step : {10, 1234, 3000, 4999, 5000, 7777, 1}) {
+        int shown = 1;
+        for (int step : {10,  250, 300, 301, 1234, 3000, 290, 290, 290, 290, 290, 290,  290,
+                         290, 290, 290, 290, 290,  290,  290, 290, 290, 290, 290, 4999, 1}) {
             QByteArray chunk;
             for (int i = 0; i < step; ++i)
                 chunk += "L" + QByteArray::number(n++) + "\r\n";
@@ -50,7 +53,8 @@ private Q_SLOTS:
             log.append("open" + QByteArray::number(n));
             view.refresh();
             const int open = log.commLineIndex();
-            const int shown = std::min(open + 1, CommLogView::kShownLines);
+            shown = step > CommLogView::kMaxInserted ? CommLogView::kMaxInserted
+                                                     : std::min(shown + step, CommLogView::kShownLines);
             QCOMPARE(edit.document()->blockCount(), shown);
             QCOMPARE(lastBlock(edit), QStringLiteral("open%1").arg(n));
             int i = open - shown + 1;
