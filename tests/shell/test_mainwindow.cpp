@@ -258,6 +258,10 @@ void TestMainWindow::secondCopyIsRefused() {
     QVERIFY(first->waitForStarted());
     QProcess* other = start(QStringLiteral("c/") + name + "-other");
     QVERIFY(other->waitForStarted());
+    // Both past their own check (their windows made their folders) before the copy starts:
+    // two copies starting at the same moment may each see the other.
+    QTRY_VERIFY_WITH_TIMEOUT(root.exists(QStringLiteral("a/Results")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(root.exists(QStringLiteral("c/Results")), 20000);
     QProcess* same = start(QStringLiteral("b/") + name);
     QVERIFY(same->waitForStarted());
     QVERIFY(same->waitForFinished(20000)); // refused silently
