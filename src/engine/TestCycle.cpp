@@ -75,6 +75,7 @@ bool TestCycle::step(Step& s) {
     switch (state_) {
     case Dial:
         dialLogLine_ = log_.commLineIndex();
+        log_.keepLine(dialLogLine_ + 1); // the answer
         dialTick_ = tick_;
         dialMs_ = clock_.monotonicMs();
         send(QStringLiteral("atdt") + dialString(channels_[index_]) + u'\r');

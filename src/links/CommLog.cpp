@@ -58,12 +58,16 @@ void CommLog::completeLine() {
         done.squeeze();
     lines_.emplace_back();
     if (lines_.size() > size_t(kKeptLines)) {
+        if (first_ == keptIndex_)
+            keptBytes_ = std::move(lines_.front());
         lines_.pop_front();
         ++first_;
     }
 }
 
 QByteArray CommLog::lineBytes(int index) const {
+    if (index == keptIndex_ && index < first_)
+        return keptBytes_;
     if (index < first_ || index > commLineIndex())
         return {};
     return lines_[size_t(index - first_)];

@@ -23,6 +23,12 @@ public:
     QString line(int index) const;         // empty text for an index not kept or not yet reached
     QByteArray lineBytes(int index) const; // the same, as received
     int firstKeptIndex() const { return first_; }
+    // Keeps the line at `index` readable even after it falls out of the kept lines (one such
+    // line at a time): the answer to a dial must survive a flood that follows it.
+    void keepLine(int index) const {
+        keptIndex_ = index;
+        keptBytes_.clear();
+    }
     // Called after every append that was given bytes; the display uses it (one listener).
     void setAppendedCallback(std::function<void()> callback) { appended_ = std::move(callback); }
     // Bytes of line text held in memory, for the memory figures.
@@ -34,5 +40,7 @@ private:
 
     std::deque<QByteArray> lines_; // lines_[0] has index first_; the last one is the open line
     int first_ = 0;
+    mutable int keptIndex_ = -1;
+    mutable QByteArray keptBytes_; // its text once it left lines_
     std::function<void()> appended_;
 };

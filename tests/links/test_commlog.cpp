@@ -165,6 +165,25 @@ private Q_SLOTS:
         QCOMPARE(log.line(-1), QString());
     }
 
+    void aKeptLineOutlivesAFlood() {
+        CommLog log;
+        log.append("atdt#80012\r");
+        log.keepLine(log.commLineIndex() + 1); // the answer to come
+        QByteArray flood = "\r\nFLOOD 1\r\n";
+        for (int i = 2; i < CommLog::kKeptLines + 500; ++i)
+            flood += "FLOOD " + QByteArray::number(i) + "\r\n";
+        for (qsizetype at = 0; at < flood.size(); at += 4096)
+            log.append(QByteArrayView(flood).sliced(at, std::min<qsizetype>(4096, flood.size() - at)));
+        QVERIFY(log.firstKeptIndex() > 2);
+        QCOMPARE(log.line(1), QStringLiteral("FLOOD 1"));
+        QCOMPARE(log.line(0), QString());                        // not kept
+        QCOMPARE(log.line(log.firstKeptIndex() - 1), QString()); // not kept
+        QCOMPARE(log.line(log.firstKeptIndex()), QStringLiteral("FLOOD %1").arg(log.firstKeptIndex()));
+        // Keeping another line lets the first one go.
+        log.keepLine(log.commLineIndex());
+        QCOMPARE(log.line(1), QString());
+    }
+
     void appendedCallbackFiresPerChunk() {
         CommLog log;
         int calls = 0;
