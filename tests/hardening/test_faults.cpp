@@ -226,10 +226,8 @@ void TestFaults::checkWoundUp() {
 }
 
 void TestFaults::checkNextRunWorks() {
-    if (sim_.state() == QProcess::NotRunning)
-        startSim({QStringLiteral("#80019 BUSY 100")}, pty_);
-    else
-        QVERIFY(false); // each case ends its own simulator first
+    QVERIFY2(sim_.state() == QProcess::NotRunning, "each case ends its own simulator first");
+    startSim({QStringLiteral("#80019 BUSY 100")}, pty_);
     useSim();
     const int before = int(monthLines().size());
     dialogs_->shown.clear();
