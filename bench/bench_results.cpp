@@ -4,7 +4,7 @@
 
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
-#include "results/MonthResults.h"
+#include "results/MonthView.h"
 #include "shell/CheckListBox.h"
 #include "shell/StringGrid.h"
 #include "shell/TextFile.h"

@@ -4,7 +4,7 @@
 #include "FuzzUtil.h"
 
 #include "engine/MonthResults.h"
-#include "results/MonthResults.h"
+#include "results/MonthView.h"
 #include "shell/TextFile.h"
 
 namespace fuzz {

@@ -3,7 +3,7 @@
 #include "FuzzUtil.h"
 
 #include "engine/TestCycle.h"
-#include "results/MonthResults.h"
+#include "results/MonthView.h"
 #include "shell/AppError.h"
 #include "shell/MyUtils.h"
 #include "shell/TextFile.h"

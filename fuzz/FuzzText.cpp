@@ -3,7 +3,7 @@
 #include "FuzzUtil.h"
 
 #include "engine/MonthResults.h"
-#include "results/MonthResults.h"
+#include "results/MonthView.h"
 #include "shell/Cp1251.h"
 #include "shell/MyUtils.h"
 #include "shell/TextFile.h"

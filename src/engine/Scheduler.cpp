@@ -26,11 +26,11 @@ qint64 Scheduler::minuteOf(const QDateTime& t) {
     return t.date().toJulianDay() * 1440 + t.time().hour() * 60 + t.time().minute();
 }
 
-int Scheduler::due(const QList<TaskRow>& rows, const QDateTime& now) const {
+int Scheduler::due(const QList<TaskRow>& rows, const QDateTime& now, int afterRow) const {
     const int clockMinute = now.time().hour() * 60 + now.time().minute();
     const qint64 thisMinute = minuteOf(now);
     for (const TaskRow& r : rows) {
-        if (r.status != kWaiting || startMinute(r.start) != clockMinute)
+        if (r.row <= afterRow || r.status != kWaiting || startMinute(r.start) != clockMinute)
             continue;
         if (lastStart_.value(r.file, -1) == thisMinute)
             continue;

@@ -28,9 +28,9 @@ public:
     static int startMinute(const QString& cell);
     // The first "Веднага" row, whatever its status; -1 if none.
     static int firstImmediate(const QList<TaskRow>& rows);
-    // The first waiting row whose start time is the minute of `now` and that was not started
-    // in this very minute already; -1 if none.
-    int due(const QList<TaskRow>& rows, const QDateTime& now) const;
+    // The first waiting row after `afterRow` whose start time is the minute of `now` and that
+    // was not started in this very minute already; -1 if none.
+    int due(const QList<TaskRow>& rows, const QDateTime& now, int afterRow = 0) const;
 
     void noteStarted(const QString& file, const QDateTime& now);
     // True when the failure is to be shown: not the same task failing again in the same minute.

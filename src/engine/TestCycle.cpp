@@ -82,7 +82,8 @@ bool TestCycle::step(Step& s) {
         state_ = AwaitAnswer;
         break;
     case AwaitAnswer:
-        if (tick_ - dialTick_ > kAnswerTimeoutTicks) {
+        // The same measure as the delay recorded, so no recorded delay exceeds the time-out.
+        if (answerTicks() > kAnswerTimeoutTicks) {
             s.end = End::Error;
             s.message = kModemFailed;
             return false;

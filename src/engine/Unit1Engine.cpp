@@ -218,18 +218,19 @@ void TForm1::Timer1Timer() {
     if (Timer1->interval() == kIdleMs) {
         const QList<TaskRow> rows = taskRows(*SGtask);
         const QDateTime now = clock().now();
-        const int row = Engine->scheduler.due(rows, now);
-        if (row <= 0) {
-            RetryUnsavedResults();
-            return;
+        // A due task that cannot start does not keep the others due in this minute from theirs.
+        for (int row = Engine->scheduler.due(rows, now); row > 0; row = Engine->scheduler.due(rows, now, row)) {
+            try {
+                StartRun(row, 200);
+            } catch (const AppError& e) {
+                // Retried by every check of the minute; told once.
+                if (Engine->scheduler.noteFailure(rows[row - 1].file, now))
+                    Engine->postMessage(e.text());
+            }
+            if (Engine->run)
+                return;
         }
-        try {
-            StartRun(row, 200);
-        } catch (const AppError& e) {
-            // Retried by every check of the minute; told once.
-            if (Engine->scheduler.noteFailure(rows[row - 1].file, now))
-                Engine->postMessage(e.text());
-        }
+        RetryUnsavedResults();
         return;
     }
     if (!Engine->run) {

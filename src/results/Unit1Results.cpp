@@ -2,7 +2,7 @@
 #include "shell/Unit1.h"
 
 #include "results/ExportJob.h"
-#include "results/MonthResults.h"
+#include "results/MonthView.h"
 #include "shell/CheckListBox.h"
 #include "shell/Dialogs.h"
 #include "shell/Guard.h"

@@ -1,6 +1,6 @@
 #include "WorkbookWriter.h"
 
-#include "MonthResults.h"
+#include "MonthView.h"
 #include "shell/AppError.h"
 
 #include <QFile>

@@ -1,5 +1,5 @@
 // Month results reading without widgets: labels, day marks, grid rows, detail rows, comments.
-#include "results/MonthResults.h"
+#include "results/MonthView.h"
 
 #include <QRandomGenerator>
 #include <QTest>

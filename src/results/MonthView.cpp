@@ -1,4 +1,4 @@
-#include "MonthResults.h"
+#include "MonthView.h"
 
 #include "shell/MyUtils.h"
 
