@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <cerrno>
 #include <cstring>
@@ -16,6 +17,7 @@
 
 namespace {
 const QString kMagic = QStringLiteral("chantest-journal^1^");
+const QString kUnknownBase = QStringLiteral("unknown");
 
 QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
@@ -66,7 +68,7 @@ ResultJournal::~ResultJournal() {
     close();
 }
 
-void ResultJournal::create(const QString& path, const FileFingerprint& base) {
+void ResultJournal::create(const QString& path, const std::optional<FileFingerprint>& base) {
     close();
     path_ = path;
     seq_ = 0;
@@ -75,7 +77,7 @@ void ResultJournal::create(const QString& path, const FileFingerprint& base) {
     if (fd_ < 0)
         throw FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), errnoText()));
     try {
-        writeDurably(sealed(kMagic + base.toText() + u'^'));
+        writeDurably(sealed(kMagic + (base ? base->toText() : kUnknownBase) + u'^'));
     } catch (...) {
         close();
         QFile::remove(path);
@@ -156,14 +158,18 @@ ResultJournal::Contents ResultJournal::read(const QString& path) {
         if (first) {
             first = false;
             const QString text = Cp1251::decode(body);
-            if (!ok || !text.startsWith(kMagic))
-                return c;
-            QString fp = text.mid(kMagic.size());
-            fp.chop(1);
-            if (!FileFingerprint::fromText(fp, c.base))
-                return c;
-            c.headerValid = true;
-            continue;
+            if (ok && text.startsWith(kMagic)) {
+                QString fp = text.mid(kMagic.size());
+                fp.chop(1);
+                c.baseKnown = FileFingerprint::fromText(fp, c.base);
+                c.headerValid = c.baseKnown || fp == kUnknownBase;
+                if (c.headerValid)
+                    continue;
+            }
+            // A torn header: the record lines after it carry checks of their own.
+            c.base = {};
+            if (!ok || text.startsWith(kMagic))
+                continue;
         }
         if (!ok)
             continue;
@@ -187,21 +193,122 @@ ResultJournal::Contents ResultJournal::read(const QString& path) {
     return c;
 }
 
+namespace {
+QString groupOf(const ResultJournal::Record& r) {
+    return r.answer + u'^' + r.delay + u'^' + r.stamp + u'^';
+}
+
+// True when taking each record's group off the end of its channel's line, newest first,
+// gives back the month file the journal was begun on: the records went in by its own merge.
+bool mergedInto(const MonthResults& month, const QList<ResultJournal::Record>& records,
+                const FileFingerprint& base) {
+    for (const bool dropNewLines : {true, false}) {
+        QStringList lines = month.lines();
+        const MonthResults index(lines);
+        bool ok = true;
+        for (qsizetype i = records.size() - 1; ok && i >= 0; --i) {
+            const ResultJournal::Record& r = records[i];
+            const int at = index.IndexOfChannel(r.key);
+            const QString group = groupOf(r);
+            ok = at >= 0 && at < lines.size() && lines[at].endsWith(group) && lines[at].size() > group.size();
+            if (!ok)
+                break;
+            lines[at].chop(group.size());
+            // A channel the journal brought into the month stands last when its first test goes.
+            if (dropNewLines && lines[at] == r.key + u'^' && at == lines.size() - 1)
+                lines.removeLast();
+        }
+        if (!ok)
+            return false;
+        const QByteArray bytes = TextFile::joinLines(lines);
+        if (base.exists ? FileFingerprint::of(bytes) == base : bytes.isEmpty())
+            return true;
+    }
+    return false;
+}
+
+enum class Found { None, All, Some };
+
+// Where the records stand in the month file: all of them the last groups of their channels'
+// lines (in order), none of them anywhere in those lines, or anything between.
+Found findRecords(const MonthResults& month, const QList<ResultJournal::Record>& records) {
+    QHash<QString, QString> tails; // key -> its records' groups in journal order
+    bool anyThere = false;
+    for (const ResultJournal::Record& r : records) {
+        tails[r.key] += groupOf(r);
+        const int at = month.IndexOfChannel(r.key);
+        if (at < 0)
+            continue;
+        const QStringList fields = month.lines()[at].split(u'^');
+        for (qsizetype f = 1; f + 2 < fields.size(); f += 3)
+            if (fields[f] == r.answer && fields[f + 1] == r.delay && fields[f + 2] == r.stamp)
+                anyThere = true;
+    }
+    if (!anyThere)
+        return Found::None;
+    for (auto it = tails.cbegin(); it != tails.cend(); ++it) {
+        const int at = month.IndexOfChannel(it.key());
+        if (at < 0)
+            return Found::Some;
+        const QString& line = month.lines()[at];
+        const qsizetype rest = line.size() - it.value().size();
+        if (!line.endsWith(it.value()) || rest < 1 || line[rest - 1] != u'^')
+            return Found::Some;
+    }
+    return Found::All;
+}
+
+// A free name beside the journal that no start-up merge picks up again.
+QString asideName(const QString& journalPath, const QString& suffix) {
+    QString name = journalPath + suffix;
+    for (int n = 2; QFile::exists(name); ++n)
+        name = journalPath + suffix + u'-' + QString::number(n);
+    return name;
+}
+} // namespace
+
 int ResultJournal::recover(const QString& journalPath, const QString& monthPath) {
     const Contents c = read(journalPath);
-    if (!c.headerValid && !c.records.isEmpty()) {
-        // Cannot tell whether the records were merged: keep them for the operator.
-        const QString kept = journalPath + QStringLiteral(".damaged");
-        QFile::remove(kept);
-        QFile::rename(journalPath, kept);
-        throw FileError(QStringLiteral("Дневникът с резултати %1 е повреден; запазен е като %2.")
-                            .arg(shown(journalPath), shown(kept)));
-    }
     int merged = 0;
-    if (c.headerValid && !c.records.isEmpty()) {
+    if (!c.records.isEmpty()) {
         MonthResults month;
-        month.load(monthPath);
-        if (month.loadedFingerprint() == c.base) {
+        month.load(monthPath); // an unreadable month file keeps its journal for later
+        enum { Merge, Drop, KeepAside } what = KeepAside;
+        if (c.baseKnown) {
+            if (month.loadedFingerprint() == c.base)
+                what = Merge;
+            else if (mergedInto(month, c.records, c.base))
+                what = Drop;
+        } else {
+            switch (findRecords(month, c.records)) {
+            case Found::None:
+                what = Merge;
+                break;
+            case Found::All:
+                what = Drop;
+                break;
+            case Found::Some:
+                break;
+            }
+        }
+        if (what == KeepAside) {
+            const QString kept = asideName(journalPath, c.headerValid ? QStringLiteral(".unmerged")
+                                                                      : QStringLiteral(".damaged"));
+            if (!QFile::rename(journalPath, kept))
+                throw FileError(QStringLiteral("Cannot rename file %1.").arg(shown(journalPath)));
+            SyncDirectory(QFileInfo(journalPath).absolutePath());
+            throw FileError(
+                (c.headerValid
+                     ? QStringLiteral("Месечният файл %2 е променян след началото на дневника с резултати "
+                                      "%1 и записите от дневника не могат да бъдат открити в него.")
+                     : QStringLiteral("Заглавният ред на дневника с резултати %1 е повреден и не може да се "
+                                      "разбере кои от записите му вече са в %2."))
+                    .arg(shown(journalPath), shown(monthPath)) +
+                QStringLiteral(" Дневникът е запазен като %1; прегледайте го и прибавете липсващите "
+                               "резултати ръчно.")
+                    .arg(shown(kept)));
+        }
+        if (what == Merge) {
             for (const Record& r : c.records)
                 month.AddResult(r.key, r.answer, r.delay, r.stamp);
             month.save(monthPath);

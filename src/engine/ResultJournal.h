@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QString>
+#include <optional>
 
 class ResultJournal {
 public:
@@ -16,7 +17,8 @@ public:
     };
     struct Contents {
         bool headerValid = false;
-        FileFingerprint base; // the month file the records are to be added to
+        bool baseKnown = false; // the header names the month file state the records go on
+        FileFingerprint base;   // the month file the records are to be added to
         QList<Record> records;
     };
 
@@ -28,8 +30,9 @@ public:
     ResultJournal(const ResultJournal&) = delete;
     ResultJournal& operator=(const ResultJournal&) = delete;
 
-    // Creates the journal naming the month file state `base`; durable when it returns.
-    void create(const QString& path, const FileFingerprint& base);
+    // Creates the journal naming the month file state `base` (none: a month file that could
+    // not be read); durable when it returns.
+    void create(const QString& path, const std::optional<FileFingerprint>& base);
     // Opens the journal closed earlier for further records, after those it holds.
     void reopen();
     bool isOpen() const { return fd_ >= 0; }
@@ -40,11 +43,16 @@ public:
     void remove();
     const QString& path() const { return path_; }
 
-    // Reads a journal; a torn or damaged last record (a crash while writing it) is skipped.
+    // Reads a journal; a torn or damaged record (a crash while writing it) is skipped, and so
+    // is a damaged header: every intact record line is read all the same.
     static Contents read(const QString& path);
-    // Brings the month file up to date with the journal, then deletes the journal. A month
-    // file that no longer matches the journal's base already holds the records (the crash
-    // came after its rewrite): it is left as it is. Returns the number of records merged.
+    // Brings the month file up to date with the journal, then deletes the journal. The records
+    // are merged when the month file is the one the header names; the journal is dropped
+    // unmerged only when its records are verifiably in the month file already (the crash came
+    // after its rewrite). Without the header's word, the month file decides: no record there,
+    // they are merged; every record the last of its channel's line, dropped. Any other journal
+    // is kept aside under a name of its own and FileError tells where. Returns the number of
+    // records merged.
     static int recover(const QString& journalPath, const QString& monthPath);
 
 private:

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <exception>
+#include <utility>
 
 RunResults::RunResults(QString resultsDir) : dir_(std::move(resultsDir)) {}
 
@@ -17,15 +18,31 @@ QString RunResults::monthPath(const QDate& date) const {
 RunResults::Month& RunResults::monthOf(const QDate& date) {
     const QString name = MonthResults::fileName(date);
     auto it = months_.find(name);
-    if (it != months_.end())
-        return *it->second;
-    const QString path = monthPath(date);
+    if (it == months_.end())
+        it = months_.emplace(name, std::make_unique<Month>()).first;
+    Month& m = *it->second;
+    if (!m.loaded)
+        load(name, m);
+    return m;
+}
+
+void RunResults::load(const QString& name, Month& m) {
+    const QString path = QDir(dir_).filePath(name);
     const QString journal = ResultJournal::pathFor(path);
-    if (QFile::exists(journal))
-        ResultJournal::recover(journal, path);
-    auto m = std::make_unique<Month>();
-    m->results.load(path);
-    return *months_.emplace(name, std::move(m)).first->second;
+    // A journal of this object's own holds the waiting tests: it is not merged as a stranger's.
+    if (!m.journalKept && QFile::exists(journal)) {
+        try {
+            ResultJournal::recover(journal, path);
+        } catch (const AppError& e) {
+            if (QFile::exists(journal))
+                throw;
+            notices_.append(e.text()); // set aside for the operator: the month goes on without it
+        }
+    }
+    m.results.load(path);
+    m.loaded = true;
+    for (const ResultJournal::Record& r : std::exchange(m.waiting, {}))
+        m.results.AddResult(r.key, r.answer, r.delay, r.stamp);
 }
 
 MonthResults& RunResults::open(const QDate& date) {
@@ -34,20 +51,46 @@ MonthResults& RunResults::open(const QDate& date) {
 
 void RunResults::record(const QString& key, const QString& answer, int delayHundredths,
                         const QDateTime& when) {
-    Month& m = monthOf(when.date());
     const ResultJournal::Record r{key, MonthResults::sanitizeAnswer(answer), QString::number(delayHundredths),
                                   when.toString(QStringLiteral("yyMMddhhmm"))};
-    m.results.AddResult(r.key, r.answer, r.delay, r.stamp);
+    const QString name = MonthResults::fileName(when.date());
+    auto it = months_.find(name);
+    if (it == months_.end())
+        it = months_.emplace(name, std::make_unique<Month>()).first;
+    Month& m = *it->second;
+    std::exception_ptr unreadable;
+    if (!m.loaded) {
+        try {
+            load(name, m);
+        } catch (const AppError&) {
+            unreadable = std::current_exception();
+        }
+    }
+    if (m.loaded)
+        m.results.AddResult(r.key, r.answer, r.delay, r.stamp);
+    else
+        m.waiting.append(r);
     m.touched = true;
+    const QString journalPath = ResultJournal::pathFor(monthPath(when.date()));
     if (!m.journal.isOpen()) {
         // A journal kept from a failed write goes on; truncating it would drop its tests.
-        if (m.journalKept && QFile::exists(m.journal.path()))
+        if (m.journalKept && QFile::exists(m.journal.path())) {
             m.journal.reopen();
-        else
-            m.journal.create(ResultJournal::pathFor(monthPath(when.date())), m.results.loadedFingerprint());
+        } else if (!m.loaded && QFile::exists(journalPath)) {
+            // Another's journal waits for the unreadable file: the test stays in memory only.
+            std::rethrow_exception(unreadable);
+        } else {
+            m.journal.create(journalPath, m.loaded ? std::optional(m.results.loadedFingerprint()) : std::nullopt);
+        }
         m.journalKept = true;
     }
     m.journal.append(r);
+    if (unreadable)
+        std::rethrow_exception(unreadable);
+}
+
+QStringList RunResults::takeNotices() {
+    return std::exchange(notices_, {});
 }
 
 bool RunResults::hasUnsaved() const {
@@ -60,10 +103,13 @@ bool RunResults::hasUnsaved() const {
 void RunResults::finish() {
     std::exception_ptr failure; // the first, with its own type
     for (auto& [name, m] : months_) {
-        if (!m->touched)
+        const QString path = QDir(dir_).filePath(name);
+        // The month of a run comes into being at its end, tests or none.
+        if (!m->touched && !(m->loaded && !QFile::exists(path)))
             continue;
         try {
-            const QString path = QDir(dir_).filePath(name);
+            if (!m->loaded)
+                load(name, *m);
             m->results.save(path);
             m->touched = false;
             // The journal's tests are in the file now: a later test starts a new journal on it,
@@ -89,19 +135,18 @@ const MonthResults* RunResults::month(const QDate& date) const {
 int RecoverJournalsIn(const QString& resultsDir) {
     const QDir dir(resultsDir);
     int merged = 0;
-    std::exception_ptr failure; // the first, with its own type
+    QStringList failures; // every journal is tried; all that went wrong is told together
     for (const QString& name : dir.entryList({QStringLiteral("*.jrn")}, QDir::Files, QDir::Name)) {
         try {
             QString month = name;
             month.chop(4);
             merged +=
                 ResultJournal::recover(dir.filePath(name), dir.filePath(month + QStringLiteral(".tst")));
-        } catch (const AppError&) {
-            if (!failure)
-                failure = std::current_exception();
+        } catch (const AppError& e) {
+            failures.append(e.text());
         }
     }
-    if (failure)
-        std::rethrow_exception(failure);
+    if (!failures.isEmpty())
+        throw FileError(failures.join(u'\n'));
     return merged;
 }

@@ -19,14 +19,19 @@ public:
     // Loads the month of `date` (a journal still waiting for it is merged first).
     MonthResults& open(const QDate& date);
     // Records one test; the answer is sanitised. Raises FileError when the journal cannot be
-    // written; the record then stays in memory and is written by finish().
+    // written or the month file cannot be read; the record then stays in memory (and in the
+    // journal where it could be written) and is written by finish().
     void record(const QString& key, const QString& answer, int delayHundredths, const QDateTime& when);
-    // Writes every month file touched and removes its journal. All months are tried; the
-    // first failure is raised afterwards. The tests of a month that failed stay in memory
-    // and in its journal, so a later finish() (or the next start's merge) writes them.
+    // Writes every month file touched and removes its journal; a month opened by the run whose
+    // file is missing is created empty. All months are tried; the first failure is raised
+    // afterwards. The tests of a month that failed stay in memory and in its journal, so a
+    // later finish() (or the next start's merge) writes them. A month file that could not be
+    // read is never replaced.
     void finish();
     // Tests are waiting that no month file holds yet.
     bool hasUnsaved() const;
+    // What the operator is to be told that raised nothing: a journal set aside on loading.
+    QStringList takeNotices();
 
     const MonthResults* month(const QDate& date) const;
     QString monthPath(const QDate& date) const;
@@ -34,14 +39,19 @@ public:
 private:
     struct Month {
         MonthResults results;
+        bool loaded = false;                  // `results` holds the month file
+        QList<ResultJournal::Record> waiting; // tests recorded while it could not be read
         ResultJournal journal;
         bool touched = false;     // holds tests not yet in the month file
         bool journalKept = false; // the journal on the disk holds some of them: append to it
     };
     Month& monthOf(const QDate& date);
+    // Reads the month file (a journal left for it is merged first) and adds the waiting tests.
+    void load(const QString& name, Month& m);
 
     QString dir_;
     std::map<QString, std::unique_ptr<Month>> months_; // by file name
+    QStringList notices_;
 };
 
 // Start-up: merges every journal left in the folder into its month file. Returns the

@@ -163,6 +163,8 @@ void TForm1::StartRun(int row, int settle) {
         run->results =
             Engine->unsaved ? std::move(Engine->unsaved) : std::make_unique<RunResults>(ResultsDir);
         run->results->open(clock().now().date());
+        for (const QString& notice : run->results->takeNotices())
+            Engine->postMessage(notice);
         SetTaskFileStatus(file, Scheduler::kStarted);
         SGtask->setCell(4, row, Scheduler::kStarted);
     } catch (...) {
@@ -191,6 +193,8 @@ void TForm1::StartRun(int row, int settle) {
                 if (!std::exchange(r->recordFailureTold, true))
                     Engine->postMessage(e.text());
             }
+            for (const QString& notice : r->results->takeNotices())
+                Engine->postMessage(notice);
         });
 
     const bool tcp = run->link == EngineState::LinkKind::Tcp;

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -34,6 +35,10 @@ private Q_SLOTS:
     void runCrossingIntoNewMonth();
     void failedWriteKeepsTestsForLater();
     void unwritableFolderKeepsTestsInMemory();
+    void tornHeaderDecidedByMonthFile();
+    void journalOnChangedMonthKeptAside();
+    void unreadableNewMonthKeepsItsTest();
+    void runWithoutTestsCreatesItsMonth();
 
 private:
     QString path(const QString& name) const { return dir_->filePath(name); }
@@ -301,6 +306,124 @@ void TestMonthResults::unwritableFolderKeepsTestsInMemory() {
     QCOMPARE(testfiles::readText(folder + "/2405.tst"), kCh1 + QStringLiteral("^BUSY^400^2405140705^\r\n") +
                                                             kCh2 +
                                                             QStringLiteral("^BUSY^200^2405140705^\r\n"));
+}
+
+namespace {
+// A journal of two tests whose first line, the header, is torn.
+QByteArray tornJournal(const QString& dir, const QDateTime& when) {
+    {
+        RunResults run(dir);
+        run.record(kCh1, QStringLiteral("BUSY"), 400, when);
+        run.record(kCh2, QStringLiteral("NO CARRIER"), 600, when.addSecs(60));
+    }
+    QByteArray j = readBytes(dir + "/2405.jrn");
+    j[5] = 'X';
+    return j;
+}
+QString keptAside(const QString& dir) {
+    const QStringList kept = QDir(dir).entryList({QStringLiteral("2405.jrn.*")}, QDir::Files);
+    return kept.size() == 1 ? kept.first() : QString();
+}
+} // namespace
+
+void TestMonthResults::tornHeaderDecidedByMonthFile() {
+    const QByteArray old = "x^BUSY^20^2405010000^\r\n";
+    const QByteArray both = old + Cp1251::encode(kCh1) + "^BUSY^400^2405140705^\r\n" + Cp1251::encode(kCh2) +
+                            "^NO CARRIER^600^2405140706^\r\n";
+    // None of its records in the month file: merged, and only once.
+    writeBytes(path("2405.tst"), old);
+    const QByteArray torn = tornJournal(dir_->path(), kMay);
+    writeBytes(path("2405.jrn"), torn);
+    QCOMPARE(ResultJournal::read(path("2405.jrn")).records.size(), 2);
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 2);
+    QCOMPARE(readBytes(path("2405.tst")), both);
+    // Every record already the last of its line (the crash came after the rewrite): dropped.
+    writeBytes(path("2405.jrn"), torn);
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
+    QCOMPARE(readBytes(path("2405.tst")), both);
+    QVERIFY(!QFile::exists(path("2405.jrn")));
+    // One of them there, the other not: nobody can tell, so the journal is kept for the operator.
+    const QByteArray one = old + Cp1251::encode(kCh1) + "^BUSY^400^2405140705^\r\n";
+    writeBytes(path("2405.tst"), one);
+    writeBytes(path("2405.jrn"), torn);
+    try {
+        RecoverJournalsIn(dir_->path());
+        QFAIL("the operator was not told");
+    } catch (const FileError& e) {
+        QVERIFY2(e.text().contains(QStringLiteral("2405.jrn.damaged")), qPrintable(e.text()));
+    }
+    QCOMPARE(readBytes(path("2405.tst")), one);
+    QCOMPARE(readBytes(path(keptAside(dir_->path()))), torn);
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 0); // told once
+}
+
+void TestMonthResults::journalOnChangedMonthKeptAside() {
+    writeBytes(path("2405.tst"), "x^BUSY^20^2405010000^\r\n");
+    {
+        RunResults run(dir_->path());
+        run.open(kMay.date());
+        run.record(kCh1, QStringLiteral("BUSY"), 400, kMay);
+    }
+    // The month file was replaced meanwhile by something that does not hold the test.
+    const QByteArray other = "y^OK^20^2405020000^\r\n";
+    writeBytes(path("2405.tst"), other);
+    QVERIFY_THROWS_EXCEPTION(FileError, RecoverJournalsIn(dir_->path()));
+    QCOMPARE(readBytes(path("2405.tst")), other);
+    QCOMPARE(keptAside(dir_->path()), QStringLiteral("2405.jrn.unmerged"));
+    QCOMPARE(ResultJournal::read(path("2405.jrn.unmerged")).records.size(), 1);
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
+    // The same at a run's start: the run goes on, the operator is told.
+    {
+        RunResults run(dir_->path());
+        run.record(kCh1, QStringLiteral("BUSY"), 400, kMay);
+    }
+    writeBytes(path("2405.tst"), other + "z^OK^20^2405020000^\r\n");
+    RunResults next(dir_->path());
+    QCOMPARE(next.open(kMay.date()).count(), 2);
+    const QStringList notices = next.takeNotices();
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(notices.first().contains(QStringLiteral("2405.jrn.unmerged-2")));
+}
+
+void TestMonthResults::unreadableNewMonthKeepsItsTest() {
+    // Just after midnight the new month's file is there but cannot be read.
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("2406.tst")));
+    const QDateTime june(QDate(2024, 6, 1), QTime(0, 1));
+    RunResults run(dir_->path());
+    run.open(kMay.date());
+    QVERIFY_THROWS_EXCEPTION(FileError, run.record(kCh1, QStringLiteral("BUSY"), 400, june));
+    QVERIFY(run.hasUnsaved());
+    QCOMPARE(ResultJournal::read(path("2406.jrn")).records.size(), 1);
+    QVERIFY_THROWS_EXCEPTION(FileError, run.finish());
+    QVERIFY(QFileInfo(path("2406.tst")).isDir()); // never replaced
+    // Were the program to die now, the next start would merge it once the file can be read.
+    QTemporaryDir copy;
+    QVERIFY(QFile::copy(path("2406.jrn"), copy.filePath("2406.jrn")));
+    writeBytes(copy.filePath("2406.tst"), "x^OK^20^2406010000^\r\n");
+    QCOMPARE(RecoverJournalsIn(copy.path()), 1);
+    QCOMPARE(testfiles::readText(copy.filePath("2406.tst")),
+             QStringLiteral("x^OK^20^2406010000^\r\n") + kCh1 + QStringLiteral("^BUSY^400^2406010001^\r\n"));
+    // Readable again: the next chance writes it.
+    QVERIFY(QDir(path("2406.tst")).removeRecursively());
+    writeBytes(path("2406.tst"), "x^OK^20^2406010000^\r\n");
+    run.finish();
+    QVERIFY(!run.hasUnsaved());
+    QCOMPARE(testfiles::readText(path("2406.tst")), testfiles::readText(copy.filePath("2406.tst")));
+    QVERIFY(!QFile::exists(path("2406.jrn")));
+}
+
+void TestMonthResults::runWithoutTestsCreatesItsMonth() {
+    RunResults run(dir_->path());
+    run.open(kMay.date());
+    run.finish();
+    QVERIFY(QFile::exists(path("2405.tst")));
+    QCOMPARE(readBytes(path("2405.tst")), QByteArray());
+    // An existing file the run did not touch is left alone.
+    writeBytes(path("2405.tst"), "x^BUSY^20^2405010000");
+    RunResults again(dir_->path());
+    again.open(kMay.date());
+    again.finish();
+    QCOMPARE(readBytes(path("2405.tst")), QByteArray("x^BUSY^20^2405010000"));
 }
 
 QTEST_GUILESS_MAIN(TestMonthResults)
