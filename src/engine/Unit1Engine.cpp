@@ -80,10 +80,18 @@ void TForm1::SetupEngine() {
     WS1 = new TcpLink(this);
     WS1->setObjectName(QStringLiteral("WS1"));
     connect(SerialPortNG1, &SerialLink::clusterReceived, this, [this](const QByteArray& cluster) {
-        Guarded(this, [&] { SerialPortNG1RxClusterEvent(cluster); });
+        Posted([&] { SerialPortNG1RxClusterEvent(cluster); });
     });
     connect(WS1, &TcpLink::dataReceived, this,
-            [this](const QByteArray& data) { Guarded(this, [&] { WS1DataAvailable(data); }); });
+            [this](const QByteArray& data) { Posted([&] { WS1DataAvailable(data); }); });
+}
+
+void TForm1::PostError(const QString& text) {
+    Engine->postMessage(text);
+}
+
+void TForm1::Posted(const std::function<void()>& body) {
+    PostError(ErrorTextOf(body));
 }
 
 int TForm1::CommLineIndex() const {

@@ -6,14 +6,21 @@
 #include <QString>
 #include <new>
 
-void Guarded(QWidget* parent, const std::function<void()>& body) {
+QString ErrorTextOf(const std::function<void()>& body) {
     try {
         body();
     } catch (const AppError& e) {
-        ShowMessage(parent, MsgKind::Error, e.text());
+        return e.text();
     } catch (const std::bad_alloc&) {
-        ShowMessage(parent, MsgKind::Error, QStringLiteral("Out of memory"));
+        return QStringLiteral("Out of memory");
     } catch (const std::exception& e) {
-        ShowMessage(parent, MsgKind::Error, QString::fromLocal8Bit(e.what()));
+        return QString::fromLocal8Bit(e.what());
     }
+    return {};
+}
+
+void Guarded(QWidget* parent, const std::function<void()>& body) {
+    const QString error = ErrorTextOf(body);
+    if (!error.isEmpty())
+        ShowMessage(parent, MsgKind::Error, error);
 }

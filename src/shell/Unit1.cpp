@@ -106,10 +106,10 @@ TForm1::TForm1(const StartOptions& options, QWidget* parent) : QWidget(parent) {
     }
     AppDir = options.appDir.isEmpty() ? QCoreApplication::applicationDirPath() : options.appDir;
     buildWindow();
-    Guarded(this, [this] { SetupConfigControls(); });
-    Guarded(this, [this] { SetupTaskControls(); });
-    Guarded(this, [this] { SetupEngine(); });
-    Guarded(this, [this] { SetupResultControls(); });
+    SetupEngine(); // first: it holds the queue where start-up posts its errors
+    Posted([this] { SetupConfigControls(); });
+    Posted([this] { SetupTaskControls(); });
+    Posted([this] { SetupResultControls(); });
     connectHandlers();
     FormCreate();
 }
@@ -361,7 +361,8 @@ void TForm1::connectHandlers() {
                 Guarded(this, [this] { TrayIcon1DblClick(); });
         });
     }
-    on(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
+    // A tick never opens a box of its own: its errors wait until it has returned.
+    connect(Timer1, &QTimer::timeout, this, [this] { Posted([this] { Timer1Timer(); }); });
 
     on(BopenSet, &QPushButton::clicked, &TForm1::BopenSetClick);
     on(BsaveSet, &QPushButton::clicked, &TForm1::BsaveSetClick);
@@ -394,12 +395,12 @@ void TForm1::connectHandlers() {
 
 void TForm1::FormCreate() {
     // The refusal of a second copy is made in main(), before any window exists.
-    Guarded(this, [this] { LoadPortList(); });
+    Posted([this] { LoadPortList(); });
     StopRequested = false;
     ExportDir = dataDir(AppDir, QStringLiteral("Export"));
     ResultsDir = dataDir(AppDir, QStringLiteral("Results"));
     ChannelBaseList.clear();
-    Guarded(this, [this] { ReadLinkSettings(); });
+    Posted([this] { ReadLinkSettings(); });
     move(6, 2);
 
     const QStringList taskHeader = {QStringLiteral("№"),      QStringLiteral("Име на задачата"),
@@ -425,7 +426,7 @@ void TForm1::FormCreate() {
     QDir().mkpath(ResultsDir);
     // Where the month files go is not always beside the executable: the operator can see it.
     PageControl1->setTabToolTip(1, QDir::toNativeSeparators(ResultsDir));
-    Guarded(this, [this] { RecoverJournals(); });
+    Posted([this] { RecoverJournals(); });
     for (int d = 1; d <= 31; ++d)
         SGresults->setCell(d + 1, 0, QString::number(d));
 
@@ -433,16 +434,16 @@ void TForm1::FormCreate() {
     CBmesec->setCurrentIndex(today.month() - 1);
     SEgodina->setValue(today.year());
 
-    Guarded(this, [this] { TaskRefresh(); });
-    Guarded(this, [this] { SGtaskClick(); });
+    Posted([this] { TaskRefresh(); });
+    Posted([this] { SGtaskClick(); });
     {
         const QSignalBlocker quiet(PageControl1);
         PageControl1->setCurrentIndex(0);
     }
     bringPanelToFront();
     Timer1->start();
-    Guarded(this, [this] { InstantlyTaskCheck(); });
-    Guarded(this, [this] { BopenSetClick(); });
+    Posted([this] { InstantlyTaskCheck(); });
+    Posted([this] { BopenSetClick(); });
 }
 
 bool TForm1::panelInFront() const {

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -125,6 +126,11 @@ public:
 
     // --- shell (src/shell/Unit1.cpp)
     void FormCreate();
+    // Shows the error once the current handler has returned, one box at a time; for errors
+    // met where no modal box may open (start-up, a tick, a run's start or end).
+    void PostError(const QString& text);
+    // Runs a handler's body, posting its error instead of showing it.
+    void Posted(const std::function<void()>& body);
     void PageControl1Change(int index);
     void TrayIcon1DblClick();
 

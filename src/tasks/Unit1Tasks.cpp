@@ -78,10 +78,10 @@ void TForm1::TaskRefresh() {
         ++r;
     }
     SGtask->endUpdate();
-    // Reported here rather than raised, so that a caller's later steps (a run's end enabling
-    // the buttons again) still happen.
+    // Posted rather than raised or shown, so that a caller's later steps (a run's end enabling
+    // the buttons again) still happen and no box holds up a run's start or end.
     if (!errors.isEmpty())
-        ShowMessage(this, MsgKind::Error, errors.join(u'\n'));
+        PostError(errors.join(u'\n'));
 }
 
 void TForm1::SGtaskClick() {
@@ -112,7 +112,7 @@ void TForm1::SGtaskClick() {
     if (!error.isEmpty()) {
         // Shown as no task, so that the status button cannot act on a file without a header.
         showNoTask();
-        ShowMessage(this, MsgKind::Error, error);
+        PostError(error);
         return;
     }
     GBtimeBegin->show();
@@ -286,12 +286,13 @@ void TForm1::BchStatusClick() {
     SGtaskClick();
 }
 
+// Both follow RunActive rather than set a state of their own, so that the buttons are right
+// whichever of a run's start and end was the last to call them.
 void TForm1::DisableB() {
     for (QPushButton* b : {BnewTask, BaddTask, BtaskChange, BtaskDelete})
-        b->setEnabled(false);
+        b->setEnabled(RunActive == 0);
 }
 
 void TForm1::EnableB() {
-    for (QPushButton* b : {BnewTask, BaddTask, BtaskChange, BtaskDelete})
-        b->setEnabled(true);
+    DisableB();
 }

@@ -66,6 +66,8 @@ private Q_SLOTS:
     void dailyTaskReArmedAndNotRestartedInItsMinute();
     void emptyTaskEndsAtOnce();
     void closeDuringStoppedRun();
+    void unansweredBoxesHoldUpNoTask();
+    void nextDueTaskStartsWhenFirstCannot();
 
 private:
     std::unique_ptr<TForm1> makeWindow();
@@ -312,6 +314,103 @@ void TestEngineWindow::closeDuringStoppedRun() {
         testfiles::readText(dir_->filePath("Results/2405.tst")).startsWith(kCh1 + QStringLiteral("^BUSY^")));
     QVERIFY(!QFile::exists(dir_->filePath("Results/2405.jrn")));
     QCOMPARE(w->WS1->state(), TcpLink::wsClosed);
+}
+
+namespace {
+// Nobody at the desk: every box stays open, running its own event loop as a modal box does,
+// until released.
+class UnansweredDialogs : public ScriptedDialogs {
+public:
+    MsgAnswer message(QWidget*, MsgKind kind, const QString& text, bool yesNo) override {
+        shown.append({kind, text, yesNo});
+        if (released)
+            return yesNo ? MsgAnswer::No : MsgAnswer::Ok;
+        QEventLoop loop;
+        open.append(&loop);
+        loop.exec();
+        open.removeOne(&loop);
+        return yesNo ? MsgAnswer::No : MsgAnswer::Ok;
+    }
+    void release() {
+        released = true;
+        for (QEventLoop* l : open)
+            l->quit();
+    }
+    QList<QEventLoop*> open;
+    bool released = false;
+};
+} // namespace
+
+void TestEngineWindow::unansweredBoxesHoldUpNoTask() {
+    dialogs_.reset();
+    UnansweredDialogs dialogs;
+    // An empty task file sorts first, so it is the selected row at start-up and after each run.
+    testfiles::writeBytes(dir_->filePath("240101000000.tsk"), {});
+    writeTask(QStringLiteral("240101000001.tsk"), QStringLiteral("По време"), 7, 6, QStringLiteral("Чакаща"), {kCh1});
+    writeTask(QStringLiteral("240101000002.tsk"), QStringLiteral("По време"), 7, 7, QStringLiteral("Чакаща"), {kCh2});
+    TForm1* w = nullptr;
+    QList<int> startMinutes;
+    QList<bool> enabledAfter;
+    bool wasRunning = false;
+    // Timer1's ticks on the test's clock, and the modem's answers, played by the event loop,
+    // which goes on inside every box left open.
+    QTimer driver;
+    driver.setInterval(0);
+    connect(&driver, &QTimer::timeout, this, [&] {
+        if (!w || dialogs.released) // only what happens while nobody answers counts
+            return;
+        clock_.advanceMs(w->Timer1->interval());
+        if (w->Engine->run && w->Engine->run->cycle->state() == TestCycle::AwaitAnswer &&
+            w->CommLineIndex() == w->Engine->run->cycle->dialLogLine())
+            w->MemoCommLog->append("\r\nBUSY\r\n");
+        w->Posted([&] { w->Timer1Timer(); });
+        const bool running = bool(w->Engine->run);
+        if (running && !wasRunning)
+            startMinutes.append(clock_.now().time().minute());
+        if (!running && wasRunning)
+            enabledAfter.append(w->BnewTask->isEnabled() && w->BaddTask->isEnabled() &&
+                                w->BtaskChange->isEnabled() && w->BtaskDelete->isEnabled());
+        wasRunning = running;
+        if (enabledAfter.size() == 2 || clock_.now().time() > QTime(7, 10))
+            dialogs.release(); // seen enough: the operator comes back
+    });
+    driver.start();
+    QTimer safety; // for a start-up that waits on a box
+    safety.setSingleShot(true);
+    connect(&safety, &QTimer::timeout, this, [&dialogs] { dialogs.release(); });
+    safety.start(10000);
+    auto window = std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_});
+    window->Timer1->stop(); // the driver plays its ticks
+    window->RBcom->setChecked(false);
+    window->RBtcp->setChecked(false);
+    window->Epause->setText(QStringLiteral("1"));
+    w = window.get();
+    QTRY_VERIFY_WITH_TIMEOUT(enabledAfter.size() == 2 || clock_.now().time() > QTime(7, 10), 20000);
+    dialogs.release();
+    driver.stop();
+    QCOMPARE(startMinutes, (QList<int>{6, 7}));
+    QCOMPARE(enabledAfter, (QList<bool>{true, true}));
+    QVERIFY(!dialogs.shown.isEmpty());
+    QVERIFY(dialogs.shown.first().text.contains(QStringLiteral("240101000000.tsk")));
+    const QString month = testfiles::readText(dir_->filePath("Results/2405.tst"));
+    QVERIFY2(month.contains(kCh1 + QStringLiteral("^BUSY^")) && month.contains(kCh2 + QStringLiteral("^BUSY^")),
+             qPrintable(month));
+    w = nullptr;
+}
+
+void TestEngineWindow::nextDueTaskStartsWhenFirstCannot() {
+    auto w = makeWindow();
+    useTcp(*w);
+    writeTask(QStringLiteral("t1.tsk"), QStringLiteral("По време"), 7, 5, QStringLiteral("Чакаща"), {kCh1});
+    writeTask(QStringLiteral("t2.tsk"), QStringLiteral("По време"), 7, 5, QStringLiteral("Чакаща"), {kCh2});
+    w->TaskRefresh();
+    QFile::remove(dir_->filePath("t1.tsk")); // gone since the table was built
+    w->Timer1->setInterval(10000);
+    w->Timer1Timer();
+    QVERIFY(w->Engine->run);
+    QCOMPARE(w->RunTaskFile, QStringLiteral("t2.tsk"));
+    QTRY_COMPARE(dialogs_->shown.size(), 1);
+    QVERIFY(dialogs_->lastText().contains(QStringLiteral("t1.tsk")));
 }
 
 QTEST_MAIN(TestEngineWindow)

@@ -253,6 +253,20 @@ void TestTestCycle::timeoutCheckedBeforeLateAnswer() {
     QCOMPARE(r.last.message, TestCycle::kModemFailed);
     QCOMPARE(r.last.gauge, -1);
     QVERIFY(r.recs.isEmpty());
+
+    // A loaded machine handles a tick every 400 ms: the time-out comes by the clock, as the
+    // delay is measured, so no delay above 180 s is ever recorded.
+    Rig slow;
+    slow.answers[QStringLiteral("#80011")] = {460, "\r\nBUSY\r\n"};
+    slow.make({kCh1});
+    slow.tickTo(20);
+    while (slow.last.end == TestCycle::End::None) {
+        slow.clock.advanceMs(200);
+        slow.tick();
+    }
+    QCOMPARE(slow.last.end, TestCycle::End::Error);
+    QCOMPARE(slow.cycle->tickCount(), 20 + 451);
+    QVERIFY(slow.recs.isEmpty());
 }
 
 void TestTestCycle::hangupTimeoutFromConnect() {
