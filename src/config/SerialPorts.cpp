@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSerialPortInfo>
+#include <cerrno>
 #include <sys/stat.h>
 
 QStringList SerialPorts::systemPorts() {
@@ -11,6 +12,14 @@ QStringList SerialPorts::systemPorts() {
     for (const QSerialPortInfo& p : ports)
         names.append(p.systemLocation());
     return names;
+}
+
+bool SerialPorts::mayBeDevice(const QString& path) {
+    if (isCharacterDevice(path))
+        return true;
+    struct stat st {};
+    // stat() follows links: a by-id link whose device is gone is absent too.
+    return QDir::isAbsolutePath(path) && ::stat(QFile::encodeName(path).constData(), &st) != 0 && errno == ENOENT;
 }
 
 bool SerialPorts::isCharacterDevice(const QString& path) {

@@ -10,4 +10,7 @@ namespace SerialPorts {
 QStringList systemPorts();
 // True for an absolute path that is a character device or a link that leads to one.
 bool isCharacterDevice(const QString& path);
+// A saved port worth keeping in the list: a character device, or an absolute path where
+// nothing is now (a USB modem unplugged or not yet up at boot).
+bool mayBeDevice(const QString& path);
 } // namespace SerialPorts

@@ -91,8 +91,9 @@ void TForm1::ReadLinkSettings() {
     if (!QFileInfo::exists(file))
         return;
     const LinkSettingsFile::Read s = LinkSettingsFile::parse(TextFile::readLines(file));
-    if (s.port && !selectEntry(CBPort, *s.port) && SerialPorts::isCharacterDevice(*s.port)) {
-        // A device the system does not list (a by-id link, a modem server's pseudo-terminal).
+    if (s.port && !selectEntry(CBPort, *s.port) && SerialPorts::mayBeDevice(*s.port)) {
+        // A device the system does not list (a by-id link, a modem server's pseudo-terminal),
+        // or one unplugged now: a save must write it back, not an empty port.
         CBPort->addItem(*s.port);
         CBPort->setCurrentIndex(CBPort->count() - 1);
     }

@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -442,9 +443,12 @@ void TestConfigWindow::savedPortSelection() {
     readWith("/dev/TTYusb0^^"); // letter case ignored, the first equal entry chosen
     QCOMPARE(w->CBPort->currentIndex(), 1);
     QCOMPARE(w->CBPort->count(), 3);
-    readWith("/dev/gone^^"); // no such device: no selection, nothing added
-    QCOMPARE(w->CBPort->currentIndex(), -1);
-    QCOMPARE(w->CBPort->count(), 3);
+    // A device unplugged now stays the choice, and a save writes it back.
+    readWith("/dev/ttyUSB7^^");
+    QCOMPARE(w->CBPort->count(), 4);
+    QCOMPARE(w->CBPort->currentText(), QStringLiteral("/dev/ttyUSB7"));
+    w->WriteLinkSettings();
+    QVERIFY(testfiles::readText("KanvoAlt.ini").startsWith(QStringLiteral("/dev/ttyUSB7^")));
     readWith("COM3"); // the file of another system
     QCOMPARE(w->CBPort->currentIndex(), -1);
     // A device the system does not list, or a link to one, is offered at the end.
@@ -465,14 +469,18 @@ void TestConfigWindow::savedPortSelection() {
 
 void TestConfigWindow::portListFromSystem() {
     auto w = window();
-    const QStringList ports = SerialPorts::systemPorts();
-    QStringList shown;
-    for (int i = 0; i < w->CBPort->count(); ++i)
-        shown.append(w->CBPort->itemText(i));
-    QCOMPARE(shown, ports);
-    QCOMPARE(w->CBPort->currentIndex(), ports.isEmpty() ? -1 : 0);
-    for (const QString& p : ports)
-        QVERIFY2(p.startsWith('/'), qPrintable(p)); // system locations, as the file stores them
+    // Read independently of the port enumeration: the kernel's serial devices.
+    QStringList kernel;
+    for (const QFileInfo& tty : QDir(QStringLiteral("/sys/class/tty")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (QFileInfo::exists(tty.filePath() + QStringLiteral("/device")) && QFileInfo::exists("/dev/" + tty.fileName()))
+            kernel.append("/dev/" + tty.fileName());
+    QCOMPARE(w->CBPort->currentIndex(), w->CBPort->count() > 0 ? 0 : -1);
+    for (int i = 0; i < w->CBPort->count(); ++i) {
+        const QString p = w->CBPort->itemText(i);
+        // System locations, as the file stores them, each a serial device of the kernel.
+        QVERIFY2(SerialPorts::isCharacterDevice(p), qPrintable(p));
+        QVERIFY2(kernel.contains(p) || QFileInfo(p).isSymLink(), qPrintable(p));
+    }
 }
 
 void TestConfigWindow::importNewKeepsRowsBelow() {
