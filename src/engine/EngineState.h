@@ -10,6 +10,7 @@
 #include "links/TcpLink.h"
 
 #include <QObject>
+#include <QRect>
 #include <QStringList>
 #include <memory>
 #include <vector>
@@ -71,6 +72,7 @@ public:
     std::unique_ptr<RunResults> unsaved;
     qint64 lastUnsavedTryMs = 0;
     bool windingUp = false; // a run's end is being made: no new run may start meanwhile
+    QRect edit1Geometry;    // Edit1 as laid out; it grows to the left for a bank's states
 
 private:
     void showNext();

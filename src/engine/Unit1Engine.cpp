@@ -14,6 +14,7 @@
 #include "shell/Unit1.h"
 
 #include <QCheckBox>
+#include <QRect>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -22,6 +23,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -113,6 +115,7 @@ void EngineState::showNext() {
 
 void TForm1::SetupEngine() {
     Engine = new EngineState(this);
+    Engine->edit1Geometry = Edit1->geometry();
     EtcpPort->setToolTip(TcpPorts::kToolTip);
     MemoCommLog = &Engine->log;
     Engine->view = new CommLogView(Engine->log, MemoComm, Engine);
@@ -351,8 +354,14 @@ void TForm1::Timer1Timer() {
     const TestCycle& cycle = *Engine->run->cycle;
     const TestCycle::Step step = Engine->run->cycle->tick();
     Edit1->setText(step.shownStates);
-    if (cycle.lineCount() > 1)
+    if (cycle.lineCount() > 1) {
         Edit1->setToolTip(bankStatesToolTip(cycle, step.shownStates));
+        // Every modem's digit stays in sight: the box grows to the left, its right edge kept.
+        const QRect normal = Engine->edit1Geometry;
+        const int width = std::max(normal.width(), Edit1->fontMetrics().horizontalAdvance(step.shownStates) + 16);
+        if (Edit1->width() != width)
+            Edit1->setGeometry(normal.right() + 1 - width, normal.y(), width, normal.height());
+    }
     if (step.gauge >= 0)
         Gauge1->setValue(step.gauge);
     if (step.end != TestCycle::End::None) {
@@ -401,8 +410,10 @@ void TForm1::FinishRun(const QString& message) {
     });
     run->closeLinks();
     MemoCommLog->setKeptLines(CommLog::kKeptLines);
-    if (run->lines.size() > 1)
+    if (run->lines.size() > 1) {
         Edit1->setToolTip(QString());
+        Edit1->setGeometry(Engine->edit1Geometry);
+    }
     RunTaskFile.clear();
     StopRequested = false;
     attempt([&] { TaskRefresh(); });
