@@ -130,6 +130,9 @@ TestCycle::Step TestCycle::tick() {
                 continue;
             }
         } else if (!last && l.port->link() == ModemPort::Link::Down) {
+            // An answer that arrived before the connection went still counts.
+            if (l.state == AwaitAnswer && l.tick >= kFirstDialTick)
+                step(l);
             leave(l);
             continue;
         }

@@ -49,6 +49,7 @@ private Q_SLOTS:
     void channelThatSilencesModems_data();
     void channelThatSilencesModems();
     void stopMetInDifferentStates();
+    void answerBeforeDroppedConnectionCounts();
     void lateAndFailedConnections();
 };
 
@@ -168,6 +169,22 @@ void TestBankCycle::stopMetInDifferentStates() {
     QCOMPARE(b.modems[0]->sent.last().second, QByteArray("+++ath0\r"));
     QVERIFY(b.ticks > b.modems[0]->sent.last().first + 1);
     QCOMPARE(dials(*b.modems[1]), (QList<QByteArray>{dial(2), dial(4)}));
+}
+
+void TestBankCycle::answerBeforeDroppedConnectionCounts() {
+    Bank b;
+    for (int i = 1; i <= 3; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {4, "\r\nBUSY\r\n"};
+    b.make(channels(3), 2);
+    b.tickTo(23);
+    b.modems[0]->state = Link::Down; // its answer arrives with the close, in tick 24
+    b.tick();
+    QCOMPARE(b.cycle->leftLines(), QStringList{QStringLiteral("2001")});
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    QCOMPARE(recordedOnce(b), keysOf(channels(3)));
+    QCOMPARE(dials(*b.modems[0]), QList<QByteArray>{dial(1)});
+    QCOMPARE(dials(*b.modems[1]), (QList<QByteArray>{dial(2), dial(3)}));
 }
 
 void TestBankCycle::lateAndFailedConnections() {
