@@ -6,7 +6,7 @@
 
 const QString TcpPorts::kToolTip = QStringLiteral(
     "Номер или име на TCP порт. Обхват от два номера с тире, например 2001-2004, е банка модеми: "
-    "по един модем на всеки порт на адреса, най-много %1.")
+    "по един модем на всеки порт на адреса, до %1 порта.")
                                        .arg(TcpPorts::kMaxModems);
 
 QStringList TcpPorts::parse(const QString& text) {
