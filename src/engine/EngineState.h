@@ -7,10 +7,13 @@
 #include "engine/Scheduler.h"
 #include "engine/TestCycle.h"
 #include "links/CommLog.h"
+#include "links/TcpLink.h"
 
 #include <QObject>
+#include <QRect>
 #include <QStringList>
 #include <memory>
+#include <vector>
 
 class CommLogView;
 class TForm1;
@@ -20,17 +23,35 @@ class EngineState : public QObject {
 public:
     enum class LinkKind { None, Serial, Tcp };
 
-    // One run: everything it started with, so its end acts on its own task and link.
-    struct Run : ModemPort {
+    // One modem of a run: its link, and in a bank of two or more its own log, whose completed
+    // lines go on to the window's log behind the port's name.
+    struct RunLine : ModemPort {
+        TForm1* window = nullptr;
+        LinkKind kind = LinkKind::None;
+        TcpLink* tcp = nullptr;            // WS1 for the first modem
+        std::unique_ptr<TcpLink> ownTcp;   // a bank's other modems
+        std::unique_ptr<CommLog> ownLog;   // a bank's modems
+        CommLog* log = nullptr;            // where its answers are read
+        QString name;                      // the port
+        QByteArray prefix;                 // "2003> " in a bank
+        void send(const QByteArray& bytes) override;
+        Link link() const override;
+        void close() override;
+        void receive(const QByteArray& data);
+    };
+
+    // One run: everything it started with, so its end acts on its own task and links.
+    struct Run {
         TForm1* window = nullptr;
         int row = 0;
         QString taskFile;
         QString type;
         LinkKind link = LinkKind::None;
+        std::vector<std::unique_ptr<RunLine>> lines; // in port order
         std::unique_ptr<RunResults> results; // MonthList and its journals
         std::unique_ptr<TestCycle> cycle;    // RunList and the cycle's state
         bool recordFailureTold = false;      // a journal that cannot be written is told once a run
-        void send(const QByteArray& bytes) override;
+        void closeLinks();
     };
 
     explicit EngineState(TForm1* window);
@@ -51,6 +72,7 @@ public:
     std::unique_ptr<RunResults> unsaved;
     qint64 lastUnsavedTryMs = 0;
     bool windingUp = false; // a run's end is being made: no new run may start meanwhile
+    QRect edit1Geometry;    // Edit1 as laid out; it grows to the left for a bank's states
 
 private:
     void showNext();

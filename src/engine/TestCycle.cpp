@@ -14,123 +14,234 @@ const QString TestCycle::kPauseNotInteger = QStringLiteral("Паузата тр�
 
 TestCycle::TestCycle(QStringList channels, const Clock& clock, ModemPort& port, const CommLog& log,
                      bool& stopRequested, Settings settings, Recorder recorder)
-    : channels_(std::move(channels)), clock_(clock), port_(port), log_(log), stop_(stopRequested),
-      settings_(std::move(settings)), record_(std::move(recorder)) {}
+    : TestCycle(std::move(channels), clock, QList<Line>{{&port, &log, QString()}}, stopRequested,
+                std::move(settings), std::move(recorder)) {}
+
+TestCycle::TestCycle(QStringList channels, const Clock& clock, const QList<Line>& lines, bool& stopRequested,
+                     Settings settings, Recorder recorder)
+    : queue_(std::move(channels)), clock_(clock), stop_(stopRequested), settings_(std::move(settings)),
+      record_(std::move(recorder)), startMs_(clock.monotonicMs()) {
+    lines_.reserve(size_t(lines.size()));
+    for (const Line& line : lines) {
+        ModemLine l;
+        l.port = line.port;
+        l.log = line.log;
+        l.name = line.name;
+        lines_.push_back(l);
+    }
+}
 
 QString TestCycle::dialString(const QString& channelLine) {
     const qsizetype p = channelLine.indexOf(QStringLiteral("--> "));
     return channelLine.mid(p < 0 ? 3 : p + 4);
 }
 
-void TestCycle::send(const QString& text) {
-    port_.send(Cp1251::encode(text));
+QString TestCycle::leftNotice(const QStringList& names) {
+    if (names.isEmpty())
+        return {};
+    if (names.size() == 1)
+        return QStringLiteral("Модемът на порт %1 не отговори; неговите канали са тествани от другите модеми.")
+            .arg(names[0]);
+    return QStringLiteral("Модемите на портове %1 не отговориха; техните канали са тествани от другите модеми.")
+        .arg(names.join(QStringLiteral(", ")));
 }
 
-qint64 TestCycle::secondsSinceMark() const {
-    return (clock_.monotonicMs() - markMs_) / 1000;
+int TestCycle::channelIndex() const {
+    const ModemLine& l = lines_[0];
+    if (l.channel >= 0)
+        return l.channel;
+    return l.phase == Phase::Connecting ? 0 : channelCount();
 }
 
-int TestCycle::answerTicks() const {
+void TestCycle::send(ModemLine& l, const QString& text) {
+    l.port->send(Cp1251::encode(text));
+}
+
+qint64 TestCycle::secondsSinceMark(const ModemLine& l) const {
+    return (clock_.monotonicMs() - l.markMs) / 1000;
+}
+
+int TestCycle::answerTicks(const ModemLine& l) const {
     // Ticks handled since the dial; a timer that fell behind (a busy machine skips ticks)
     // must not make the modem look faster, so the ticks' worth of clock time counts too.
-    const qint64 elapsedTicks = (clock_.monotonicMs() - dialMs_ + kTickMs / 2) / kTickMs;
-    return std::max(tick_ - dialTick_, int(elapsedTicks));
+    const qint64 elapsedTicks = (clock_.monotonicMs() - l.dialMs + kTickMs / 2) / kTickMs;
+    return std::max(l.tick - l.dialTick, int(elapsedTicks));
 }
 
-void TestCycle::advance() {
-    if (stop_) {
-        index_ = channelCount();
-        stop_ = false;
-    } else {
-        ++index_;
+int TestCycle::remaining() const {
+    return int(std::count_if(lines_.begin(), lines_.end(),
+                             [](const ModemLine& l) { return l.phase != Phase::Left; }));
+}
+
+// A modem's ticks begin: it takes its first channel, even under a stop, as one modem always
+// tests the channel it started on.
+void TestCycle::start(ModemLine& l) {
+    l.phase = Phase::Working;
+    l.channel = queue_.take();
+}
+
+// The channel is complete: the next one is taken now, so that a stop during the pause still
+// lets it be tested.
+void TestCycle::advance(ModemLine& l) {
+    queue_.finish(l.channel);
+    l.dialled = false;
+    l.channel = stop_ ? -1 : queue_.take();
+}
+
+void TestCycle::leave(ModemLine& l) {
+    if (l.channel >= 0) {
+        if (l.state == HoldConnection || l.state == AwaitHangup)
+            queue_.finish(l.channel); // its answer is recorded
+        else
+            queue_.handBack(l.channel, l.dialled);
     }
+    l.channel = -1;
+    l.dialled = false;
+    l.phase = Phase::Left;
+    left_.append(l.name);
+    l.port->close();
 }
 
 TestCycle::Step TestCycle::tick() {
     Step s;
-    ++tick_;
-    s.shownState = state_;
-    if (channels_.isEmpty()) {
+    s.shownState = lines_[0].state;
+    for (const ModemLine& l : lines_)
+        s.shownStates += l.phase == Phase::Left ? QStringLiteral("-") : QString::number(l.state);
+    if (channelCount() == 0) {
+        ++lines_[0].tick;
         s.end = End::Normal;
         s.message = kNoChannels;
         return s;
     }
-    if (settings_.sendInit) {
-        if (tick_ == 2)
-            send(settings_.initString + u'\r');
-        else if (tick_ == 6)
-            send(settings_.speedString + u'\r');
+    bool stepped = false;
+    for (ModemLine& l : lines_) {
+        if (l.phase == Phase::Left)
+            continue;
+        // The last modem left is the one modem of old: it waits for no connection and leaves
+        // only at a time-out.
+        const bool last = remaining() == 1;
+        if (l.phase == Phase::Connecting) {
+            const ModemPort::Link link = last ? ModemPort::Link::Up : l.port->link();
+            if (link == ModemPort::Link::Up) {
+                start(l);
+            } else {
+                if (link == ModemPort::Link::Down || clock_.monotonicMs() - startMs_ >= kConnectWaitMs)
+                    leave(l);
+                continue;
+            }
+        } else if (!last && l.port->link() == ModemPort::Link::Down) {
+            // An answer that arrived before the connection went still counts.
+            if (l.state == AwaitAnswer && l.tick >= kFirstDialTick)
+                step(l);
+            leave(l);
+            continue;
+        }
+        switch (tickLine(l)) {
+        case Outcome::Waiting:
+            break;
+        case Outcome::Stepped:
+            stepped = true;
+            break;
+        case Outcome::TimedOut:
+            if (last) {
+                s.end = End::Error;
+                s.message = kModemFailed;
+                return s;
+            }
+            leave(l);
+            break;
+        case Outcome::BadPause:
+            s.end = End::Normal;
+            s.message = kPauseNotInteger;
+            return s;
+        }
     }
-    if (tick_ < kFirstDialTick)
-        return s;
-    if (!step(s))
-        return s;
-    s.gauge = index_ * 100 / channelCount();
-    if (index_ == channelCount())
+    bool busy = false;       // a modem holds a channel
+    bool connecting = false; // a modem will take one when it connects
+    for (const ModemLine& l : lines_) {
+        busy = busy || l.channel >= 0;
+        connecting = connecting || l.phase == Phase::Connecting;
+    }
+    if (stepped)
+        s.gauge = channelsFinished() * 100 / channelCount();
+    if (!busy && (!queue_.waiting() || (stop_ && !connecting))) {
         s.end = End::Normal;
+        s.gauge = 100;
+        stop_ = false; // honoured by every modem
+    }
     return s;
 }
 
-bool TestCycle::step(Step& s) {
-    switch (state_) {
+TestCycle::Outcome TestCycle::tickLine(ModemLine& l) {
+    ++l.tick;
+    if (settings_.sendInit) {
+        if (l.tick == 2)
+            send(l, settings_.initString + u'\r');
+        else if (l.tick == 6)
+            send(l, settings_.speedString + u'\r');
+    }
+    if (l.tick < kFirstDialTick)
+        return Outcome::Waiting;
+    return step(l);
+}
+
+TestCycle::Outcome TestCycle::step(ModemLine& l) {
+    const CommLog& log = *l.log;
+    switch (l.state) {
     case Dial:
-        dialLogLine_ = log_.commLineIndex();
-        log_.keepLine(dialLogLine_ + 1); // the answer
-        dialTick_ = tick_;
-        dialMs_ = clock_.monotonicMs();
-        send(QStringLiteral("atdt") + dialString(channels_[index_]) + u'\r');
-        state_ = AwaitAnswer;
+        if (l.channel < 0 && !stop_)
+            l.channel = queue_.take(); // a channel another modem gave back
+        if (l.channel < 0)
+            break;
+        l.dialLogLine = log.commLineIndex();
+        log.keepLine(l.dialLogLine + 1); // the answer
+        l.dialTick = l.tick;
+        l.dialMs = clock_.monotonicMs();
+        l.dialled = true;
+        send(l, QStringLiteral("atdt") + dialString(queue_.channel(l.channel)) + u'\r');
+        l.state = AwaitAnswer;
         break;
     case AwaitAnswer:
         // The same measure as the delay recorded, so no recorded delay exceeds the time-out.
-        if (answerTicks() > kAnswerTimeoutTicks) {
-            s.end = End::Error;
-            s.message = kModemFailed;
-            return false;
-        }
-        if (log_.commLineIndex() > dialLogLine_) {
-            const QString answer = log_.line(dialLogLine_ + 1);
-            record_(channels_[index_], answer, answerTicks() * 20, clock_.now());
-            markMs_ = clock_.monotonicMs();
+        if (answerTicks(l) > kAnswerTimeoutTicks)
+            return Outcome::TimedOut;
+        if (log.commLineIndex() > l.dialLogLine) {
+            const QString answer = log.line(l.dialLogLine + 1);
+            record_(queue_.channel(l.channel), answer, answerTicks(l) * 20, clock_.now());
+            l.markMs = clock_.monotonicMs();
             if (answer.startsWith(QStringLiteral("CONNECT"))) {
-                state_ = HoldConnection;
+                l.state = HoldConnection;
             } else {
-                state_ = Pause;
-                advance();
+                l.state = Pause;
+                advance(l);
             }
         }
         break;
     case HoldConnection:
-        if (secondsSinceMark() > kHoldSeconds) {
-            send(QStringLiteral("+++ath0\r"));
-            state_ = AwaitHangup;
+        if (secondsSinceMark(l) > kHoldSeconds) {
+            send(l, QStringLiteral("+++ath0\r"));
+            l.state = AwaitHangup;
         }
         break;
     case AwaitHangup: {
-        if (secondsSinceMark() > kHangupSeconds) {
-            s.end = End::Error;
-            s.message = kModemFailed;
-            return false;
-        }
-        const QString last = log_.line(log_.commLineIndex() - 1);
+        if (secondsSinceMark(l) > kHangupSeconds)
+            return Outcome::TimedOut;
+        const QString last = log.line(log.commLineIndex() - 1);
         if (last == QStringLiteral("OK") || last.startsWith(QStringLiteral("NO "))) {
-            markMs_ = clock_.monotonicMs();
-            state_ = Pause;
-            advance();
+            l.markMs = clock_.monotonicMs();
+            l.state = Pause;
+            advance(l);
         }
         break;
     }
     case Pause: {
         int pause = 0;
-        if (!TryStrToInt(settings_.pauseText ? settings_.pauseText() : QString(), pause)) {
-            s.end = End::Normal;
-            s.message = kPauseNotInteger;
-            return false;
-        }
-        if (secondsSinceMark() > pause)
-            state_ = Dial;
+        if (!TryStrToInt(settings_.pauseText ? settings_.pauseText() : QString(), pause))
+            return Outcome::BadPause;
+        if (secondsSinceMark(l) > pause)
+            l.state = Dial;
         break;
     }
     }
-    return true;
+    return Outcome::Stepped;
 }

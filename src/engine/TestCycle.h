@@ -1,13 +1,19 @@
 #pragma once
 // The channel test cycle of one run: a state machine advanced by tick() every 200 ms that
 // dials each channel through the modem, reads the answer from the communication log,
-// records it, hangs up a connected call and pauses before the next channel. It never waits
-// and never shows anything itself: the window acts on what tick() returns.
+// records it, hangs up a connected call and pauses before the next channel. A bank of modems
+// is one such line per modem, all taking their channels from one queue; a single modem is
+// the bank of one. It never waits and never shows anything itself: the window acts on what
+// tick() returns.
+
+#include "engine/ChannelQueue.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <vector>
 
 class Clock;
 class CommLog;
@@ -15,20 +21,28 @@ class CommLog;
 // The link as the cycle sees it; a string that cannot be sent now is dropped.
 class ModemPort {
 public:
+    enum class Link { Up, Connecting, Down };
     virtual ~ModemPort() = default;
     virtual void send(const QByteArray& bytes) = 0;
+    // Whether the connection is up; asked only in a bank of two or more modems.
+    virtual Link link() const { return Link::Up; }
+    // The line left the run: its connection is closed.
+    virtual void close() {}
 };
 
 class TestCycle {
 public:
     enum State { Dial = 0, AwaitAnswer = 1, HoldConnection = 2, AwaitHangup = 3, Pause = 4 };
     enum class End { None, Normal, Error };
+    // Connecting: its ticks have not begun (a bank's modem whose connection is not up yet).
+    enum class Phase { Connecting, Working, Left };
 
     static constexpr int kTickMs = 200;
     static constexpr int kFirstDialTick = 20;
     static constexpr int kAnswerTimeoutTicks = 900;
     static constexpr int kHoldSeconds = 10;   // hung up once more than this has passed
     static constexpr int kHangupSeconds = 20; // from the CONNECT answer
+    static constexpr int kConnectWaitMs = 10000; // a bank's modem not connected by then leaves
 
     static const QString kModemFailed;
     static const QString kNoChannels;
@@ -44,47 +58,86 @@ public:
     using Recorder = std::function<void(const QString& key, const QString& answer, int delayHundredths,
                                         const QDateTime& when)>;
 
+    // One modem of a bank: its link, the log its answers are read from, and its name (the port).
+    struct Line {
+        ModemPort* port = nullptr;
+        const CommLog* log = nullptr;
+        QString name;
+    };
+
     struct Step {
-        int shownState = 0;  // the state number as it stood before the step
+        int shownState = 0;  // the first modem's state number as it stood before the step
+        QString shownStates; // every modem's, in bank order; "-" for one that left
         int gauge = -1;      // the progress to show, -1: leave it
         End end = End::None; // the run is over: wind it up
         QString message;     // shown after the wind-up, when not empty
     };
 
+    // One modem.
     TestCycle(QStringList channels, const Clock& clock, ModemPort& port, const CommLog& log,
               bool& stopRequested, Settings settings, Recorder recorder);
+    // A bank: the lines in port order; each result of a tick is recorded in that order.
+    TestCycle(QStringList channels, const Clock& clock, const QList<Line>& lines, bool& stopRequested,
+              Settings settings, Recorder recorder);
 
     Step tick();
 
-    int tickCount() const { return tick_; }
-    State state() const { return state_; }
-    int channelIndex() const { return index_; }
-    int channelCount() const { return int(channels_.size()); }
-    int dialTick() const { return dialTick_; }
-    int dialLogLine() const { return dialLogLine_; }
+    // The first modem (the only one of a bank of one).
+    int tickCount() const { return lines_[0].tick; }
+    State state() const { return lines_[0].state; }
+    // The channel it is testing or will test next; the number of channels once it has none.
+    int channelIndex() const;
+    int dialTick() const { return lines_[0].dialTick; }
+    int dialLogLine() const { return lines_[0].dialLogLine; }
+
+    int channelCount() const { return queue_.count(); }
+    int channelsFinished() const { return queue_.finished(); }
+    int lineCount() const { return int(lines_.size()); }
+    QString lineName(int line) const { return lines_[size_t(line)].name; }
+    Phase phase(int line) const { return lines_[size_t(line)].phase; }
+    State state(int line) const { return lines_[size_t(line)].state; }
+    int tickCount(int line) const { return lines_[size_t(line)].tick; }
+    int channel(int line) const { return lines_[size_t(line)].channel; } // -1: none
+    QStringList leftLines() const { return left_; } // names, in the order they left
+
     // The text dialled for a channel line: after its first "--> " (from its 4th character without one).
     static QString dialString(const QString& channelLine);
+    // After a run that some modems of a bank left: names their ports.
+    static QString leftNotice(const QStringList& names);
 
 private:
-    bool step(Step& s); // false: the run ended inside the step
-    void advance();
-    qint64 secondsSinceMark() const;
-    int answerTicks() const;
-    void send(const QString& text);
+    struct ModemLine {
+        ModemPort* port = nullptr;
+        const CommLog* log = nullptr;
+        QString name;
+        Phase phase = Phase::Connecting;
+        int tick = 0;
+        State state = Dial;
+        int channel = -1;     // taken from the queue
+        bool dialled = false; // its answer is awaited
+        int dialLogLine = 0;
+        int dialTick = 0;
+        qint64 dialMs = 0;
+        qint64 markMs = 0; // monotonic: a clock change must not cut a wait short
+    };
+    enum class Outcome { Stepped, Waiting, TimedOut, BadPause };
 
-    QStringList channels_;
+    Outcome tickLine(ModemLine& l);
+    Outcome step(ModemLine& l);
+    void start(ModemLine& l);
+    void advance(ModemLine& l);
+    void leave(ModemLine& l);
+    int remaining() const;
+    qint64 secondsSinceMark(const ModemLine& l) const;
+    int answerTicks(const ModemLine& l) const;
+    static void send(ModemLine& l, const QString& text);
+
+    ChannelQueue queue_;
     const Clock& clock_;
-    ModemPort& port_;
-    const CommLog& log_;
     bool& stop_;
     Settings settings_;
     Recorder record_;
-
-    int tick_ = 0;
-    State state_ = Dial;
-    int index_ = 0;
-    int dialLogLine_ = 0;
-    int dialTick_ = 0;
-    qint64 dialMs_ = 0;
-    qint64 markMs_ = 0; // monotonic: a clock change must not cut a wait short
+    std::vector<ModemLine> lines_;
+    QStringList left_;
+    qint64 startMs_ = 0;
 };

@@ -3,6 +3,7 @@
 #include "links/CommLogView.h"
 #include "links/SerialLink.h"
 #include "links/TcpLink.h"
+#include "links/TcpPorts.h"
 #include "shell/AppError.h"
 #include "shell/Clock.h"
 #include "shell/Dialogs.h"
@@ -13,6 +14,7 @@
 #include "shell/Unit1.h"
 
 #include <QCheckBox>
+#include <QRect>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -21,30 +23,70 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 namespace {
 constexpr int kIdleMs = 10000;
 constexpr int kRunMs = TestCycle::kTickMs;
 constexpr qint64 kUnsavedRetryMs = 60000;
+// A bank's modems keep this many lines of their own logs; the window's log gives up as many,
+// so that all logs together hold no more than one log always has.
+constexpr int kBankLineLogLines = 1000;
 } // namespace
 
 EngineState::EngineState(TForm1* window) : QObject(window), window_(window) {}
 
 EngineState::~EngineState() = default;
 
-void EngineState::Run::send(const QByteArray& bytes) {
-    switch (link) {
+void EngineState::RunLine::send(const QByteArray& bytes) {
+    switch (kind) {
     case LinkKind::Serial:
         window->SerialPortNG1->sendString(bytes);
         break;
     case LinkKind::Tcp:
-        if (window->WS1->isConnected())
-            window->WS1->sendString(bytes);
+        if (tcp->isConnected())
+            tcp->sendString(bytes);
         break;
     case LinkKind::None:
         break;
     }
+}
+
+ModemPort::Link EngineState::RunLine::link() const {
+    if (kind != LinkKind::Tcp)
+        return Link::Up;
+    switch (tcp->state()) {
+    case TcpLink::wsConnected:
+        return Link::Up;
+    case TcpLink::wsClosed:
+        return Link::Down;
+    default:
+        return Link::Connecting;
+    }
+}
+
+void EngineState::RunLine::close() {
+    if (kind == LinkKind::Serial)
+        window->SerialPortNG1->setActive(false);
+    else if (kind == LinkKind::Tcp)
+        tcp->close();
+}
+
+void EngineState::RunLine::receive(const QByteArray& data) {
+    const int from = log->commLineIndex();
+    log->append(data);
+    if (prefix.isEmpty())
+        return;
+    // The lines it completed go on to the window's log, in the order they arrive.
+    CommLog& shown = *window->MemoCommLog;
+    for (int i = std::max(from, log->firstKeptIndex()); i < log->commLineIndex(); ++i)
+        shown.append(prefix + log->lineBytes(i) + '\n');
+}
+
+void EngineState::Run::closeLinks() {
+    for (const std::unique_ptr<RunLine>& line : lines)
+        line->close();
 }
 
 void EngineState::postMessage(const QString& text) {
@@ -73,6 +115,8 @@ void EngineState::showNext() {
 
 void TForm1::SetupEngine() {
     Engine = new EngineState(this);
+    Engine->edit1Geometry = Edit1->geometry();
+    EtcpPort->setToolTip(TcpPorts::kToolTip);
     MemoCommLog = &Engine->log;
     Engine->view = new CommLogView(Engine->log, MemoComm, Engine);
     SerialPortNG1 = new SerialLink(this);
@@ -92,6 +136,28 @@ void TForm1::PostError(const QString& text) {
 
 void TForm1::Posted(const std::function<void()>& body) {
     PostError(ErrorTextOf(body));
+}
+
+// Each modem of a bank with its state, for the tooltip of Edit1.
+static QString bankStatesToolTip(const TestCycle& cycle, const QString& shown) {
+    static const QStringList kStates = {QStringLiteral("набира"), QStringLiteral("чака отговор"),
+                                        QStringLiteral("задържа връзката"), QStringLiteral("чака затваряне"),
+                                        QStringLiteral("пауза")};
+    QStringList rows;
+    for (int i = 0; i < cycle.lineCount(); ++i) {
+        const QChar c = shown.at(i);
+        QString what;
+        if (cycle.phase(i) == TestCycle::Phase::Left)
+            what = QStringLiteral("излезе от теста");
+        else if (cycle.phase(i) == TestCycle::Phase::Connecting)
+            what = QStringLiteral("0 свързва се");
+        else if (cycle.channel(i) < 0 && c == u'0')
+            what = QStringLiteral("0 няма канал");
+        else
+            what = QString(c) + u' ' + kStates.value(c.digitValue());
+        rows.append(QStringLiteral("%1: %2").arg(cycle.lineName(i), what));
+    }
+    return rows.join(u'\n');
 }
 
 int TForm1::CommLineIndex() const {
@@ -116,7 +182,11 @@ void TForm1::SerialPortNG1RxClusterEvent(const QByteArray& cluster) {
 }
 
 void TForm1::WS1DataAvailable(const QByteArray& data) {
-    if (!data.isEmpty() && chosenLink(*this) == EngineState::LinkKind::Tcp)
+    if (data.isEmpty() || chosenLink(*this) != EngineState::LinkKind::Tcp)
+        return;
+    if (Engine->run && !Engine->run->lines.empty())
+        Engine->run->lines[0]->receive(data);
+    else
         MemoCommLog->append(data);
 }
 
@@ -159,8 +229,48 @@ void TForm1::StartRun(int row, int settle) {
         SerialPortNG1->setActive(true); // a port that does not open shows later as the time-out
         run->link = EngineState::LinkKind::Serial;
     } else if (RBtcp->isChecked()) {
-        WS1->connectTo(EipAdr->text(), EtcpPort->text());
+        const QStringList ports = TcpPorts::parse(EtcpPort->text());
         run->link = EngineState::LinkKind::Tcp;
+        WS1->connectTo(EipAdr->text(), ports[0]);
+        for (const QString& port : ports) {
+            auto line = std::make_unique<EngineState::RunLine>();
+            line->window = this;
+            line->kind = EngineState::LinkKind::Tcp;
+            line->log = MemoCommLog;
+            line->name = port;
+            if (ports.size() > 1) {
+                line->ownLog = std::make_unique<CommLog>(kBankLineLogLines);
+                line->log = line->ownLog.get();
+                line->prefix = port.toLatin1() + "> ";
+            }
+            if (run->lines.empty()) {
+                line->tcp = WS1;
+            } else {
+                line->ownTcp = std::make_unique<TcpLink>();
+                line->tcp = line->ownTcp.get();
+                EngineState::RunLine* l = line.get();
+                connect(l->tcp, &TcpLink::dataReceived, this, [this, l](const QByteArray& data) {
+                    Guarded(this, [&] {
+                        if (!data.isEmpty())
+                            l->receive(data);
+                    });
+                });
+                try {
+                    line->tcp->connectTo(EipAdr->text(), port);
+                } catch (...) {
+                    run->closeLinks();
+                    throw;
+                }
+            }
+            run->lines.push_back(std::move(line));
+        }
+    }
+    if (run->lines.empty()) {
+        auto line = std::make_unique<EngineState::RunLine>();
+        line->window = this;
+        line->kind = run->link;
+        line->log = MemoCommLog;
+        run->lines.push_back(std::move(line));
     }
 
     QStringList channels;
@@ -178,10 +288,7 @@ void TForm1::StartRun(int row, int settle) {
     } catch (...) {
         if (run->results && run->results->hasUnsaved())
             Engine->unsaved = std::move(run->results);
-        if (run->link == EngineState::LinkKind::Serial)
-            SerialPortNG1->setActive(false);
-        else if (run->link == EngineState::LinkKind::Tcp)
-            WS1->close();
+        run->closeLinks();
         throw;
     }
 
@@ -190,9 +297,14 @@ void TForm1::StartRun(int row, int settle) {
     settings.initString = EinitString->text();
     settings.speedString = EmodemSpeed->text();
     settings.pauseText = [this] { return Epause->text(); };
+    QList<TestCycle::Line> lines;
+    for (const std::unique_ptr<EngineState::RunLine>& line : run->lines)
+        lines.append({line.get(), line->log, line->name});
+    if (lines.size() > 1)
+        MemoCommLog->setKeptLines(CommLog::kKeptLines - int(lines.size()) * kBankLineLogLines);
     EngineState::Run* r = run.get();
     run->cycle = std::make_unique<TestCycle>(
-        channels, clock(), *run, *MemoCommLog, StopRequested, settings,
+        channels, clock(), lines, StopRequested, settings,
         [this, r](const QString& key, const QString& answer, int delay, const QDateTime& when) {
             try {
                 r->results->record(key, answer, delay, when);
@@ -251,12 +363,25 @@ void TForm1::Timer1Timer() {
     }
     if (Timer1->interval() != kRunMs)
         Timer1->setInterval(kRunMs); // the first tick after the settle pause
+    const TestCycle& cycle = *Engine->run->cycle;
     const TestCycle::Step step = Engine->run->cycle->tick();
-    Edit1->setText(QString::number(step.shownState));
+    Edit1->setText(step.shownStates);
+    if (cycle.lineCount() > 1) {
+        Edit1->setToolTip(bankStatesToolTip(cycle, step.shownStates));
+        // Every modem's digit stays in sight: the box grows to the left, its right edge kept.
+        const QRect normal = Engine->edit1Geometry;
+        const int width = std::max(normal.width(), Edit1->fontMetrics().horizontalAdvance(step.shownStates) + 16);
+        if (Edit1->width() != width)
+            Edit1->setGeometry(normal.right() + 1 - width, normal.y(), width, normal.height());
+    }
     if (step.gauge >= 0)
         Gauge1->setValue(step.gauge);
-    if (step.end != TestCycle::End::None)
+    if (step.end != TestCycle::End::None) {
+        const QStringList left = step.end == TestCycle::End::Normal ? cycle.leftLines() : QStringList();
         FinishRun(step.message);
+        // After the wind-up and its own messages: which modems of the bank dropped out.
+        Engine->postMessage(TestCycle::leftNotice(left));
+    }
 }
 
 void TForm1::FinishRun(const QString& message) {
@@ -295,10 +420,12 @@ void TForm1::FinishRun(const QString& message) {
             SetTaskFileStatus(run->taskFile, Scheduler::kWaiting);
         }
     });
-    if (run->link == EngineState::LinkKind::Serial)
-        SerialPortNG1->setActive(false);
-    else if (run->link == EngineState::LinkKind::Tcp)
-        WS1->close();
+    run->closeLinks();
+    MemoCommLog->setKeptLines(CommLog::kKeptLines);
+    if (run->lines.size() > 1) {
+        Edit1->setToolTip(QString());
+        Edit1->setGeometry(Engine->edit1Geometry);
+    }
     RunTaskFile.clear();
     StopRequested = false;
     attempt([&] { TaskRefresh(); });
@@ -333,6 +460,7 @@ void TForm1::ShutdownEngine() {
         run->cycle.reset();
         // The test in progress is lost; every recorded one goes into its month file now.
         Guarded(this, [&] { run->results->finish(); });
+        run->closeLinks();
     } else if (Engine->unsaved) {
         Guarded(this, [&] { Engine->unsaved->finish(); });
     }

@@ -5,8 +5,21 @@
 #include <algorithm>
 #include <cstring>
 
-CommLog::CommLog() {
+CommLog::CommLog(int keptLines) : kept_(std::max(1, keptLines)) {
     lines_.emplace_back();
+}
+
+void CommLog::setKeptLines(int keptLines) {
+    kept_ = std::max(1, keptLines);
+    while (lines_.size() > size_t(kept_))
+        dropOldest();
+}
+
+void CommLog::dropOldest() {
+    if (first_ == keptIndex_)
+        keptBytes_ = std::move(lines_.front());
+    lines_.pop_front();
+    ++first_;
 }
 
 void CommLog::append(QByteArrayView chunk) {
@@ -57,12 +70,8 @@ void CommLog::completeLine() {
     if (done.capacity() > done.size() + 16)
         done.squeeze();
     lines_.emplace_back();
-    if (lines_.size() > size_t(kKeptLines)) {
-        if (first_ == keptIndex_)
-            keptBytes_ = std::move(lines_.front());
-        lines_.pop_front();
-        ++first_;
-    }
+    if (lines_.size() > size_t(kept_))
+        dropOldest();
 }
 
 QByteArray CommLog::lineBytes(int index) const {

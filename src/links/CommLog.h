@@ -14,7 +14,11 @@ public:
     static constexpr int kKeptLines = 100000;   // completed and open lines kept in memory
     static constexpr int kMaxLineLength = 4096; // the open line is cut here
 
-    CommLog();
+    explicit CommLog(int keptLines = kKeptLines);
+    // Changes how many lines are kept; the oldest go at once when there are more. The logs of
+    // a modem bank share the bound of one log.
+    void setKeptLines(int keptLines);
+    int keptLines() const { return kept_; }
     // Appends received bytes (Windows-1251): LF ends a line, CR and backspace are ignored,
     // a chunk that begins with a backspace first shortens the open line by the chunk's length.
     // NUL bytes are dropped before anything else, as if they had never arrived.
@@ -37,9 +41,11 @@ public:
 private:
     void appendText(const char* p, qsizetype n);
     void completeLine();
+    void dropOldest();
 
     std::deque<QByteArray> lines_; // lines_[0] has index first_; the last one is the open line
     int first_ = 0;
+    int kept_ = kKeptLines;
     mutable int keptIndex_ = -1;
     mutable QByteArray keptBytes_; // its text once it left lines_
     std::function<void()> appended_;

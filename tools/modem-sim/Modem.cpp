@@ -245,10 +245,12 @@ void Modem::dialAnswered() {
         result(text);
         dataMode_ = true;
         plusCount_ = 0;
-        return;
+    } else {
+        endCall();
+        result(text);
     }
-    endCall();
-    result(text);
+    if (answered)
+        answered();
 }
 
 void Modem::endCall() {

@@ -24,6 +24,7 @@ public:
 
     std::function<void(const QByteArray&)> output;
     std::function<void()> dropLink; // a HANGUP answer
+    std::function<void()> answered; // a dial's answer line was sent
 
     void input(const QByteArray& bytes);
     void reset(); // a fresh modem: command mode, defaults, no call

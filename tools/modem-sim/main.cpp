@@ -1,6 +1,7 @@
 // modem-sim: a Hayes modem for tests and the demo, on one TCP port of 127.0.0.1 (as a modem
-// behind a modem server) or on a pseudo-terminal that it creates. It prints "PORT <n>" or
-// "PTY <path>" on its first line of output and runs until SIGTERM or SIGINT.
+// behind a modem server) or on a pseudo-terminal that it creates; or a bank of modems on
+// consecutive ports, as a terminal server publishes them. It prints "PORT <n>" (one line a
+// modem) or "PTY <path>" first and runs until SIGTERM or SIGINT.
 
 #include "AnswerTable.h"
 #include "Modem.h"
@@ -18,6 +19,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
+#include <memory>
+#include <netinet/in.h>
+#include <vector>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -150,11 +155,33 @@ private:
     QByteArray out_;
 };
 
+// How a modem of a bank misbehaves.
+enum class Fault { None, Silent, Refuse, CloseAfterAnswer };
+
 // The TCP side: one client at a time; a new client pushes the previous one out and gets a
 // fresh modem.
 class TcpModem : public QObject {
 public:
-    TcpModem(Modem& modem, int charDelayMs, quint16 port) : modem_(modem) {
+    // Throws when the port cannot be had.
+    TcpModem(Modem& modem, int charDelayMs, quint16 port, Fault fault = Fault::None)
+        : modem_(modem), fault_(fault) {
+        if (fault == Fault::Refuse) {
+            // Bound but not listening: the port stays ours and every connection is refused.
+            refuser_ = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(port);
+            socklen_t len = sizeof a;
+            if (refuser_ < 0 || ::bind(refuser_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+                ::getsockname(refuser_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+                if (refuser_ >= 0)
+                    ::close(refuser_);
+                throw std::runtime_error(std::string("bind: ") + std::strerror(errno));
+            }
+            refusedPort_ = ntohs(a.sin_port);
+            return;
+        }
         if (!server_.listen(QHostAddress::LocalHost, port))
             throw std::runtime_error("listen: " + server_.errorString().toStdString());
         trickle_ = new Trickle(charDelayMs, [this](const QByteArray& b) {
@@ -164,9 +191,23 @@ public:
         trickle_->setParent(this);
         modem_.output = [this](const QByteArray& b) { trickle_->write(b); };
         modem_.dropLink = [this] { drop(); };
+        if (fault == Fault::CloseAfterAnswer)
+            modem_.answered = [this] {
+                // Once the answer is on its way, as a port that closes after a call.
+                QTimer::singleShot(0, this, [this] {
+                    if (QTcpSocket* s = client_) {
+                        s->flush();
+                        s->disconnectFromHost();
+                    }
+                });
+            };
         connect(&server_, &QTcpServer::newConnection, this, [this] { accept(); });
     }
-    quint16 port() const { return server_.serverPort(); }
+    ~TcpModem() override {
+        if (refuser_ >= 0)
+            ::close(refuser_);
+    }
+    quint16 port() const { return refuser_ >= 0 ? refusedPort_ : server_.serverPort(); }
 
 private:
     void accept() {
@@ -175,8 +216,9 @@ private:
             client_ = s;
             modem_.reset();
             connect(s, &QTcpSocket::readyRead, this, [this, s] {
-                if (s == client_)
-                    modem_.input(s->readAll());
+                const QByteArray bytes = s->readAll();
+                if (s == client_ && fault_ != Fault::Silent)
+                    modem_.input(bytes);
             });
             connect(s, &QTcpSocket::disconnected, this, [this, s] {
                 if (s == client_) {
@@ -199,9 +241,47 @@ private:
     }
 
     Modem& modem_;
+    Fault fault_;
     QTcpServer server_;
     QTcpSocket* client_ = nullptr;
     Trickle* trickle_ = nullptr;
+    int refuser_ = -1;
+    quint16 refusedPort_ = 0;
+};
+
+// A bank of modems on consecutive ports from `first` (0: the first free run of `count` ports).
+struct Bank {
+    std::vector<std::unique_ptr<Modem>> modems;
+    std::vector<std::unique_ptr<TcpModem>> ports;
+
+    Bank(const AnswerTable& table, const ModemOptions& options, int charDelayMs, quint16 first, int count,
+         const std::map<int, Fault>& faults) {
+        for (int attempt = 0;; ++attempt) {
+            try {
+                open(table, options, charDelayMs, first, count, faults);
+                return;
+            } catch (const std::exception&) {
+                if (first != 0 || attempt == 50)
+                    throw;
+            }
+        }
+    }
+
+private:
+    void open(const AnswerTable& table, const ModemOptions& options, int charDelayMs, quint16 first, int count,
+              const std::map<int, Fault>& faults) {
+        ports.clear();
+        modems.clear();
+        for (int i = 0; i < count; ++i) {
+            modems.push_back(std::make_unique<Modem>(table, options));
+            const auto f = faults.find(i + 1);
+            const quint16 want = i == 0 ? first : quint16(ports[0]->port() + i);
+            if (i > 0 && ports[0]->port() + i > 65535)
+                throw std::runtime_error("no room for the bank");
+            ports.push_back(std::make_unique<TcpModem>(*modems.back(), charDelayMs, want,
+                                                       f == faults.end() ? Fault::None : f->second));
+        }
+    }
 };
 } // namespace
 
@@ -242,8 +322,21 @@ int main(int argc, char* argv[]) {
                                     QStringLiteral("NO DIALTONE for a dial this soon after a call."),
                                     QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption verboseOpt(QStringLiteral("verbose"), QStringLiteral("The dialogue on stderr."));
+    const QCommandLineOption modemsOpt(QStringLiteral("modems"),
+                                       QStringLiteral("A bank of n modems on consecutive ports, from --port."),
+                                       QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption silentOpt(QStringLiteral("silent-modem"),
+                                       QStringLiteral("Modem k of the bank (from 1) accepts and never answers."),
+                                       QStringLiteral("k"));
+    const QCommandLineOption refuseOpt(QStringLiteral("refusing-modem"),
+                                       QStringLiteral("Modem k of the bank refuses connections."),
+                                       QStringLiteral("k"));
+    const QCommandLineOption closingOpt(QStringLiteral("closing-modem"),
+                                        QStringLiteral("Modem k of the bank closes the connection after its "
+                                                       "first answer."),
+                                        QStringLiteral("k"));
     p.addOptions({ptyOpt, portOpt, linkOpt, tableOpt, answerOpt, defaultOpt, noEchoOpt, guardOpt,
-                  charDelayOpt, floodOpt, gapOpt, verboseOpt});
+                  charDelayOpt, floodOpt, gapOpt, verboseOpt, modemsOpt, silentOpt, refuseOpt, closingOpt});
     p.process(app);
 
     AnswerTable table;
@@ -274,21 +367,26 @@ int main(int argc, char* argv[]) {
                 throw std::runtime_error("--answer needs a dial string and an answer");
             table.set(t.left(sp), AnswerTable::parseAnswer(t.mid(sp + 1)));
         }
-        Modem modem(table, options);
-        std::unique_ptr<QObject> transport;
+        const int count = p.value(modemsOpt).toInt();
+        if (count < 1 || count > 1000)
+            throw std::runtime_error("--modems needs a number from 1 to 1000");
+        std::map<int, Fault> faults;
+        for (const auto& [opt, fault] : {std::pair{&silentOpt, Fault::Silent}, std::pair{&refuseOpt, Fault::Refuse},
+                                         std::pair{&closingOpt, Fault::CloseAfterAnswer}})
+            for (const QString& k : p.values(*opt))
+                faults[k.toInt()] = fault;
         if (p.isSet(ptyOpt)) {
-            auto pty = std::make_unique<PtyModem>(modem, charDelay, p.value(linkOpt));
-            std::printf("PTY %s\n", qPrintable(pty->slavePath()));
-            transport = std::move(pty);
-        } else {
-            auto tcp = std::make_unique<TcpModem>(modem, charDelay, quint16(p.value(portOpt).toUInt()));
-            std::printf("PORT %u\n", unsigned(tcp->port()));
-            transport = std::move(tcp);
+            Modem modem(table, options);
+            PtyModem pty(modem, charDelay, p.value(linkOpt));
+            std::printf("PTY %s\n", qPrintable(pty.slavePath()));
+            std::fflush(stdout);
+            return app.exec();
         }
+        Bank bank(table, options, charDelay, quint16(p.value(portOpt).toUInt()), count, faults);
+        for (const std::unique_ptr<TcpModem>& port : bank.ports)
+            std::printf("PORT %u\n", unsigned(port->port()));
         std::fflush(stdout);
-        const int rc = app.exec();
-        transport.reset();
-        return rc;
+        return app.exec();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "modem-sim: %s\n", e.what());
         return 2;

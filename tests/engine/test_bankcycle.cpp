@@ -1,0 +1,221 @@
+// The test cycle over a bank of modems, on a fake clock: channels handed out in task order to
+// free modems, a modem that leaves and the channel it gives back, a stop met by modems in
+// different states, the run's end when the last modem goes, and modems that connect late.
+#include "mock/FakeBank.h"
+
+#include <QSet>
+#include <QTest>
+
+using fakebank::Bank;
+using Link = ModemPort::Link;
+
+namespace {
+QStringList channels(int n) {
+    QStringList out;
+    for (int i = 1; i <= n; ++i)
+        out.append(QStringLiteral("Пловдив -- Юг  %1 Ch. --> #%1").arg(i));
+    return out;
+}
+QSet<QString> keysOf(const QStringList& list) {
+    return QSet<QString>(list.begin(), list.end());
+}
+QByteArray dial(int i) {
+    return "atdt#" + QByteArray::number(i) + '\r';
+}
+// The channel keys recorded, each expected once.
+QSet<QString> recordedOnce(const Bank& b) {
+    QSet<QString> keys;
+    for (const Bank::Rec& r : b.recs) {
+        if (keys.contains(r.key))
+            qWarning() << "recorded twice:" << r.key;
+        keys.insert(r.key);
+    }
+    return keys.size() == b.recs.size() ? keys : QSet<QString>();
+}
+QList<QByteArray> dials(const fakebank::Modem& m) {
+    QList<QByteArray> out;
+    for (const auto& [tick, bytes] : m.sent)
+        if (bytes.startsWith("atdt"))
+            out.append(bytes);
+    return out;
+}
+} // namespace
+
+class TestBankCycle : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void channelsGoToFreeModemsInTaskOrder();
+    void silentModemLeavesAndItsChannelIsTestedByAnother();
+    void channelThatSilencesModems_data();
+    void channelThatSilencesModems();
+    void stopMetInDifferentStates();
+    void answerBeforeDroppedConnectionCounts();
+    void lateAndFailedConnections();
+};
+
+void TestBankCycle::channelsGoToFreeModemsInTaskOrder() {
+    Bank b;
+    for (int i = 1; i <= 8; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {i == 4 ? 8 : 4, "\r\nBUSY\r\n"};
+    b.make(channels(8), 3);
+    b.tickTo(20);
+    QCOMPARE(b.last.shownStates, QStringLiteral("000"));
+    QCOMPARE(b.last.gauge, 0);
+    for (int m = 0; m < 3; ++m)
+        QCOMPARE(dials(*b.modems[size_t(m)]), QList<QByteArray>{dial(m + 1)});
+    b.tickTo(24);
+    // The three answers of one tick are recorded in port order.
+    QCOMPARE(b.recs.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(b.recs[i].key, channels(8)[i]);
+        QCOMPARE(b.recs[i].tick, 24);
+    }
+    QCOMPARE(b.last.shownStates, QStringLiteral("111"));
+    QCOMPARE(b.last.gauge, 37);
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    QCOMPARE(b.last.gauge, 100);
+    QCOMPARE(recordedOnce(b), keysOf(channels(8)));
+    // Modem 1 was busy longest with #4, so #7 and #8 went to the other two.
+    QCOMPARE(dials(*b.modems[0]), (QList<QByteArray>{dial(1), dial(4)}));
+    QCOMPARE(dials(*b.modems[1]), (QList<QByteArray>{dial(2), dial(5), dial(7)}));
+    QCOMPARE(dials(*b.modems[2]), (QList<QByteArray>{dial(3), dial(6), dial(8)}));
+    QVERIFY(b.cycle->leftLines().isEmpty());
+}
+
+void TestBankCycle::silentModemLeavesAndItsChannelIsTestedByAnother() {
+    Bank b;
+    b.pause = QStringLiteral("5");
+    for (int i = 1; i <= 6; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {3, "\r\nNO CARRIER\r\n"};
+    b.make(channels(6), 3);
+    b.modems[1]->silent = true;
+    // 2002 dialled #2 at tick 20 and hears nothing; it leaves at its time-out.
+    b.tickTo(20 + TestCycle::kAnswerTimeoutTicks);
+    QCOMPARE(b.recs.size(), 5);
+    QCOMPARE(b.last.end, TestCycle::End::None);
+    QCOMPARE(b.cycle->phase(1), TestCycle::Phase::Working);
+    QCOMPARE(b.tick().shownStates.at(1), u'1'); // as it stood before the tick
+    QCOMPARE(b.cycle->phase(1), TestCycle::Phase::Left);
+    QVERIFY(b.modems[1]->closed);
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    QCOMPARE(b.last.shownStates.at(1), u'-');
+    QCOMPARE(recordedOnce(b), keysOf(channels(6)));
+    QCOMPARE(b.recs.last().key, channels(6)[1]); // #2, by another modem after 2002 left
+    QCOMPARE(dials(*b.modems[1]), QList<QByteArray>{dial(2)});
+    QCOMPARE(b.cycle->leftLines(), QStringList{QStringLiteral("2002")});
+    QCOMPARE(TestCycle::leftNotice({QStringLiteral("2003"), QStringLiteral("2004")}),
+             QStringLiteral("Модемите на портове 2003, 2004 не отговориха; техните канали са тествани от "
+                            "другите модеми."));
+}
+
+void TestBankCycle::channelThatSilencesModems_data() {
+    QTest::addColumn<int>("modems");
+    // Two modems: the second, left alone, is the one modem of old and ends the run in error.
+    QTest::newRow("two") << 2;
+    // Three: the channel goes back once only; the third modem finishes the rest.
+    QTest::newRow("three") << 3;
+}
+
+void TestBankCycle::channelThatSilencesModems() {
+    QFETCH(int, modems);
+    Bank b;
+    for (int i = 2; i <= 4; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {2, "\r\nBUSY\r\n"}; // #1: never answered
+    b.make(channels(4), modems);
+    b.runToEnd();
+    QCOMPARE(b.cycle->leftLines().size(), modems == 2 ? 1 : 2);
+    int dialsOf1 = 0;
+    for (const auto& m : b.modems)
+        dialsOf1 += int(dials(*m).count(dial(1)));
+    QCOMPARE(dialsOf1, 2);
+    if (modems == 2) {
+        QCOMPARE(b.last.end, TestCycle::End::Error);
+        QCOMPARE(b.last.message, TestCycle::kModemFailed);
+        QCOMPARE(b.last.gauge, -1);
+        QVERIFY(!b.modems[1]->closed); // the window closes the last one in its wind-up
+    } else {
+        QCOMPARE(b.last.end, TestCycle::End::Normal);
+        QVERIFY(b.last.message.isEmpty());
+        QCOMPARE(b.last.gauge, 100);
+        QCOMPARE(recordedOnce(b), keysOf(channels(4).mid(1)));
+        QCOMPARE(b.cycle->channelsFinished(), 4);
+    }
+}
+
+void TestBankCycle::stopMetInDifferentStates() {
+    Bank b;
+    b.pause = QStringLiteral("3");
+    b.answers[QStringLiteral("#1")] = {2, "\r\nCONNECT 2400\r\n"};
+    b.answers[QStringLiteral("#2")] = {2, "\r\nBUSY\r\n"};
+    b.answers[QStringLiteral("#3")] = {30, "\r\nNO CARRIER\r\n"};
+    for (int i = 4; i <= 9; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {2, "\r\nBUSY\r\n"};
+    b.make(channels(9), 3);
+    b.tickTo(25);
+    // Holding a call, pausing with #4 taken next, awaiting an answer.
+    QCOMPARE(b.tick().shownStates, QStringLiteral("241"));
+    b.stop = true;
+    b.tickTo(60);
+    QVERIFY(b.stop); // held for the other modems after the first honoured it
+    QCOMPARE(b.last.end, TestCycle::End::None);
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    QCOMPARE(b.last.gauge, 100);
+    QVERIFY(!b.stop);
+    QCOMPARE(recordedOnce(b), (QSet<QString>{channels(9)[0], channels(9)[1], channels(9)[2], channels(9)[3]}));
+    // The call was hung up and confirmed before the end.
+    QCOMPARE(b.modems[0]->sent.last().second, QByteArray("+++ath0\r"));
+    QVERIFY(b.ticks > b.modems[0]->sent.last().first + 1);
+    QCOMPARE(dials(*b.modems[1]), (QList<QByteArray>{dial(2), dial(4)}));
+}
+
+void TestBankCycle::answerBeforeDroppedConnectionCounts() {
+    Bank b;
+    for (int i = 1; i <= 3; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {4, "\r\nBUSY\r\n"};
+    b.make(channels(3), 2);
+    b.tickTo(23);
+    b.modems[0]->state = Link::Down; // its answer arrives with the close, in tick 24
+    b.tick();
+    QCOMPARE(b.cycle->leftLines(), QStringList{QStringLiteral("2001")});
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    QCOMPARE(recordedOnce(b), keysOf(channels(3)));
+    QCOMPARE(dials(*b.modems[0]), QList<QByteArray>{dial(1)});
+    QCOMPARE(dials(*b.modems[1]), (QList<QByteArray>{dial(2), dial(3)}));
+}
+
+void TestBankCycle::lateAndFailedConnections() {
+    Bank b;
+    b.sendInit = true;
+    for (int i = 1; i <= 4; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {2, "\r\nBUSY\r\n"};
+    b.make(channels(4), 4);
+    b.modems[1]->state = Link::Connecting; // up at tick 30
+    b.modems[2]->state = Link::Connecting; // never
+    b.modems[3]->state = Link::Down;       // refused
+    b.tick();
+    QCOMPARE(b.cycle->leftLines(), QStringList{QStringLiteral("2004")});
+    b.tickTo(29);
+    b.modems[1]->state = Link::Up;
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    QCOMPARE(recordedOnce(b).size(), 4);
+    // 2002 counted its ticks from its connection: nothing of its start was lost.
+    const auto& late = b.modems[1]->sent;
+    QVERIFY(late.size() >= 3);
+    QCOMPARE(late[0], std::make_pair(31, QByteArray("ati\r")));
+    QCOMPARE(late[1], std::make_pair(35, QByteArray("at+ms\r")));
+    QCOMPARE(late[2].first, 49);
+    QVERIFY(late[2].second.startsWith("atdt"));
+    // 2003 left 10 s after the start, without taking a channel.
+    QCOMPARE(b.cycle->leftLines(), (QStringList{QStringLiteral("2004"), QStringLiteral("2003")}));
+    QVERIFY(b.modems[2]->closed);
+    QVERIFY(b.modems[2]->sent.isEmpty());
+    QCOMPARE(b.last.shownStates.mid(2), QStringLiteral("--"));
+}
+
+QTEST_GUILESS_MAIN(TestBankCycle)
+#include "test_bankcycle.moc"

@@ -1,0 +1,49 @@
+// The text of "TCP Порт": one port as typed, or a range of consecutive ports for a bank.
+#include "links/TcpPorts.h"
+#include "shell/AppError.h"
+
+#include <QTest>
+
+class TestTcpPorts : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void rangesAndSinglePorts();
+    void badRanges_data();
+    void badRanges();
+};
+
+void TestTcpPorts::rangesAndSinglePorts() {
+    QCOMPARE(TcpPorts::parse(QStringLiteral("2001-2004")),
+             (QStringList{QStringLiteral("2001"), QStringLiteral("2002"), QStringLiteral("2003"),
+                          QStringLiteral("2004")}));
+    QCOMPARE(TcpPorts::parse(QStringLiteral("65504-65535")).size(), 32);
+    QCOMPARE(TcpPorts::parse(QStringLiteral(" 2001-2001 ")), QStringList{QStringLiteral("2001")});
+    // Anything else is one port, exactly as typed: a service name may hold a hyphen.
+    for (const QString& one : {QStringLiteral("2001"), QStringLiteral(" 2001 "), QStringLiteral("modem-bank"),
+                               QStringLiteral("2001-x"), QStringLiteral("2001 - 2004"), QString()})
+        QCOMPARE(TcpPorts::parse(one), QStringList{one});
+}
+
+void TestTcpPorts::badRanges_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("reversed") << "2004-2001" << "обърнат";
+    QTest::newRow("33 ports") << "2001-2033" << "най-много 32";
+    QTest::newRow("past 65535") << "65530-65536" << "от 1 до 65535";
+    QTest::newRow("huge") << "1-99999999999999999999999" << "от 1 до 65535";
+    QTest::newRow("port 0") << "0-3" << "от 1 до 65535";
+}
+
+void TestTcpPorts::badRanges() {
+    QFETCH(QString, text);
+    QFETCH(QString, says);
+    try {
+        TcpPorts::parse(text);
+        QFAIL("accepted");
+    } catch (const AppError& e) {
+        QVERIFY2(e.text().contains(text) && e.text().contains(says), qPrintable(e.text()));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestTcpPorts)
+#include "test_tcpports.moc"

@@ -1,0 +1,117 @@
+#pragma once
+// A bank of modems in memory for the test cycle, on a fake clock: each modem has its own log,
+// echoes a dial into it and answers after a number of ticks from one script keyed by the dial
+// string (no entry: silent); "+++ath0\r" is answered OK two ticks later.
+
+#include "engine/TestCycle.h"
+#include "links/CommLog.h"
+#include "mock/MockClock.h"
+
+#include <QMultiMap>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace fakebank {
+
+class Bank;
+
+class Modem : public ModemPort {
+public:
+    Modem(const Bank& bank, int keptLines) : log(keptLines), bank_(bank) {}
+    void send(const QByteArray& bytes) override;
+    Link link() const override { return state; }
+    void close() override {
+        closed = true;
+        state = Link::Down;
+    }
+    void deliver(int tick) {
+        for (auto it = pending_.begin(); it != pending_.end() && it.key() <= tick;) {
+            log.append(*it);
+            it = pending_.erase(it);
+        }
+    }
+
+    CommLog log;
+    Link state = Link::Up;
+    bool silent = false; // connected, and never a byte back
+    bool closed = false;
+    QList<std::pair<int, QByteArray>> sent; // bank tick, bytes
+
+private:
+    const Bank& bank_;
+    QMultiMap<int, QByteArray> pending_;
+};
+
+class Bank {
+public:
+    struct Rec {
+        QString key, answer;
+        int delay;
+        int tick;
+    };
+
+    MockClock clock;
+    bool stop = false;
+    QString pause = QStringLiteral("0");
+    bool sendInit = false;
+    std::map<QString, std::pair<int, QByteArray>> answers; // dial string -> ticks later, bytes
+    std::vector<std::unique_ptr<Modem>> modems;
+    std::unique_ptr<TestCycle> cycle;
+    TestCycle::Step last;
+    int ticks = 0;
+    QList<Rec> recs;
+    TestCycle::Recorder onRecord; // also told of every record, when set
+
+    // Modems on ports 2001, 2002, ...
+    void make(const QStringList& channels, int count, int keptLines = 1000) {
+        QList<TestCycle::Line> lines;
+        for (int i = 0; i < count; ++i) {
+            modems.push_back(std::make_unique<Modem>(*this, keptLines));
+            lines.append({modems.back().get(), &modems.back()->log, QString::number(2001 + i)});
+        }
+        TestCycle::Settings s;
+        s.sendInit = sendInit;
+        s.initString = QStringLiteral("ati");
+        s.speedString = QStringLiteral("at+ms");
+        s.pauseText = [this] { return pause; };
+        cycle = std::make_unique<TestCycle>(channels, clock, lines, stop, s,
+                                            [this](const QString& k, const QString& a, int d, const QDateTime& w) {
+                                                recs.append({k, a, d, ticks});
+                                                if (onRecord)
+                                                    onRecord(k, a, d, w);
+                                            });
+    }
+    // One 200 ms tick; the modems' bytes due by then arrive first.
+    TestCycle::Step tick() {
+        clock.advanceMs(TestCycle::kTickMs);
+        ++ticks;
+        for (auto& m : modems)
+            m->deliver(ticks);
+        return last = cycle->tick();
+    }
+    // Ticks until the bank tick `n` or the run's end.
+    void tickTo(int n) {
+        while (ticks < n && last.end == TestCycle::End::None)
+            tick();
+    }
+    void runToEnd(int maxTicks = 100000) { tickTo(ticks + maxTicks); }
+};
+
+inline void Modem::send(const QByteArray& bytes) {
+    if (state != Link::Up)
+        return;
+    sent.append({bank_.ticks, bytes});
+    if (silent)
+        return;
+    if (bytes.startsWith("atdt")) {
+        log.append(bytes); // the echo
+        const QString dial = QString::fromLatin1(bytes.mid(4).chopped(1));
+        if (auto it = bank_.answers.find(dial); it != bank_.answers.end())
+            pending_.insert(bank_.ticks + it->second.first, it->second.second);
+    } else if (bytes == "+++ath0\r") {
+        pending_.insert(bank_.ticks + 2, "\r\nOK\r\n");
+    }
+}
+
+} // namespace fakebank
