@@ -86,9 +86,10 @@ CHANTEST_BENCH("links") {
                       QStringLiteral("s"));
         bench::report(QStringLiteral("links.view_flood_refresh_per_%1_bytes_mean").arg(every),
                       s / (refreshes + 1) * 1000, QStringLiteral("ms"));
-        if (edit.document()->blockCount() != CommLogView::kShownLines)
-            bench::report(QStringLiteral("links.view_WRONG_block_count"), edit.document()->blockCount(),
-                          QStringLiteral("lines"));
+        // A redraw that meets more than kMaxInserted new lines starts afresh with the latest of
+        // them, so after a flood the box holds those (and the open line), never above kShownLines.
+        bench::report(QStringLiteral("links.view_flood_lines_shown_per_%1_bytes").arg(every),
+                      edit.document()->blockCount(), QStringLiteral("lines"));
     }
 
     {

@@ -43,6 +43,19 @@ QVector<KanvoRecord> KanvoFile::parse(QByteArrayView bytes) {
     return records;
 }
 
+qsizetype KanvoFile::firstBadRecord(QByteArrayView bytes) {
+    const qsizetype count = bytes.size() / RecordSize;
+    for (qsizetype i = 0; i < count; ++i) {
+        const char* rec = bytes.data() + i * RecordSize;
+        if (rec[Direction.offset] == 0)
+            continue;
+        for (const Field f : {Direction, Exchange, Channel, Code})
+            if (static_cast<unsigned char>(rec[f.offset]) > f.capacity)
+                return i;
+    }
+    return -1;
+}
+
 QVector<KanvoRecord> KanvoFile::read(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
@@ -52,6 +65,12 @@ QVector<KanvoRecord> KanvoFile::read(const QString& path) {
     if (f.error() != QFileDevice::NoError)
         throw FileError(
             QStringLiteral("Cannot read file %1. %2").arg(QDir::toNativeSeparators(path), f.errorString()));
+    if (const qsizetype bad = firstBadRecord(bytes); bad >= 0)
+        throw FileError(QStringLiteral("Файлът %1 не е списък с канали: запис № %2 (от байт %3) има поле, "
+                                       "по-дълго от допустимото. Нищо не е вкарано.")
+                            .arg(QDir::toNativeSeparators(path))
+                            .arg(bad + 1)
+                            .arg(bad * RecordSize));
     return parse(bytes);
 }
 

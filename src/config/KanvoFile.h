@@ -23,7 +23,10 @@ inline constexpr int RecordSize = 68;
 // are left out and trailing bytes of a partial record are ignored. A length byte above its
 // field's capacity is read as the capacity, so no byte outside the record is used.
 QVector<KanvoRecord> parse(QByteArrayView bytes);
-// Throws FileError when the file cannot be opened or read.
+// 0-based number of the first record, not an empty slot, with a length byte above its
+// field's capacity: such a file is no channel list (the channel base itself, say); -1 if none.
+qsizetype firstBadRecord(QByteArrayView bytes);
+// Throws FileError when the file cannot be opened or read, and when it holds a bad record.
 QVector<KanvoRecord> read(const QString& path);
 // The channel record an imported record becomes: the channel designation keeps only its
 // digits; the dial string is `prefix` followed by the code padded to four digits.

@@ -174,6 +174,8 @@ void TForm1::BimportClick() {
         Dialogs::instance().openFileName(this, QString(), QStringLiteral("Kanvo DAT files (*.dat)"));
     if (path.isEmpty())
         return;
+    // The whole file is checked before anything in the grid changes.
+    const QVector<KanvoRecord> records = KanvoFile::read(path);
     StringGrid* g = SGsetings;
     int row = 1;
     if (RGaction->itemIndex() == 0) { // "Добави": after the saved channels
@@ -187,7 +189,6 @@ void TForm1::BimportClick() {
         }
     }
     const QString prefix = RGprefix->itemText(RGprefix->itemIndex());
-    const QVector<KanvoRecord> records = KanvoFile::read(path);
     GridBatch batch(g);
     const int rowsBefore = g->rowCount();
     g->setRowCount(std::max(rowsBefore, row + static_cast<int>(records.size()) + 1));

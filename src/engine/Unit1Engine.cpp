@@ -250,7 +250,7 @@ void TForm1::StartRun(int row, int settle) {
                 line->tcp = line->ownTcp.get();
                 EngineState::RunLine* l = line.get();
                 connect(l->tcp, &TcpLink::dataReceived, this, [this, l](const QByteArray& data) {
-                    Guarded(this, [&] {
+                    Posted([&] {
                         if (!data.isEmpty())
                             l->receive(data);
                     });

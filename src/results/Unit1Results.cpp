@@ -11,11 +11,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <utility>
 
 // The window's export: the worker job plus what the window needs to know about it.
 class ResultsExport : public results::ExportJob {
@@ -23,6 +25,7 @@ public:
     using ExportJob::ExportJob;
     bool closing = false; // the window is closing: the end of the export is not announced
     bool busy = false;    // from the start until the window has handled the end
+    bool refreshAfter = false; // the view was to be read again meanwhile: done at the end
 };
 
 namespace {
@@ -123,6 +126,8 @@ void TForm1::SetupResultControls() {
             if (ResultsExport_->closing)
                 return;
             ResultsExport_->busy = false;
+            if (std::exchange(ResultsExport_->refreshAfter, false))
+                Guarded(this, [this] { BdbOpenClick(); });
             Guarded(this, [&] {
                 if (ok)
                     ShowMessage(this, MsgKind::Information, results::kExportDone);
@@ -142,8 +147,10 @@ bool TForm1::ExportRunning() const {
 
 void TForm1::BdbOpenClick() {
     // An export in progress shows this view; it stays as it is until the export ends.
-    if (ExportRunning())
+    if (ExportRunning()) {
+        ResultsExport_->refreshAfter = true;
         return;
+    }
     const QString file = shownFile(*this);
     if (!QFileInfo::exists(file)) {
         ShowMessage(this, MsgKind::Error, kNoData);
@@ -256,12 +263,21 @@ QString TForm1::BuildCellComment(int row, int col) const {
 void TForm1::BexpClick() {
     if (ExportRunning())
         return;
-    QString name = Dialogs::instance().saveFileName(this, ExportDir, kSaveFilter);
-    if (name.isEmpty())
+    const QString chosen = Dialogs::instance().saveFileName(this, ExportDir, kSaveFilter, QStringLiteral("xlsx"));
+    if (chosen.isEmpty())
         return;
-    if (!name.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
+    QString name = chosen;
+    // An .xls name on a workbook of today's format makes Excel warn.
+    if (name.endsWith(QStringLiteral(".xls"), Qt::CaseInsensitive))
+        name += u'x';
+    else if (!name.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
         name += QStringLiteral(".xlsx");
     name = QFileInfo(name).absoluteFilePath();
+    // The dialog asked about the name it was given, not about this one.
+    if (name != QFileInfo(chosen).absoluteFilePath() && QFileInfo::exists(name) &&
+        !AskYesNo(this, QStringLiteral("Файлът %1 вече съществува. Да бъде ли заменен?")
+                            .arg(QDir::toNativeSeparators(name))))
+        return;
 
     results::ExportSheet sheet;
     sheet.title = shownTitle(*this);

@@ -37,8 +37,12 @@ public:
     QString openFileName(QWidget* parent, const QString& dir, const QString& filter) override {
         return QFileDialog::getOpenFileName(parent, QString(), dir, filter);
     }
-    QString saveFileName(QWidget* parent, const QString& dir, const QString& filter) override {
-        return QFileDialog::getSaveFileName(parent, QString(), dir, filter);
+    QString saveFileName(QWidget* parent, const QString& dir, const QString& filter,
+                         const QString& suffix) override {
+        QFileDialog dialog(parent, QString(), dir, filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(suffix);
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     }
 };
 

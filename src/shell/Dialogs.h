@@ -16,7 +16,9 @@ public:
     virtual MsgAnswer message(QWidget* parent, MsgKind kind, const QString& text, bool yesNo) = 0;
     // Empty text: cancelled.
     virtual QString openFileName(QWidget* parent, const QString& dir, const QString& filter) = 0;
-    virtual QString saveFileName(QWidget* parent, const QString& dir, const QString& filter) = 0;
+    // `suffix` is added to a name typed without one before the dialog asks about replacing it.
+    virtual QString saveFileName(QWidget* parent, const QString& dir, const QString& filter,
+                                 const QString& suffix) = 0;
 
     static Dialogs& instance();
     // Replaces the dialogs used (tests); nullptr restores the real ones. Not owned.

@@ -81,8 +81,10 @@ void SetTaskFileStatus(const QString& fileName, const QString& status) {
     TextFile::writeLines(fileName, lines);
 }
 
-int CountProcessesNamed(const QString& fileName) {
-    int count = 0;
+namespace {
+// The processes whose executable has this file name.
+QList<qint64> processesNamed(const QString& fileName) {
+    QList<qint64> found;
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& pid : pids) {
         if (pid.isEmpty() || !pid[0].isDigit())
@@ -95,14 +97,43 @@ int CountProcessesNamed(const QString& fileName) {
         if (name.endsWith(QLatin1String(" (deleted)")))
             name.chop(10);
         if (name == fileName)
-            ++count;
+            found.append(pid.toLongLong());
     }
-    return count;
+    return found;
+}
+
+// When a process started, in clock ticks since boot; -1 when it is gone.
+qint64 startTicks(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = f.readAll();
+    // The fields after the command name, which may itself hold blanks and parentheses.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    bool ok = false;
+    const qint64 ticks = fields.value(19).toLongLong(&ok); // the 22nd field of the line
+    return ok ? ticks : -1;
+}
+} // namespace
+
+int CountProcessesNamed(const QString& fileName) {
+    return int(processesNamed(fileName).size());
 }
 
 bool IsSecondInstance() {
     const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    return CountProcessesNamed(self) > 1;
+    const qint64 me = QCoreApplication::applicationPid();
+    const std::pair<qint64, qint64> mine{startTicks(me), me};
+    // Copies started in the same instant each see the other: the one started first (then the
+    // lower process id) runs, so that exactly one does.
+    for (const qint64 pid : processesNamed(self)) {
+        if (pid == me)
+            continue;
+        const qint64 ticks = startTicks(pid);
+        if (ticks >= 0 && std::pair{ticks, pid} < mine)
+            return true;
+    }
+    return false;
 }
 
 bool TryStrToInt(const QString& text, int& value) {

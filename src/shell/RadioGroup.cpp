@@ -4,6 +4,7 @@
 
 #include <QButtonGroup>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QVBoxLayout>
 
 RadioGroup::RadioGroup(const QString& name, const QString& title, const QStringList& items, QWidget* parent)
@@ -18,8 +19,11 @@ RadioGroup::RadioGroup(const QString& name, const QString& title, const QStringL
         group_->addButton(b, i);
         buttons_.append(b);
         layout->addWidget(b);
-        connect(b, &QRadioButton::clicked, this, &RadioGroup::clicked);
     }
+    connect(group_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked && !settingIndex_)
+            Q_EMIT clicked();
+    });
     if (!buttons_.isEmpty())
         buttons_[0]->setChecked(true);
 }
@@ -31,6 +35,8 @@ int RadioGroup::itemIndex() const {
 void RadioGroup::setItemIndex(int index) {
     if (index < -1 || index >= count())
         throw AppError(QStringLiteral("List index out of bounds (%1)").arg(index));
+    settingIndex_ = true;
+    const auto done = qScopeGuard([this] { settingIndex_ = false; });
     if (index == -1) {
         group_->setExclusive(false);
         for (auto* b : buttons_)

@@ -1,6 +1,7 @@
 #pragma once
 // A titled group of mutually exclusive radio buttons with an item index (-1: none chosen).
-// Only the operator's clicks emit clicked().
+// Only the operator's choices emit clicked(): a click, a key, or a toggle through an
+// accessibility tool; the program's own setItemIndex() does not.
 
 #include <QGroupBox>
 #include <QStringList>
@@ -28,4 +29,5 @@ Q_SIGNALS:
 private:
     QButtonGroup* group_;
     QList<QRadioButton*> buttons_;
+    bool settingIndex_ = false;
 };

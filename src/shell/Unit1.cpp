@@ -207,13 +207,16 @@ void TForm1::buildTasksPage() {
 
     GBtimeBegin = named(new QGroupBox(QStringLiteral("Начално време"), p), "GBtimeBegin");
     GBtimeBegin->setGeometry(664, 2, 104, 78);
-    label(GBtimeBegin, QStringLiteral("Час"), 6, 22);
+    // Each label is tied to its edit, so screen readers name the edit and Alt jumps to it.
     SpinEditH = spinEdit(GBtimeBegin, "SpinEditH", 0, 23, 56, 18, 42);
-    label(GBtimeBegin, QStringLiteral("Минута"), 6, 50);
+    label(GBtimeBegin, QStringLiteral("Час"), 6, 22)->setBuddy(SpinEditH);
     SpinEditM = spinEdit(GBtimeBegin, "SpinEditM", 0, 59, 56, 46, 42);
+    label(GBtimeBegin, QStringLiteral("Минута"), 6, 50)->setBuddy(SpinEditM);
 
     LEtaskName = edit(p, "LEtaskName", QString(), 558, 86, 102);
-    label(p, QStringLiteral("Име на задачата"), 664, 89)->setObjectName(QStringLiteral("LEtaskNameLabel"));
+    QLabel* nameLabel = label(p, QStringLiteral("Име на задачата"), 664, 89);
+    nameLabel->setObjectName(QStringLiteral("LEtaskNameLabel"));
+    nameLabel->setBuddy(LEtaskName);
 
     BnewTask = button(p, "BnewTask", QStringLiteral("Нова"), 641, 136, 127);
     BaddTask = button(p, "BaddTask", QStringLiteral("Прибави"), 641, 168, 127);
@@ -322,30 +325,35 @@ void TForm1::buildSettingsPage() {
     GBModem = named(new QGroupBox(QStringLiteral("Натройки на модема"), p), "GBModem");
     GBModem->setGeometry(430, 142, 336, 300);
     QWidget* g = GBModem;
-    label(g, QStringLiteral("Порт"), 12, 26);
+    QLabel* portLabel = label(g, QStringLiteral("Порт"), 12, 26);
     CBPort = named(new QComboBox(g), "CBPort");
     CBPort->setGeometry(100, 22, 180, 22);
     RBcom = named(new QRadioButton(g), "RBcom");
     RBcom->setGeometry(290, 24, 20, 20);
     RBcom->setChecked(true);
-    label(g, QStringLiteral("Скорост"), 12, 56);
+    QLabel* speedLabel = label(g, QStringLiteral("Скорост"), 12, 56);
     CBSpeed = named(new QComboBox(g), "CBSpeed");
     CBSpeed->addItems({QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
                        QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400")});
     CBSpeed->setGeometry(100, 52, 90, 22);
-    label(g, QStringLiteral("IP Адрес"), 12, 88);
+    QLabel* addressLabel = label(g, QStringLiteral("IP Адрес"), 12, 88);
     EipAdr = edit(g, "EipAdr", QString(), 100, 84, 180);
     RBtcp = named(new QRadioButton(g), "RBtcp");
     RBtcp->setGeometry(290, 86, 20, 20);
-    label(g, QStringLiteral("TCP Порт"), 12, 118);
+    QLabel* tcpPortLabel = label(g, QStringLiteral("TCP Порт"), 12, 118);
     EtcpPort = edit(g, "EtcpPort", QString(), 100, 114, 90);
-    label(g, QStringLiteral("Пауза (сек.)"), 12, 148);
+    QLabel* pauseLabel = label(g, QStringLiteral("Пауза (сек.)"), 12, 148);
     Epause = edit(g, "Epause", QStringLiteral("20"), 100, 144, 90);
     CBoxIniString = named(new QCheckBox(QStringLiteral("Инициализационен стринг"), g), "CBoxIniString");
     CBoxIniString->setGeometry(12, 178, 300, 20);
     EinitString =
         edit(g, "EinitString", QStringLiteral("atx3w2&d0e1m0 s0=1 s7=70 s11=55 s95=0"), 12, 204, 312);
     EmodemSpeed = edit(g, "EmodemSpeed", QStringLiteral("at+MS=v34,1,2400,12000"), 12, 236, 312);
+    portLabel->setBuddy(CBPort);
+    speedLabel->setBuddy(CBSpeed);
+    addressLabel->setBuddy(EipAdr);
+    tcpPortLabel->setBuddy(EtcpPort);
+    pauseLabel->setBuddy(Epause);
 }
 
 void TForm1::connectHandlers() {

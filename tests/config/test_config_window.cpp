@@ -524,7 +524,7 @@ void TestConfigWindow::importAddAfterSavedBase() {
     auto w = window();
     w->SGsetings->setCell(1, 41, "unsaved"); // discarded by the reload the import makes first
     testfiles::writeBytes("k.dat",
-                          kanvoRecord("East", "E", "x9y", "") + kanvoRecord("West", "W", "", "12345"));
+                          kanvoRecord("East", "E", "x9y", "") + kanvoRecord("West", "W", "", "1234"));
     dialogs_->setNextFileName(dir_->filePath("k.dat"));
     QTest::mouseClick(w->Bimport, Qt::LeftButton);
     QVERIFY2(dialogs_->shown.isEmpty(), qPrintable(dialogs_->lastText()));
@@ -541,6 +541,20 @@ void TestConfigWindow::importCancelEmptyAndUnreadable() {
     w->SGsetings->setCell(1, 5, "edit");
     QTest::mouseClick(w->Bimport, Qt::LeftButton); // cancelled: nothing changes
     QCOMPARE(w->SGsetings->cell(1, 5), QStringLiteral("edit"));
+
+    // A channel base picked by mistake is no channel list: refused whole, the grid as it was.
+    QByteArray base;
+    for (int i = 0; i < 8; ++i)
+        base += cp(QStringLiteral("София^Център^%1^#8001%1^\r\n").arg(i));
+    testfiles::writeBytes("base-copy.dat", base);
+    dialogs_->setNextFileName(dir_->filePath("base-copy.dat"));
+    QTest::mouseClick(w->Bimport, Qt::LeftButton);
+    QTRY_COMPARE(dialogs_->shown.size(), 1);
+    QVERIFY2(dialogs_->lastText().contains("base-copy.dat") && dialogs_->lastText().contains(QStringLiteral("№ 1")),
+             qPrintable(dialogs_->lastText()));
+    QCOMPARE(w->SGsetings->cell(1, 5), QStringLiteral("edit"));
+    QCOMPARE(w->SGsetings->cell(1, 1), QStringLiteral("Saved"));
+    dialogs_->shown.clear();
 
     // Shorter than one record: nothing imported, but "Добави" has reloaded the grid.
     testfiles::writeBytes("short.dat", kanvoRecord("X", "", "", "").left(67));

@@ -68,6 +68,7 @@ private Q_SLOTS:
     void closeDuringStoppedRun();
     void unansweredBoxesHoldUpNoTask();
     void nextDueTaskStartsWhenFirstCannot();
+    void stopButtonEndsTheRunAfterItsChannel();
 
 private:
     std::unique_ptr<TForm1> makeWindow();
@@ -411,6 +412,41 @@ void TestEngineWindow::nextDueTaskStartsWhenFirstCannot() {
     QCOMPARE(w->RunTaskFile, QStringLiteral("t2.tsk"));
     QTRY_COMPARE(dialogs_->shown.size(), 1);
     QVERIFY(dialogs_->lastText().contains(QStringLiteral("t1.tsk")));
+}
+
+void TestEngineWindow::stopButtonEndsTheRunAfterItsChannel() {
+    for (const QString& type : {QStringLiteral("Всеки ден"), QStringLiteral("По време")}) {
+        init();
+        auto w = makeWindow();
+        useTcp(*w);
+        modem_->answers["#80011"] = "BUSY";
+        writeTask(QStringLiteral("t1.tsk"), type, 7, 5, QStringLiteral("Чакаща"), {kCh1, kCh2});
+        w->TaskRefresh();
+        w->Timer1->setInterval(10000);
+        w->Timer1Timer();
+        QTRY_VERIFY(w->WS1->isConnected());
+        while (w->Engine->run->cycle->tickCount() < 21)
+            tick(*w);
+        QCOMPARE(w->Engine->run->cycle->state(), TestCycle::AwaitAnswer);
+        // The operator stops the running task while its first channel waits for the answer.
+        QCOMPARE(w->BchStatus->text(), QStringLiteral("Спри"));
+        QTest::mouseClick(w->BchStatus, Qt::LeftButton);
+        QCOMPARE(w->BchStatus->text(), QStringLiteral("Почакай!"));
+        QVERIFY(testfiles::readText(dir_->filePath("t1.tsk")).contains(QStringLiteral("^В процес на спиране^")));
+        QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), QStringLiteral("BUSY"));
+        tick(*w); // the channel's answer is recorded, and that ends the run
+        QVERIFY(!w->Engine->run);
+        QVERIFY(!modem_->received.contains("atdt#80012"));
+        QVERIFY(!w->StopRequested);
+        QVERIFY(w->BaddTask->isEnabled());
+        QVERIFY(testfiles::readText(dir_->filePath("Results/2405.tst")).startsWith(kCh1 + QStringLiteral("^BUSY^")));
+        if (type == QStringLiteral("Всеки ден"))
+            QVERIFY(testfiles::readText(dir_->filePath("t1.tsk")).contains(QStringLiteral("^Чакаща^")));
+        else
+            QVERIFY(!QFile::exists(dir_->filePath("t1.tsk")));
+        w.reset();
+        cleanup();
+    }
 }
 
 QTEST_MAIN(TestEngineWindow)

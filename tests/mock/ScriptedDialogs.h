@@ -32,7 +32,8 @@ public:
         lastFilter = filter;
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
     }
-    QString saveFileName(QWidget* p, const QString& dir, const QString& filter) override {
+    QString saveFileName(QWidget* p, const QString& dir, const QString& filter, const QString& suffix) override {
+        lastSuffix = suffix;
         return openFileName(p, dir, filter);
     }
 
@@ -47,5 +48,5 @@ public:
     QList<Shown> shown;
     QList<MsgAnswer> answers;
     QStringList fileNames;
-    QString lastDir, lastFilter;
+    QString lastDir, lastFilter, lastSuffix;
 };

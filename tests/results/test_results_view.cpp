@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -257,12 +258,21 @@ void TestResultsView::refreshKeepsRows() {
     QCOMPARE(w->SGresults->cell(4, 2), kR);
     QCOMPARE(w->ViewList->size(), 2);
 
+    // Coming back to the page reads the month again.
+    writeMonth(QStringLiteral("2405"), {item(kB) + u'^' + group("NO CARRIER", "100", ts("2405", 3))});
+    QTabBar* bar = w->PageControl1->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    QCOMPARE(w->SGresults->cell(4, 2), kG);
+    QCOMPARE(w->SGresults->cell(15, 1), QString());
+    QCOMPARE(w->ViewList->size(), 1);
+
     // A refresh whose file has gone shows the message and leaves the view as it was.
     QFile::remove(dir_->filePath(QStringLiteral("Results/2405.tst")));
     QTest::mouseClick(w->BdbOpen, Qt::LeftButton);
     QCOMPARE(dialogs_->lastText(), QStringLiteral("Няма данни за този месец."));
-    QCOMPARE(w->SGresults->cell(4, 2), kR);
-    QCOMPARE(w->ViewList->size(), 2);
+    QCOMPARE(w->SGresults->cell(4, 2), kG);
+    QCOMPARE(w->ViewList->size(), 1);
     QCOMPARE(w->BdbOpen->text(), QStringLiteral("Опресни"));
 }
 
@@ -398,13 +408,17 @@ void TestResultsView::exportWorkbook() {
                                                       w->btn_next, w->BresultsClose})
         QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
     QCOMPARE(w->Label11->text(), QStringLiteral("Моля почакайте.\nДанните се експортират."));
-    // The page switching still calls for a refresh: the view stays as it is being exported.
+    // Back on the page during the export: the view stays as it is being exported, and is read
+    // again once the export has ended.
     QVERIFY(w->ExportRunning());
     writeMonth(QStringLiteral("2403"), {item(kA) + u'^' + group("NO CARRIER", "300", ts("2403", 2))});
-    w->BdbOpenClick();
+    w->PageControl1->setCurrentIndex(0);
+    w->PageControl1->setCurrentIndex(1);
     QCOMPARE(w->SGresults->cell(4, 1), kR);
     QCOMPARE(w->SGresults->cell(3, 1), QString());
     QTRY_COMPARE_WITH_TIMEOUT(dialogs_->shown.size(), 1, 30000);
+    QCOMPARE(w->SGresults->cell(3, 1), kG);
+    QCOMPARE(w->SGresults->cell(4, 1), QString());
     QVERIFY(!w->ExportRunning());
     QCOMPARE(dialogs_->shown[0].kind, MsgKind::Information);
     QCOMPARE(dialogs_->shown[0].text, QStringLiteral("Данните експортирани успешно."));
@@ -527,6 +541,20 @@ void TestResultsView::exportWithoutComments() {
     QCOMPARE(dialogs_->shown.size(), 1);
     QCOMPARE(w->Label11->text(), QString());
     QVERIFY(w->Bexp->isEnabled());
+
+    // A typed ".xls" becomes ".xlsx"; that workbook exists, so the operator is asked first.
+    dialogs_->setNextFileName(dir_->filePath(QStringLiteral("Export/май.xls")));
+    dialogs_->setNextAnswer(MsgAnswer::No);
+    const QByteArray before = testfiles::readBytes(chosen);
+    QVERIFY(QFile::rename(chosen, dir_->filePath(QStringLiteral("Export/май.xlsx"))));
+    QTest::mouseClick(w->Bexp, Qt::LeftButton);
+    QCOMPARE(dialogs_->lastSuffix, QStringLiteral("xlsx")); // the dialog asks about the final name
+    QCOMPARE(dialogs_->shown.size(), 2);
+    QCOMPARE(dialogs_->shown[1].kind, MsgKind::Confirmation);
+    QVERIFY(dialogs_->shown[1].text.contains(QStringLiteral("май.xlsx")));
+    QVERIFY(!w->ExportRunning());
+    QCOMPARE(testfiles::readBytes(dir_->filePath(QStringLiteral("Export/май.xlsx"))), before);
+    QVERIFY(!QFileInfo::exists(dir_->filePath(QStringLiteral("Export/май.xls"))));
 }
 
 void TestResultsView::exportWritesFormulaLikeTextAsText() {

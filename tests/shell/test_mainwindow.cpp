@@ -240,11 +240,13 @@ void TestMainWindow::secondCopyIsRefused() {
     // A private, unique file name: parallel tests and a running demo never see each other.
     const QString name = QStringLiteral("chantest-copy-%1").arg(QCoreApplication::applicationPid());
     QDir root(dir_->path());
-    for (const char* d : {"a", "b", "c"})
+    for (const char* d : {"a", "b", "c", "d", "e"})
         QVERIFY(root.mkpath(d));
     QVERIFY(QFile::copy(exe, root.filePath(QStringLiteral("a/") + name)));
     QVERIFY(QFile::copy(exe, root.filePath(QStringLiteral("b/") + name)));
-    QVERIFY(QFile::copy(exe, root.filePath(QStringLiteral("c/") + name + "-other")));
+    QVERIFY(QFile::copy(exe, root.filePath(QStringLiteral("c/") + name.toUpper()))); // letter case counts
+    QVERIFY(QFile::copy(exe, root.filePath(QStringLiteral("d/") + name)));
+    QVERIFY(QFile::copy(exe, root.filePath(QStringLiteral("e/") + name)));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     auto start = [&](const QString& rel) {
@@ -256,7 +258,7 @@ void TestMainWindow::secondCopyIsRefused() {
     };
     QProcess* first = start(QStringLiteral("a/") + name);
     QVERIFY(first->waitForStarted());
-    QProcess* other = start(QStringLiteral("c/") + name + "-other");
+    QProcess* other = start(QStringLiteral("c/") + name.toUpper());
     QVERIFY(other->waitForStarted());
     // Both past their own check (their windows made their folders) before the copy starts:
     // two copies starting at the same moment may each see the other.
@@ -273,6 +275,19 @@ void TestMainWindow::secondCopyIsRefused() {
         p->kill();
         p->waitForFinished(5000);
     }
+
+    // Two copies started in the same instant (a double click taken twice): exactly one runs.
+    QProcess* one = start(QStringLiteral("d/") + name);
+    QProcess* two = start(QStringLiteral("e/") + name);
+    QVERIFY(one->waitForStarted() && two->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(one->state() == QProcess::NotRunning || two->state() == QProcess::NotRunning, 20000);
+    QProcess* runs = one->state() == QProcess::NotRunning ? two : one;
+    const QString runsIn = runs == one ? QStringLiteral("d/Results") : QStringLiteral("e/Results");
+    QTRY_VERIFY_WITH_TIMEOUT(root.exists(runsIn), 20000); // past start-up: a window of its own
+    QCOMPARE(runs->state(), QProcess::Running);
+    QCOMPARE((runs == one ? two : one)->exitCode(), 0);
+    runs->kill();
+    runs->waitForFinished(5000);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -9,6 +9,9 @@
 #include "shell/Unit1.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QComboBox>
+#include <QLabel>
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -93,6 +96,8 @@ private Q_SLOTS:
     void staleTaskStopAndWait();
     void unknownStatusKeepsCaption();
     void buttonsLockedAndUnlocked();
+    void assistiveToolsNameEditsAndChooseTimeType();
+    void changeToImmediateStartsRun();
 
 private:
     std::unique_ptr<TForm1> open();
@@ -156,6 +161,22 @@ void TestTasksWindow::addImmediateUsesClockTime() {
     QVERIFY2(lines[0].startsWith(QStringLiteral("T^Веднага^7^5^")), qPrintable(lines[0]));
     QCOMPARE(w->SGtask->cell(3, 1), QStringLiteral("07:05"));
     QCOMPARE(w->SGtask->cell(5, 1), QStringLiteral("240514070500.tsk"));
+    // ...and its run starts at once.
+    QCOMPARE(w->RunActive, 1);
+    QCOMPARE(w->RunTaskFile, QStringLiteral("240514070500.tsk"));
+    QCOMPARE(w->SGtask->cell(4, 1), QStringLiteral("Стартирана"));
+    QVERIFY(!w->BaddTask->isEnabled());
+}
+
+void TestTasksWindow::changeToImmediateStartsRun() {
+    writeLines(QStringLiteral("240101000000.tsk"), {"A^По време^1^2^Чакаща^", "x -- y  1 Ch. --> 1"});
+    auto w = open();
+    QCOMPARE(w->RunActive, 0);
+    QTest::mouseClick(w->RGType->button(0), Qt::LeftButton);
+    click(w->BtaskChange);
+    QCOMPARE(w->RunActive, 1);
+    QCOMPARE(w->RunTaskFile, QStringLiteral("240101000000.tsk"));
+    QVERIFY(readLines(QStringLiteral("240101000000.tsk")).first().startsWith(QStringLiteral("A^Веднага^")));
 }
 
 void TestTasksWindow::addTimedUsesSpinEditsAndCheckedChannelsOnly() {
@@ -655,6 +676,41 @@ void TestTasksWindow::buttonsLockedAndUnlocked() {
     w->DisableB();
     for (QPushButton* b : four)
         QVERIFY2(b->isEnabled(), qPrintable(b->objectName()));
+}
+
+void TestTasksWindow::assistiveToolsNameEditsAndChooseTimeType() {
+    auto w = open();
+    // Every label beside an edit names it.
+    const QList<std::pair<QString, QWidget*>> tied = {
+        {QStringLiteral("Час"), w->SpinEditH},      {QStringLiteral("Минута"), w->SpinEditM},
+        {QStringLiteral("Име на задачата"), w->LEtaskName}, {QStringLiteral("Порт"), w->CBPort},
+        {QStringLiteral("Скорост"), w->CBSpeed},    {QStringLiteral("IP Адрес"), w->EipAdr},
+        {QStringLiteral("TCP Порт"), w->EtcpPort},  {QStringLiteral("Пауза (сек.)"), w->Epause}};
+    for (const auto& [text, edit] : tied) {
+        QLabel* found = nullptr;
+        for (QLabel* l : w->findChildren<QLabel*>())
+            if (l->text() == text)
+                found = l;
+        QVERIFY2(found && found->buddy() == edit, qPrintable(text));
+        // A drop-down list is named by its current entry; the others by their label.
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(edit);
+        QVERIFY2(qobject_cast<QComboBox*>(edit) || (a && a->text(QAccessible::Name) == text), qPrintable(text));
+    }
+    // A time type chosen through the accessibility interface shows and hides the start time.
+    auto toggle = [](QRadioButton* b) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
+        a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    };
+    w->RGType->setItemIndex(0);
+    w->GBtimeBegin->hide();
+    toggle(w->RGType->button(1));
+    QCOMPARE(w->RGType->itemIndex(), 1);
+    QVERIFY(w->GBtimeBegin->isVisibleTo(w.get()));
+    toggle(w->RGType->button(0));
+    QVERIFY(!w->GBtimeBegin->isVisibleTo(w.get()));
+    // The program's own choice is no operator's: it leaves the panel alone.
+    w->RGType->setItemIndex(2);
+    QVERIFY(!w->GBtimeBegin->isVisibleTo(w.get()));
 }
 
 QTEST_MAIN(TestTasksWindow)
