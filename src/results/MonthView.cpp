@@ -61,9 +61,14 @@ QVector<ResultGroup> ResultGroups(QStringView line) {
         g.answer = fields[3 * j + 1];
         g.delay = fields[3 * j + 2];
         g.timestamp = fields[3 * j + 3];
-        if (g.timestamp.size() < 10 || !ParseInt(g.timestamp.mid(4, 2), g.day) || g.day < 1 || g.day > 31 ||
-            !ParseInt(g.delay, g.delayValue))
+        if (g.timestamp.size() < 10 || !ParseInt(g.timestamp.mid(4, 2), g.day) || g.day < 1 || g.day > 31)
             continue;
+        g.delayIsNumber = ParseInt(g.delay, g.delayValue);
+        if (!g.delayIsNumber) {
+            g.delayValue = 0;
+            if (g.answer == u"BUSY")
+                continue;
+        }
         out.append(g);
     }
     return out;
@@ -82,6 +87,10 @@ QString DelayWithComma(QStringView delay) {
     if (n <= 2)
         return QLatin1Char(',') + delay.toString();
     return delay.left(n - 2).toString() + QLatin1Char(',') + delay.right(2).toString();
+}
+
+QString ShownDelay(const ResultGroup& g) {
+    return g.delayIsNumber ? DelayWithComma(g.delay) : g.delay.toString();
 }
 
 QString TestTime(QStringView timestamp) {
