@@ -82,6 +82,16 @@ QChar DayMark(const ResultGroup& g) {
     return kMarkFailure;
 }
 
+QVector<QChar> DayMarks(const QVector<ResultGroup>& groups, int lastDay) {
+    QVector<QChar> marks(std::max(lastDay, 0) + 1);
+    for (const ResultGroup& g : groups) {
+        if (g.day > lastDay || marks[g.day] == kMarkConnect)
+            continue;
+        marks[g.day] = DayMark(g);
+    }
+    return marks;
+}
+
 QString DelayWithComma(QStringView delay) {
     const qsizetype n = delay.size();
     if (n <= 2)
@@ -127,6 +137,13 @@ QString MonthTitle(const QString& monthName, int year) {
            QStringLiteral(" г.");
 }
 
+QString MonthName(int month) {
+    static const char16_t* const names[] = {u"Януари", u"Февруари", u"Март",     u"Април",
+                                            u"Май",    u"Юни",      u"Юли",      u"Август",
+                                            u"Септември", u"Октомври", u"Ноември", u"Декември"};
+    return month >= 1 && month <= 12 ? QString::fromUtf16(names[month - 1]) : QString();
+}
+
 QVector<QStringList> MonthGridRows(const QStringList& labels, const QStringList& viewList, int colCount) {
     const int rowCount = labels.size() > 1 ? static_cast<int>(labels.size()) : 2;
     const LabelIndex index(viewList);
@@ -142,15 +159,10 @@ QVector<QStringList> MonthGridRows(const QStringList& labels, const QStringList&
             row.append(QString());
         const int line = index.find(label);
         if (line >= 0) {
-            for (const ResultGroup& g : ResultGroups(viewList[line])) {
-                const int col = g.day + 1;
-                if (col >= colCount)
-                    continue;
-                QString& cell = row[col];
-                if (cell.size() == 1 && cell[0] == kMarkConnect)
-                    continue;
-                cell = QString(DayMark(g));
-            }
+            const QVector<QChar> marks = DayMarks(ResultGroups(viewList[line]), colCount - 2);
+            for (int d = 1; d < marks.size(); ++d)
+                if (!marks[d].isNull())
+                    row[d + 1] = QString(marks[d]);
         }
         rows.append(std::move(row));
     }

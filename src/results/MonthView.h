@@ -38,6 +38,9 @@ struct ResultGroup {
 QVector<ResultGroup> ResultGroups(QStringView line);
 
 QChar DayMark(const ResultGroup& g);
+// The day marks of days 1..lastDay of one line's groups (index 0 unused, a null QChar for a day
+// without tests): "Р" if any test that day connected, otherwise the mark of its last test.
+QVector<QChar> DayMarks(const QVector<ResultGroup>& groups, int lastDay);
 // 2200 reads "22,00", 20 reads ",20", an empty delay a lone comma.
 QString DelayWithComma(QStringView delay);
 // A delay as a list shows it: with the comma when it is a number, otherwise as stored.
@@ -67,6 +70,8 @@ inline int DayColumnWidth(int days) {
 QString MonthFileName(const QString& resultsDir, int year, int month);
 // "Данни за месец Март 2024 г."
 QString MonthTitle(const QString& monthName, int year);
+// "Януари" .. "Декември" for months 1..12.
+QString MonthName(int month);
 
 // The rows 1.. of the month grid (colCount cells each: number, label, the day marks).
 // labels[0] is the header of the label column; fewer than two labels give one empty row.
