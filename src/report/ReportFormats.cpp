@@ -1,9 +1,12 @@
 #include "ReportFormats.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QHash>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 namespace report {
 
@@ -12,23 +15,150 @@ using results::kMarkConnect;
 using results::kMarkFailure;
 using results::ResultGroup;
 
-void Sink::flush() {
-    if (buf_.isEmpty())
-        return;
-    if (!failed_ && dev_.write(buf_) != buf_.size())
-        failed_ = true;
-    buf_.clear();
+namespace {
+constexpr qsizetype kChunk = 1 << 20;
 }
 
-QByteArray Seconds(int hundredths) {
+Sink::Sink(QIODevice& dev) : dev_(dev) {
+    buf_.resize(kChunk);
+}
+
+void Sink::flush() {
+    if (pos_ == 0)
+        return;
+    if (!failed_ && dev_.write(buf_.constData(), pos_) != pos_)
+        failed_ = true;
+    pos_ = 0;
+}
+
+void Sink::putBytes(QByteArrayView b) {
+    if (b.size() > kChunk / 2) {
+        flush();
+        if (!failed_ && dev_.write(b.data(), b.size()) != b.size())
+            failed_ = true;
+        return;
+    }
+    room(b.size());
+    memcpy(buf_.data() + pos_, b.data(), size_t(b.size()));
+    pos_ += b.size();
+}
+
+void Sink::put(QStringView s) {
+    if (s.size() > kChunk / 8) {
+        putBytes(s.toUtf8());
+        return;
+    }
+    room(3 * s.size());
+    char* out = buf_.data() + pos_;
+    const char16_t* p = s.utf16();
+    const char16_t* const end = p + s.size();
+    while (p < end) {
+        const char16_t u = *p;
+        if (u < 0x80) {
+            *out++ = char(u);
+            ++p;
+            continue;
+        }
+        if (u < 0x800) {
+            *out++ = char(0xC0 | (u >> 6));
+            *out++ = char(0x80 | (u & 0x3F));
+            ++p;
+            continue;
+        }
+        // Beyond the two-byte range (never from a Windows-1251 file): Qt's own encoder.
+        const QByteArray rest = QStringView(p, end).toUtf8();
+        pos_ = out - buf_.data();
+        putBytes(rest);
+        return;
+    }
+    pos_ = out - buf_.data();
+}
+
+void Sink::putSeconds(int hundredths) {
+    room(16);
     const qint64 v = hundredths;
-    const qint64 a = v < 0 ? -v : v;
-    QByteArray s = v < 0 ? QByteArray("-") : QByteArray();
-    s += QByteArray::number(a / 100);
-    s += '.';
-    s += char('0' + a % 100 / 10);
-    s += char('0' + a % 10);
-    return s;
+    qint64 a = v < 0 ? -v : v;
+    if (v < 0)
+        buf_[pos_++] = '-';
+    char digits[24];
+    int n = 0;
+    const int cents = int(a % 100);
+    a /= 100;
+    do {
+        digits[n++] = char('0' + a % 10);
+        a /= 10;
+    } while (a);
+    while (n)
+        buf_[pos_++] = digits[--n];
+    buf_[pos_++] = '.';
+    buf_[pos_++] = char('0' + cents / 10);
+    buf_[pos_++] = char('0' + cents % 10);
+}
+
+void Sink::putHtml(QStringView s) {
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t u = s[i].unicode();
+        const char* rep = u == u'&'   ? "&amp;"
+                          : u == u'<' ? "&lt;"
+                          : u == u'>' ? "&gt;"
+                          : u == u'"' ? "&quot;"
+                          : u == u'\n' ? "&#10;"
+                          // Control characters have no place in a page.
+                          : (u < 0x20 || (u >= 0x7F && u <= 0x9F)) ? "\xEF\xBF\xBD"
+                                                                   : nullptr;
+        if (!rep)
+            continue;
+        put(s.mid(from, i - from));
+        putBytes(QByteArrayView(rep));
+        from = i + 1;
+    }
+    put(s.mid(from));
+}
+
+void Sink::putJson(QStringView s) {
+    *this << '"';
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t u = s[i].unicode();
+        if (u >= 0x20 && u != u'"' && u != u'\\')
+            continue;
+        put(s.mid(from, i - from));
+        if (u == u'"' || u == u'\\') {
+            *this << '\\' << char(u);
+        } else {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", unsigned(u));
+            putBytes(QByteArrayView(esc));
+        }
+        from = i + 1;
+    }
+    put(s.mid(from));
+    *this << '"';
+}
+
+void Sink::putCsv(QStringView s, QChar sep) {
+    bool quote = false;
+    for (QChar c : s)
+        if (c == sep || c == u'"' || c == u'\r' || c == u'\n') {
+            quote = true;
+            break;
+        }
+    if (!quote) {
+        put(s);
+        return;
+    }
+    *this << '"';
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] != u'"')
+            continue;
+        put(s.mid(from, i + 1 - from));
+        *this << '"';
+        from = i + 1;
+    }
+    put(s.mid(from));
+    *this << '"';
 }
 
 namespace {
@@ -40,22 +170,28 @@ QString shownPath(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-// The label as a person reads it: without the blank in front of the arrow.
-QString labelOf(const Month& m, int channel) {
-    return results::ChannelLabel(m.lines[m.channels[channel]]).trimmed();
-}
-
-QString keyOf(const Month& m, int channel) {
-    const QString& line = m.lines[m.channels[channel]];
-    const qsizetype caret = line.indexOf(u'^');
-    return caret < 0 ? line : line.left(caret);
-}
-
 bool failedIn(const QVector<QChar>& marks, Span span) {
     for (int d = span.from; d <= span.to && d < marks.size(); ++d)
         if (marks[d] == kMarkFailure)
             return true;
     return false;
+}
+
+// "hh:nn" of a timestamp: four digits as they are, anything else through `slow`.
+bool timeDigits(QStringView ts) {
+    for (int i = 6; i < 10; ++i)
+        if (ts[i].unicode() < u'0' || ts[i].unicode() > u'9')
+            return false;
+    return true;
+}
+void putTime(Sink& out, QStringView ts) {
+    out.put(ts.mid(6, 2));
+    out << ':';
+    out.put(ts.mid(8, 2));
+}
+
+const char* markBytes(QChar mark) {
+    return mark == kMarkConnect ? "\xD0\xA0" : mark == kMarkBusy ? "\xD0\x97" : "\xD0\x93";
 }
 
 int rank(QChar mark) {
@@ -82,7 +218,7 @@ struct DayCounts {
 DayCounts countDay(const Month& m, int day) {
     DayCounts n;
     for (int c = 0; c < m.channels.size(); ++c)
-        n.add(results::DayMarks(m.groups(c), day).value(day));
+        n.add(results::DayMarks(m.tests(c).groups, day).value(day));
     return n;
 }
 } // namespace
@@ -95,7 +231,8 @@ void WriteText(const Month& m, const Options& o, int day, Sink& out) {
     QVector<Entry> entries;
     DayCounts n;
     for (int c = 0; c < m.channels.size(); ++c) {
-        const QVector<ResultGroup> gs = m.groups(c);
+        const ChannelTests t = m.tests(c);
+        const QVector<ResultGroup>& gs = t.groups;
         const QChar mark = results::DayMarks(gs, day).value(day);
         if (mark.isNull())
             continue;
@@ -103,7 +240,7 @@ void WriteText(const Month& m, const Options& o, int day, Sink& out) {
         if (o.failedOnly && mark != kMarkFailure)
             continue;
         const auto last = std::find_if(gs.rbegin(), gs.rend(), [day](const ResultGroup& g) { return g.day == day; });
-        entries.append({mark, labelOf(m, c), last->answer.toString(), results::ShownDelay(*last),
+        entries.append({mark, t.label(), last->answer.toString(), results::ShownDelay(*last),
                         results::TestTime(last->timestamp)});
     }
     std::stable_sort(entries.begin(), entries.end(),
@@ -132,152 +269,126 @@ void WriteText(const Month& m, const Options& o, int day, Sink& out) {
                .arg(n.connected);
 }
 
-namespace {
-QString csvField(QStringView text, QChar sep) {
-    for (QChar c : text)
-        if (c == sep || c == u'"' || c == u'\r' || c == u'\n') {
-            QString q = text.toString();
-            q.replace(u'"', QStringLiteral("\"\""));
-            return u'"' + q + u'"';
-        }
-    return text.toString();
-}
-} // namespace
-
 void WriteCsv(const Month& m, const Options& o, Span span, Sink& out) {
     const QChar sep = o.separator;
     const char16_t* const head[] = {u"Направление", u"Централа", u"Канал",      u"Набиране", u"Дата",
                                     u"Час",         u"Отговор",  u"Закъснение", u"Знак"};
-    QString line = QStringLiteral("\xFEFF");
+    out << "\xEF\xBB\xBF";
     for (int i = 0; i < 9; ++i) {
         if (i)
-            line += sep;
-        line += csvField(QStringView(head[i]), sep);
+            out << sep;
+        out.putCsv(QStringView(head[i]), sep);
     }
-    out << line << "\r\n";
-    QVector<QString> dates(m.days + 1);
+    out << "\r\n";
+    const QByteArray sepBytes = QString(sep).toUtf8();
+    QVector<QByteArray> dates(m.days + 1);
     for (int d = 1; d <= m.days; ++d)
-        dates[d] = m.date(d).toString(Qt::ISODate);
+        dates[d] = m.date(d).toString(Qt::ISODate).toLatin1() + sepBytes;
     for (int c = 0; c < m.channels.size(); ++c) {
-        const QVector<ResultGroup> gs = m.groups(c);
+        const ChannelTests t = m.tests(c);
+        const QVector<ResultGroup>& gs = t.groups;
         if (gs.isEmpty())
             continue;
         if (o.failedOnly && !failedIn(results::DayMarks(gs, m.days), span))
             continue;
         // The channel's own fields, quoted once for all its rows.
-        const ChannelParts p = SplitKey(keyOf(m, c));
-        const QString front = csvField(p.direction, sep) + sep + csvField(p.exchange, sep) + sep +
-                              csvField(p.channel, sep) + sep + csvField(p.dial, sep) + sep;
+        const ChannelParts p = SplitKey(t.key());
+        QByteArray front;
+        {
+            QBuffer b(&front);
+            b.open(QIODevice::WriteOnly);
+            Sink f(b);
+            for (const QString* field : {&p.direction, &p.exchange, &p.channel, &p.dial}) {
+                f.putCsv(*field, sep);
+                f << sep;
+            }
+        }
         for (const ResultGroup& g : gs) {
             if (g.day < span.from || g.day > span.to)
                 continue;
-            line = front;
-            line += dates[g.day];
-            line += sep;
-            line += csvField(results::TestTime(g.timestamp), sep);
-            line += sep;
-            line += csvField(g.answer, sep);
-            line += sep;
+            out << front << dates[g.day];
+            if (timeDigits(g.timestamp))
+                putTime(out, g.timestamp);
+            else
+                out.putCsv(results::TestTime(g.timestamp), sep);
+            out << sep;
+            out.putCsv(g.answer, sep);
+            out << sep;
             if (g.delayIsNumber)
-                line += QLatin1String(Seconds(g.delayValue));
-            line += sep;
-            line += results::DayMark(g);
-            line += QLatin1String("\r\n");
-            out << line;
+                out.putSeconds(g.delayValue);
+            out << sep << markBytes(results::DayMark(g)) << "\r\n";
         }
     }
 }
-
-namespace {
-QString jsonString(QStringView text) {
-    QString s;
-    s.reserve(text.size() + 2);
-    s += u'"';
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'"' || u == u'\\') {
-            s += u'\\';
-            s += c;
-        } else if (u < 0x20) {
-            s += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
-        } else {
-            s += c;
-        }
-    }
-    s += u'"';
-    return s;
-}
-} // namespace
 
 void WriteJson(const Month& m, const Options& o, Span span, Sink& out) {
-    out << "{\"file\":" << jsonString(shownPath(m.path)) << ",\"year\":" << m.year << ",\"month\":" << m.month;
+    out << "{\"file\":";
+    out.putJson(shownPath(m.path));
+    out << ",\"year\":" << m.year << ",\"month\":" << m.month;
     if (span.from == span.to)
         out << ",\"day\":" << span.from;
     out << ",\"journal_tests\":" << m.journalRecords << ",\"channels\":[";
+    QVector<QByteArray> dates(m.days + 1);
+    for (int d = 1; d <= m.days; ++d)
+        dates[d] = m.date(d).toString(Qt::ISODate).toLatin1();
     bool firstChannel = true;
-    QString text;
     for (int c = 0; c < m.channels.size(); ++c) {
-        const QVector<ResultGroup> gs = m.groups(c);
+        const ChannelTests t = m.tests(c);
+        const QVector<ResultGroup>& gs = t.groups;
         const QVector<QChar> marks = results::DayMarks(gs, m.days);
         bool any = false;
         for (int d = span.from; d <= span.to && d < marks.size() && !any; ++d)
             any = !marks[d].isNull();
         if (!any || (o.failedOnly && !failedIn(marks, span)))
             continue;
-        const ChannelParts p = SplitKey(keyOf(m, c));
-        text = firstChannel ? QStringLiteral("\n{") : QStringLiteral(",\n{");
+        const ChannelParts p = SplitKey(t.key());
+        out << (firstChannel ? "\n{\"direction\":" : ",\n{\"direction\":");
         firstChannel = false;
-        text += QStringLiteral("\"direction\":") + jsonString(p.direction) + QStringLiteral(",\"exchange\":") +
-                jsonString(p.exchange) + QStringLiteral(",\"channel\":") + jsonString(p.channel) +
-                QStringLiteral(",\"dial\":") + jsonString(p.dial) + QStringLiteral(",\"days\":[");
+        out.putJson(p.direction);
+        out << ",\"exchange\":";
+        out.putJson(p.exchange);
+        out << ",\"channel\":";
+        out.putJson(p.channel);
+        out << ",\"dial\":";
+        out.putJson(p.dial);
+        out << ",\"days\":[";
         bool firstDay = true;
         for (int d = span.from; d <= span.to && d < marks.size(); ++d) {
             if (marks[d].isNull())
                 continue;
-            text += firstDay ? QStringLiteral("{\"day\":") : QStringLiteral(",{\"day\":");
+            out << (firstDay ? "{\"day\":" : ",{\"day\":") << d << ",\"date\":\"" << dates[d]
+                << "\",\"mark\":\"" << markBytes(marks[d]) << "\",\"tests\":[";
             firstDay = false;
-            text += QString::number(d) + QStringLiteral(",\"date\":\"") + m.date(d).toString(Qt::ISODate) +
-                    QStringLiteral("\",\"mark\":\"") + marks[d] + QStringLiteral("\",\"tests\":[");
             bool firstTest = true;
             for (const ResultGroup& g : gs) {
                 if (g.day != d)
                     continue;
-                text += firstTest ? QStringLiteral("{\"answer\":") : QStringLiteral(",{\"answer\":");
+                out << (firstTest ? "{\"answer\":" : ",{\"answer\":");
                 firstTest = false;
-                text += jsonString(g.answer) + QStringLiteral(",\"delay\":") +
-                        (g.delayIsNumber ? QString::fromLatin1(Seconds(g.delayValue)) : QStringLiteral("null")) +
-                        QStringLiteral(",\"time\":") + jsonString(results::TestTime(g.timestamp)) + u'}';
+                out.putJson(g.answer);
+                out << ",\"delay\":";
+                if (g.delayIsNumber)
+                    out.putSeconds(g.delayValue);
+                else
+                    out << "null";
+                out << ",\"time\":";
+                if (timeDigits(g.timestamp)) {
+                    out << '"';
+                    putTime(out, g.timestamp);
+                    out << '"';
+                } else {
+                    out.putJson(results::TestTime(g.timestamp));
+                }
+                out << '}';
             }
-            text += QStringLiteral("]}");
+            out << "]}";
         }
-        text += QStringLiteral("]}");
-        out << text;
+        out << "]}";
     }
     out << "\n]}\n";
 }
 
 namespace {
-QString esc(QStringView text) {
-    QString s;
-    s.reserve(text.size());
-    for (QChar c : text) {
-        switch (c.unicode()) {
-        case u'&': s += QLatin1String("&amp;"); break;
-        case u'<': s += QLatin1String("&lt;"); break;
-        case u'>': s += QLatin1String("&gt;"); break;
-        case u'"': s += QLatin1String("&quot;"); break;
-        case u'\n': s += QLatin1String("&#10;"); break;
-        default:
-            // Control characters have no place in a page.
-            if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
-                s += u'\uFFFD';
-            else
-                s += c;
-        }
-    }
-    return s;
-}
-
 QString percent(int part, int whole) {
     if (whole == 0)
         return QStringLiteral("—");
@@ -319,18 +430,22 @@ table.sum tr.total td { font-weight: bold; border-top: 2px solid #666; }
 
 void WriteHtml(const Month& m, const Options& o, Span span, const QDateTime& now, Sink& out) {
     const QString title = results::MonthTitle(results::MonthName(m.month), m.year);
-    out << "<!DOCTYPE html>\n<html lang=\"bg\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << esc(title)
-        << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n<h1>" << esc(title);
+    out << "<!DOCTYPE html>\n<html lang=\"bg\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
+    out.putHtml(title);
+    out << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n<h1>";
+    out.putHtml(title);
     if (span.from == span.to)
         out << QStringLiteral(", ден ") << span.from;
     if (o.failedOnly)
         out << QStringLiteral(" (каналите с неуспешни тестове)");
-    out << "</h1>\n<p class=\"src\">" << esc(QStringLiteral("Файл: %1").arg(shownPath(m.path)));
+    out << "</h1>\n<p class=\"src\">";
+    out.putHtml(QStringLiteral("Файл: %1").arg(shownPath(m.path)));
     if (!m.journalPath.isEmpty())
-        out << esc(QStringLiteral(" и дневник %1 (%2 теста)").arg(shownPath(m.journalPath), QString::number(m.journalRecords)));
-    out << esc(QStringLiteral(" · изготвен на %1").arg(now.toString(QStringLiteral("dd.MM.yyyy HH:mm"))))
-        << "</p>\n<p class=\"legend\">" << QStringLiteral("Знаци:")
-        << QStringLiteral("<span class=\"r\">Р</span>връзка<span class=\"z\">З</span>заето"
+        out.putHtml(QStringLiteral(" и дневник %1 (%2 теста)")
+                        .arg(shownPath(m.journalPath), QString::number(m.journalRecords)));
+    out.putHtml(QStringLiteral(" · изготвен на %1").arg(now.toString(QStringLiteral("dd.MM.yyyy HH:mm"))));
+    out << "</p>\n<p class=\"legend\">"
+        << QStringLiteral("Знаци:<span class=\"r\">Р</span>връзка<span class=\"z\">З</span>заето"
                           "<span class=\"g\">Г</span>без връзка</p>\n");
     out << "<table class=\"grid\">\n<thead><tr><th>№</th><th>" << QStringLiteral("Направление -- Канал") << "</th>";
     for (int d = span.from; d <= span.to; ++d)
@@ -344,13 +459,14 @@ void WriteHtml(const Month& m, const Options& o, Span span, const QDateTime& now
     QVector<Sum> sums;
     QHash<QString, int> sumOf;
     int row = 0;
-    QString text;
+    QVector<int> firstOfDay(m.days + 2);
     for (int c = 0; c < m.channels.size(); ++c) {
-        const QVector<ResultGroup> gs = m.groups(c);
+        const ChannelTests t = m.tests(c);
+        const QVector<ResultGroup>& gs = t.groups;
         const QVector<QChar> marks = results::DayMarks(gs, m.days);
         if (o.failedOnly && !failedIn(marks, span))
             continue;
-        const ChannelParts p = SplitKey(keyOf(m, c));
+        const ChannelParts p = SplitKey(t.key());
         auto it = sumOf.constFind(p.direction);
         if (it == sumOf.constEnd()) {
             it = sumOf.insert(p.direction, int(sums.size()));
@@ -358,44 +474,62 @@ void WriteHtml(const Month& m, const Options& o, Span span, const QDateTime& now
         }
         Sum& sum = sums[*it];
         ++sum.channels;
-        // The tests of each day, for the cell's tooltip.
-        QVector<QString> tips(m.days + 1);
-        for (const ResultGroup& g : gs) {
-            QString& t = tips[g.day];
-            if (!t.isEmpty())
-                t += u'\n';
-            t += g.answer;
-            t += u' ' + results::ShownDelay(g) + u' ' + results::TestTime(g.timestamp);
-        }
-        text = QStringLiteral("<tr><td class=\"n\">") + QString::number(++row) + QStringLiteral("</td><td class=\"l\">") +
-               esc(labelOf(m, c)) + QStringLiteral("</td>");
+        out << "<tr><td class=\"n\">" << ++row << "</td><td class=\"l\">";
+        out.putHtml(t.label());
+        out << "</td>";
         for (int d = span.from; d <= span.to; ++d) {
             const QChar mark = d < marks.size() ? marks[d] : QChar();
             if (mark.isNull()) {
-                text += QLatin1String("<td></td>");
+                out << "<td></td>";
                 continue;
             }
             ++sum.tested;
             sum.connected += mark == kMarkConnect;
-            text += QLatin1String(mark == kMarkConnect ? "<td class=\"r\" title=\""
-                                  : mark == kMarkBusy  ? "<td class=\"z\" title=\""
-                                                       : "<td class=\"g\" title=\"");
-            text += esc(tips[d]) + QLatin1String("\">") + mark + QLatin1String("</td>");
+            out << (mark == kMarkConnect ? "<td class=\"r\" title=\""
+                    : mark == kMarkBusy  ? "<td class=\"z\" title=\""
+                                         : "<td class=\"g\" title=\"");
+            // The day's tests as the tooltip: answer, delay, time, one a line.
+            bool first = true;
+            for (const ResultGroup& g : gs) {
+                if (g.day != d)
+                    continue;
+                if (!first)
+                    out << "&#10;";
+                first = false;
+                out.putHtml(g.answer);
+                out << ' ';
+                if (g.delayIsNumber && g.delay.size() > 2) { // as DelayWithComma, without a string
+                    out.putHtml(g.delay.first(g.delay.size() - 2));
+                    out << ',';
+                    out.putHtml(g.delay.last(2));
+                } else {
+                    out.putHtml(g.delayIsNumber ? results::DelayWithComma(g.delay) : g.delay.toString());
+                }
+                out << ' ';
+                out.putHtml(g.timestamp.mid(6, 2));
+                out << ':';
+                out.putHtml(g.timestamp.mid(8, 2));
+            }
+            out << "\">" << markBytes(mark) << "</td>";
         }
-        text += QLatin1String("</tr>\n");
-        out << text;
+        out << "</tr>\n";
     }
-    if (row == 0)
-        out << "<tr><td></td><td class=\"l\">" << QStringLiteral("Няма канали за показване.") << "</td>"
-            << QString(QLatin1String("<td></td>")).repeated(span.to - span.from + 1) << "</tr>\n";
+    if (row == 0) {
+        out << "<tr><td></td><td class=\"l\">" << QStringLiteral("Няма канали за показване.") << "</td>";
+        for (int d = span.from; d <= span.to; ++d)
+            out << "<td></td>";
+        out << "</tr>\n";
+    }
     out << "</tbody>\n</table>\n<h2>" << QStringLiteral("По направления") << "</h2>\n<table class=\"sum\">\n<thead><tr><th>"
         << QStringLiteral("Направление</th><th>Канали</th><th>Тествани канало-дни</th><th>С връзка</th>"
                           "<th>Дял с връзка")
         << "</th></tr></thead>\n<tbody>\n";
     Sum total{QStringLiteral("Общо")};
     for (const Sum& s : sums) {
-        out << "<tr><td>" << esc(s.direction) << "</td><td>" << s.channels << "</td><td>" << s.tested << "</td><td>"
-            << s.connected << "</td><td>" << percent(s.connected, s.tested) << "</td></tr>\n";
+        out << "<tr><td>";
+        out.putHtml(s.direction);
+        out << "</td><td>" << s.channels << "</td><td>" << s.tested << "</td><td>" << s.connected << "</td><td>"
+            << percent(s.connected, s.tested) << "</td></tr>\n";
         total.channels += s.channels;
         total.tested += s.tested;
         total.connected += s.connected;

@@ -11,40 +11,50 @@
 
 namespace report {
 
-// Buffered UTF-8 output to a device.
+// Buffered UTF-8 output to a device, written piece by piece without building lines first.
 class Sink {
 public:
-    explicit Sink(QIODevice& dev) : dev_(dev) { buf_.reserve(kChunk + 4096); }
+    explicit Sink(QIODevice& dev);
     ~Sink() { flush(); }
     Sink& operator<<(QStringView s) {
-        buf_ += s.toUtf8();
-        return spill();
+        put(s);
+        return *this;
     }
     Sink& operator<<(const QString& s) { return *this << QStringView(s); }
     Sink& operator<<(const char* s) {
-        buf_ += s;
-        return spill();
+        putBytes(QByteArrayView(s));
+        return *this;
+    }
+    Sink& operator<<(const QByteArray& s) {
+        putBytes(s);
+        return *this;
     }
     Sink& operator<<(char c) {
-        buf_ += c;
-        return spill();
+        room(1);
+        buf_[pos_++] = c;
+        return *this;
     }
     Sink& operator<<(int n) {
-        buf_ += QByteArray::number(n);
-        return spill();
+        putBytes(QByteArray::number(n));
+        return *this;
     }
+    void put(QStringView s);
+    void putBytes(QByteArrayView b);
+    void putSeconds(int hundredths); // 2200 -> "22.00"
+    void putHtml(QStringView s);     // escaped for text and attributes
+    void putJson(QStringView s);     // a JSON string with its quotes
+    void putCsv(QStringView s, QChar sep);
     void flush();
     bool failed() const { return failed_; }
 
 private:
-    static constexpr qsizetype kChunk = 1 << 20;
-    Sink& spill() {
-        if (buf_.size() >= kChunk)
+    void room(qsizetype n) {
+        if (pos_ + n > buf_.size())
             flush();
-        return *this;
     }
     QIODevice& dev_;
     QByteArray buf_;
+    qsizetype pos_ = 0;
     bool failed_ = false;
 };
 
@@ -65,8 +75,5 @@ struct CheckResult {
 };
 CheckResult Check(const Month& m, const Options& o, int day, const QDateTime& now);
 QString UnknownLine(const QString& why);
-
-// Hundredths of a second as seconds with a decimal point: 2200 -> "22.00".
-QByteArray Seconds(int hundredths);
 
 } // namespace report

@@ -6,9 +6,11 @@
 #include "results/MonthView.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <memory>
 #include <stdexcept>
 
 namespace report {
@@ -32,6 +34,14 @@ struct ChannelParts {
 };
 ChannelParts SplitKey(QStringView key);
 
+// One channel's results line, decoded, and its groups within the month's days (views into it).
+struct ChannelTests {
+    QString line;
+    QVector<results::ResultGroup> groups;
+    QString key() const;   // field 0
+    QString label() const; // as a person reads it, without the blank in front of the arrow
+};
+
 struct Month {
     QString path; // .../yymm.tst
     int year = 0, month = 0, days = 0;
@@ -39,15 +49,31 @@ struct Month {
     QString journalPath;    // a journal read with the file, or empty
     int journalRecords = 0; // its records
     QString warning;        // a journal that could not be read, for standard error
-    QStringList lines;
-    QVector<int> channels; // per channel, the line it takes, in file order
+    QVector<int> channels;  // per channel, the line it takes, in file order
 
-    // The groups of a channel's line that lie within the month's days.
-    QVector<results::ResultGroup> groups(int channel) const;
+    // Lines are decoded when they are used, so a big month is held once, as its bytes.
+    int lineCount() const { return decoded_ ? int(lines_.size()) : int(spans_.size()); }
+    QString line(int i) const;
+    ChannelTests tests(int channel) const;
     int latestDay() const; // 0 without tests
     // The local time of the latest test; invalid without tests.
     QDateTime latestTest() const;
     QDate date(int day) const { return QDate(year, month, day); }
+
+    void setBytes(QByteArray bytes);
+    void setLines(QStringList lines);
+    // The file whose mapping the bytes are.
+    void keepMapped(std::shared_ptr<QFile> file) { mapped_ = std::move(file); }
+
+private:
+    void scan() const;
+    std::shared_ptr<QFile> mapped_;
+    QByteArray bytes_;
+    QVector<QPair<qsizetype, qsizetype>> spans_; // offset and length of each line in bytes_
+    bool decoded_ = false;
+    QStringList lines_;
+    mutable int latestDay_ = -1;
+    mutable int latestMinute_ = -1;
 };
 
 // Reads month `month` of `year` from `dir`. Returns false when neither the month file nor a

@@ -42,25 +42,29 @@ bool ParseInt(QStringView text, int& value) {
 }
 
 QVector<ResultGroup> ResultGroups(QStringView line) {
-    // Fields split once: field k lies between caret k and caret k+1, the last one after the
-    // last caret, exactly as ExtractField reads them.
-    QVector<QStringView> fields;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line[i] == u'^') {
-            fields.append(line.mid(start, i - start));
-            start = i + 1;
-        }
-    }
-    fields.append(line.mid(start));
-    const qsizetype groups = (fields.size() - 1) / 3;
+    // Field k lies between caret k and caret k+1, the last one after the last caret, exactly as
+    // ExtractField reads them; the groups are the first carets / 3 triples after field 0.
+    const char16_t* const p = line.utf16();
+    const qsizetype n = line.size();
+    qsizetype carets = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        carets += p[i] == u'^';
+    const qsizetype groups = carets / 3;
     QVector<ResultGroup> out;
     out.reserve(groups);
+    qsizetype start = line.indexOf(u'^') + 1; // field 1
+    const auto next = [&](QStringView& field) {
+        qsizetype end = start;
+        while (end < n && p[end] != u'^')
+            ++end;
+        field = line.mid(start, end - start);
+        start = end + 1;
+    };
     for (qsizetype j = 0; j < groups; ++j) {
         ResultGroup g;
-        g.answer = fields[3 * j + 1];
-        g.delay = fields[3 * j + 2];
-        g.timestamp = fields[3 * j + 3];
+        next(g.answer);
+        next(g.delay);
+        next(g.timestamp);
         if (g.timestamp.size() < 10 || !ParseInt(g.timestamp.mid(4, 2), g.day) || g.day < 1 || g.day > 31)
             continue;
         g.delayIsNumber = ParseInt(g.delay, g.delayValue);
