@@ -405,7 +405,8 @@ p.src { margin: 0 0 8px; color: #444; }
 table { border-collapse: collapse; }
 th, td { border: 1px solid #aaa; padding: 1px 3px; }
 th { background: #e8e8e8; font-weight: bold; }
-table.grid td, table.grid th { text-align: center; min-width: 1.3em; }
+table.grid td, table.grid th { text-align: center; }
+table.grid td:nth-child(n+3), table.grid th:nth-child(n+3) { width: 1.6em; min-width: 1.6em; }
 table.grid td.n { color: #555; text-align: right; }
 table.grid td.l { text-align: left; white-space: pre; }
 table.grid tbody tr:nth-child(even) td.n, table.grid tbody tr:nth-child(even) td.l { background: #f6f6f6; }
@@ -418,10 +419,11 @@ table.sum tr.total td { font-weight: bold; border-top: 2px solid #666; }
 * { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
 @page { size: A4 landscape; margin: 10mm; }
 @media print {
-  body { margin: 0; font-size: 7pt; }
+  body { margin: 0; font-size: 8pt; }
   h1 { font-size: 11pt; }
   h2 { font-size: 9pt; break-after: avoid; }
-  th, td { padding: 0 2px; }
+  th, td { padding: 0 1px; }
+  table.grid td:nth-child(n+3), table.grid th:nth-child(n+3) { width: 1.5em; min-width: 1.5em; }
   thead { display: table-header-group; }
   tr { break-inside: avoid; }
 }
