@@ -1,6 +1,5 @@
 #include "ReportFormats.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QHash>
 
@@ -16,7 +15,7 @@ using results::kMarkFailure;
 using results::ResultGroup;
 
 namespace {
-constexpr qsizetype kChunk = 1 << 20;
+constexpr qsizetype kChunk = 1 << 18;
 }
 
 Sink::Sink(QIODevice& dev) : dev_(dev) {
@@ -269,6 +268,15 @@ void WriteText(const Month& m, const Options& o, int day, Sink& out) {
                .arg(n.connected);
 }
 
+namespace {
+QString csvQuoted(const QString& text, QChar sep) {
+    for (QChar c : text)
+        if (c == sep || c == u'"' || c == u'\r' || c == u'\n')
+            return u'"' + QString(text).replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return text;
+}
+} // namespace
+
 void WriteCsv(const Month& m, const Options& o, Span span, Sink& out) {
     const QChar sep = o.separator;
     const char16_t* const head[] = {u"Направление", u"Централа", u"Канал",      u"Набиране", u"Дата",
@@ -293,16 +301,12 @@ void WriteCsv(const Month& m, const Options& o, Span span, Sink& out) {
             continue;
         // The channel's own fields, quoted once for all its rows.
         const ChannelParts p = SplitKey(t.key());
-        QByteArray front;
-        {
-            QBuffer b(&front);
-            b.open(QIODevice::WriteOnly);
-            Sink f(b);
-            for (const QString* field : {&p.direction, &p.exchange, &p.channel, &p.dial}) {
-                f.putCsv(*field, sep);
-                f << sep;
-            }
+        QString frontText;
+        for (const QString* field : {&p.direction, &p.exchange, &p.channel, &p.dial}) {
+            frontText += csvQuoted(*field, sep);
+            frontText += sep;
         }
+        const QByteArray front = frontText.toUtf8();
         for (const ResultGroup& g : gs) {
             if (g.day < span.from || g.day > span.to)
                 continue;
