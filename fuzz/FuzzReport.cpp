@@ -175,7 +175,7 @@ void reportArgs(const uint8_t* data, size_t size) {
     FUZZ_CHECK(checkAsked == args.mid(1).contains(QStringLiteral("--check")), "--check seen wrongly");
     if (!ok)
         return;
-    FUZZ_CHECK(o.month == 0 || (o.month >= 1 && o.month <= 12 && o.year >= 2000 && o.year <= 2099), "a month");
+    FUZZ_CHECK(o.month == 0 || (o.month >= 1 && o.month <= 12 && o.year >= 1995 && o.year <= 2094), "a month");
     FUZZ_CHECK(o.day >= 0 && o.day <= 31 && o.maxAgeHours >= 0, "a day or an age");
     FUZZ_CHECK(o.separator != u'"' && o.separator != u'\r' && o.separator != u'\n' && !o.separator.isNull(),
                "a separator csv cannot carry");

@@ -123,7 +123,9 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
             error = QStringLiteral("Месецът „%1“ не е във вида ГГММ (например 2612 за декември 2026 г.).").arg(m);
             return false;
         }
-        out.year = 2000 + m.left(2).toInt();
+        // The window's years run from 1995: 95..99 are the 1990s.
+        const int yy = m.left(2).toInt();
+        out.year = yy >= 95 ? 1900 + yy : 2000 + yy;
         out.month = mm;
     }
     if (p.isSet(day)) {
