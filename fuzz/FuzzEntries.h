@@ -35,6 +35,8 @@ void cellComment(const uint8_t* data, size_t size);  // a month file through the
 void kanvoList(const uint8_t* data, size_t size);    // the 68-byte external channel list and its import
 void commLog(const uint8_t* data, size_t size);      // modem bytes through the communication log
 void journal(const uint8_t* data, size_t size);      // a results journal and its month file through the merge
+void reportFile(const uint8_t* data, size_t size);   // a month file and its journal through the report's formats
+void reportArgs(const uint8_t* data, size_t size);   // a command line through the report's options
 
 struct Target {
     const char* name; // also the folder of its corpus and regressions

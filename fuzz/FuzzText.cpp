@@ -15,7 +15,7 @@ const std::vector<Target>& targets() {
         {"field_lines", fieldLines},   {"chbase", channelBase},   {"kanvoalt", linkSettings},
         {"task_file", taskFile},       {"month_view", monthView}, {"detail_rows", detailRows},
         {"cell_comment", cellComment}, {"kanvo_list", kanvoList}, {"comm_log", commLog},
-        {"journal", journal},
+        {"journal", journal},         {"report_file", reportFile}, {"report_args", reportArgs},
     };
     return all;
 }

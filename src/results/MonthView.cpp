@@ -42,28 +42,37 @@ bool ParseInt(QStringView text, int& value) {
 }
 
 QVector<ResultGroup> ResultGroups(QStringView line) {
-    // Fields split once: field k lies between caret k and caret k+1, the last one after the
-    // last caret, exactly as ExtractField reads them.
-    QVector<QStringView> fields;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line[i] == u'^') {
-            fields.append(line.mid(start, i - start));
-            start = i + 1;
-        }
-    }
-    fields.append(line.mid(start));
-    const qsizetype groups = (fields.size() - 1) / 3;
+    // Field k lies between caret k and caret k+1, the last one after the last caret, exactly as
+    // ExtractField reads them; the groups are the first carets / 3 triples after field 0.
+    const char16_t* const p = line.utf16();
+    const qsizetype n = line.size();
+    qsizetype carets = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        carets += p[i] == u'^';
+    const qsizetype groups = carets / 3;
     QVector<ResultGroup> out;
     out.reserve(groups);
+    qsizetype start = line.indexOf(u'^') + 1; // field 1
+    const auto next = [&](QStringView& field) {
+        qsizetype end = start;
+        while (end < n && p[end] != u'^')
+            ++end;
+        field = line.mid(start, end - start);
+        start = end + 1;
+    };
     for (qsizetype j = 0; j < groups; ++j) {
         ResultGroup g;
-        g.answer = fields[3 * j + 1];
-        g.delay = fields[3 * j + 2];
-        g.timestamp = fields[3 * j + 3];
-        if (g.timestamp.size() < 10 || !ParseInt(g.timestamp.mid(4, 2), g.day) || g.day < 1 || g.day > 31 ||
-            !ParseInt(g.delay, g.delayValue))
+        next(g.answer);
+        next(g.delay);
+        next(g.timestamp);
+        if (g.timestamp.size() < 10 || !ParseInt(g.timestamp.mid(4, 2), g.day) || g.day < 1 || g.day > 31)
             continue;
+        g.delayIsNumber = ParseInt(g.delay, g.delayValue);
+        if (!g.delayIsNumber) {
+            g.delayValue = 0;
+            if (g.answer == u"BUSY")
+                continue;
+        }
         out.append(g);
     }
     return out;
@@ -77,11 +86,25 @@ QChar DayMark(const ResultGroup& g) {
     return kMarkFailure;
 }
 
+QVector<QChar> DayMarks(const QVector<ResultGroup>& groups, int lastDay) {
+    QVector<QChar> marks(std::max(lastDay, 0) + 1);
+    for (const ResultGroup& g : groups) {
+        if (g.day > lastDay || marks[g.day] == kMarkConnect)
+            continue;
+        marks[g.day] = DayMark(g);
+    }
+    return marks;
+}
+
 QString DelayWithComma(QStringView delay) {
     const qsizetype n = delay.size();
     if (n <= 2)
         return QLatin1Char(',') + delay.toString();
     return delay.left(n - 2).toString() + QLatin1Char(',') + delay.right(2).toString();
+}
+
+QString ShownDelay(const ResultGroup& g) {
+    return g.delayIsNumber ? DelayWithComma(g.delay) : g.delay.toString();
 }
 
 QString TestTime(QStringView timestamp) {
@@ -118,6 +141,13 @@ QString MonthTitle(const QString& monthName, int year) {
            QStringLiteral(" г.");
 }
 
+QString MonthName(int month) {
+    static const char16_t* const names[] = {u"Януари", u"Февруари", u"Март",     u"Април",
+                                            u"Май",    u"Юни",      u"Юли",      u"Август",
+                                            u"Септември", u"Октомври", u"Ноември", u"Декември"};
+    return month >= 1 && month <= 12 ? QString::fromUtf16(names[month - 1]) : QString();
+}
+
 QVector<QStringList> MonthGridRows(const QStringList& labels, const QStringList& viewList, int colCount) {
     const int rowCount = labels.size() > 1 ? static_cast<int>(labels.size()) : 2;
     const LabelIndex index(viewList);
@@ -133,15 +163,10 @@ QVector<QStringList> MonthGridRows(const QStringList& labels, const QStringList&
             row.append(QString());
         const int line = index.find(label);
         if (line >= 0) {
-            for (const ResultGroup& g : ResultGroups(viewList[line])) {
-                const int col = g.day + 1;
-                if (col >= colCount)
-                    continue;
-                QString& cell = row[col];
-                if (cell.size() == 1 && cell[0] == kMarkConnect)
-                    continue;
-                cell = QString(DayMark(g));
-            }
+            const QVector<QChar> marks = DayMarks(ResultGroups(viewList[line]), colCount - 2);
+            for (int d = 1; d < marks.size(); ++d)
+                if (!marks[d].isNull())
+                    row[d + 1] = QString(marks[d]);
         }
         rows.append(std::move(row));
     }

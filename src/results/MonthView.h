@@ -28,16 +28,23 @@ struct ResultGroup {
     QStringView delay;
     QStringView timestamp; // "yymmddhhnn"
     int day = 0;
-    int delayValue = 0;
+    bool delayIsNumber = false;
+    int delayValue = 0; // 0 unless delayIsNumber
 };
 
-// The result groups of a line in line order (groups = carets / 3). A group whose day or delay
-// is not a number, whose day lies outside 1..31 or whose timestamp is short is left out.
+// The result groups of a line in line order (groups = carets / 3). A group whose timestamp is
+// short or whose day is not a number in 1..31 is left out, and so is a "BUSY" whose delay is not
+// a number, since its mark depends on it; any other answer keeps its delay as stored.
 QVector<ResultGroup> ResultGroups(QStringView line);
 
 QChar DayMark(const ResultGroup& g);
+// The day marks of days 1..lastDay of one line's groups (index 0 unused, a null QChar for a day
+// without tests): "Р" if any test that day connected, otherwise the mark of its last test.
+QVector<QChar> DayMarks(const QVector<ResultGroup>& groups, int lastDay);
 // 2200 reads "22,00", 20 reads ",20", an empty delay a lone comma.
 QString DelayWithComma(QStringView delay);
+// A delay as a list shows it: with the comma when it is a number, otherwise as stored.
+QString ShownDelay(const ResultGroup& g);
 // "hh:nn" from characters 7 to 10 of the timestamp.
 QString TestTime(QStringView timestamp);
 
@@ -63,6 +70,8 @@ inline int DayColumnWidth(int days) {
 QString MonthFileName(const QString& resultsDir, int year, int month);
 // "Данни за месец Март 2024 г."
 QString MonthTitle(const QString& monthName, int year);
+// "Януари" .. "Декември" for months 1..12.
+QString MonthName(int month);
 
 // The rows 1.. of the month grid (colCount cells each: number, label, the day marks).
 // labels[0] is the header of the label column; fewer than two labels give one empty row.

@@ -11,6 +11,8 @@ check() { if eval "$2"; then echo "ok - $1"; else echo "not ok - $1"; fail=1; fi
 DESTDIR="$tmp/root" cmake --install "$build" --prefix /usr >/dev/null
 r="$tmp/root/usr"
 check "executable installed" '[ -x "$r/bin/chantest" ]'
+check "report program installed" '[ -x "$r/bin/chantest-report" ]'
+check "report program runs" '"$r/bin/chantest-report" --version | grep -q "^chantest-report "'
 check "modem simulator installed" '[ -x "$r/bin/chantest-modem-sim" ]'
 check "desktop start script installed" '[ -x "$r/libexec/chantest/chantest-desktop-start" ]'
 check "desktop entry installed" '[ -f "$r/share/applications/chantest.desktop" ]'
@@ -33,7 +35,7 @@ check "desktop start works in the per-user folder" '[ "$(cat "$tmp/cwd")" = "$tm
 deb=$(ls "$tmp"/pkg/chantest_*.deb)
 check "package built" '[ -f "$deb" ]'
 files=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/chantest ./usr/bin/chantest-modem-sim ./usr/share/applications/chantest.desktop \
+for f in ./usr/bin/chantest ./usr/bin/chantest-report ./usr/bin/chantest-modem-sim ./usr/share/applications/chantest.desktop \
          ./usr/share/icons/hicolor/48x48/apps/chantest.png ./usr/share/icons/hicolor/scalable/apps/chantest.svg; do
   check "package holds $f" 'grep -q " $f\$" <<<"$files"'
 done

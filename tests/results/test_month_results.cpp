@@ -138,16 +138,27 @@ void TestMonthResults::emptyLabelRow() {
 }
 
 void TestMonthResults::malformedGroupsAreSkipped() {
+    // Only "BUSY" needs its delay as a number: any other answer keeps a damaged delay as stored.
     const QString l =
         line(kA, group("BUSY", "1500", QStringLiteral("2405xx1000")) + group("BUSY", "abc", ts(2)) +
                      group("CONNECT", "100", QStringLiteral("240503")) + group("BUSY", "", ts(4)) +
                      group("CONNECT", "100", ts(32)) + group("BUSY", "1500", ts(6)) +
+                     group("NO CARRIER", "abc", ts(8, "0700")) + group("CONNECT 2400", "", ts(9)) +
                      group("CONNECT", "100", ts(31)));
-    QCOMPARE(ResultGroups(l).size(), 2);
+    const QVector<ResultGroup> groups = ResultGroups(l);
+    QCOMPARE(groups.size(), 4);
+    QVERIFY(!groups[1].delayIsNumber && groups[1].delay == u"abc");
+    QCOMPARE(ShownDelay(groups[1]), QStringLiteral("abc"));
+    QCOMPARE(ShownDelay(groups[0]), QStringLiteral("15,00"));
     const QStringList row = MonthGridRows(header({kA}), {l}, 31)[0]; // a 29-day grid
     QCOMPARE(row.size(), 31);
     for (int c = 2; c < 31; ++c)
-        QCOMPARE(row[c], c == 7 ? QString(kMarkBusy) : QString());
+        QCOMPARE(row[c], c == 7    ? QString(kMarkBusy)
+                         : c == 9  ? QString(kMarkFailure)
+                         : c == 10 ? QString(kMarkConnect)
+                                   : QString());
+    QCOMPARE(DetailRows(l, 8).size(), 1);
+    QCOMPARE(DayComment(l, 8), QStringLiteral("NO CARRIER 07:00\n"));
     // A line with fewer than three fields after the key holds no group.
     QVERIFY(ResultGroups(QStringLiteral("k^BUSY^100")).isEmpty());
     QCOMPARE(ResultGroups(QStringLiteral("k^BUSY^100^") + ts(1)).size(), 1); // no closing caret

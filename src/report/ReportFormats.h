@@ -1,0 +1,79 @@
+#pragma once
+// The report's formats: the morning list, csv, json, the html page, and the monitoring check.
+// Each writes straight to a device as it goes, so a big month never sits in memory twice.
+
+#include "ReportMonth.h"
+#include "ReportOptions.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QIODevice>
+
+namespace report {
+
+// Buffered UTF-8 output to a device, written piece by piece without building lines first.
+class Sink {
+public:
+    explicit Sink(QIODevice& dev);
+    ~Sink() { flush(); }
+    Sink& operator<<(QStringView s) {
+        put(s);
+        return *this;
+    }
+    Sink& operator<<(const QString& s) { return *this << QStringView(s); }
+    Sink& operator<<(const char* s) {
+        putBytes(QByteArrayView(s));
+        return *this;
+    }
+    Sink& operator<<(const QByteArray& s) {
+        putBytes(s);
+        return *this;
+    }
+    Sink& operator<<(char c) {
+        room(1);
+        buf_[pos_++] = c;
+        return *this;
+    }
+    Sink& operator<<(int n) {
+        putBytes(QByteArray::number(n));
+        return *this;
+    }
+    void put(QStringView s);
+    void putBytes(QByteArrayView b);
+    void putSeconds(int hundredths); // 2200 -> "22.00"
+    void putHtml(QStringView s);     // escaped for text and attributes
+    void putJson(QStringView s);     // a JSON string with its quotes
+    void putCsv(QStringView s, QChar sep);
+    void flush();
+    bool failed() const { return failed_; }
+
+private:
+    void room(qsizetype n) {
+        if (pos_ + n > buf_.size())
+            flush();
+    }
+    QIODevice& dev_;
+    QByteArray buf_;
+    qsizetype pos_ = 0;
+    bool failed_ = false;
+};
+
+// Days from..to of the month are reported (one day for text and check).
+struct Span {
+    int from = 1, to = 31;
+};
+
+void WriteText(const Month& m, const Options& o, int day, Sink& out);
+void WriteCsv(const Month& m, const Options& o, Span span, Sink& out);
+void WriteJson(const Month& m, const Options& o, Span span, Sink& out);
+void WriteHtml(const Month& m, const Options& o, Span span, const QDateTime& now, Sink& out);
+
+// The monitoring result: exit code 0..3 and its one status line.
+struct CheckResult {
+    int code = 3;
+    QString line;
+};
+CheckResult Check(const Month& m, const Options& o, int day, const QDateTime& now);
+QString UnknownLine(const QString& why);
+
+} // namespace report

@@ -1,0 +1,327 @@
+// chantest-report end to end: the real executable on a small month with every mark and damaged
+// lines, each format read back as its consumers read it, the monitoring check and bad input.
+#include "engine/ResultJournal.h"
+#include "mock/TestFiles.h"
+#include "shell/TextFile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+const QString kA = QStringLiteral("София -- Център  12 Ch. --> #8123");
+const QString kB = QStringLiteral("София -- Център  13 Ch. --> #8124");
+const QString kC = QStringLiteral("Пловдив -- Юг  3 Ch. --> #7003");
+const QString kD = QStringLiteral("Пловдив -- Юг  4 Ch. --> #7004");
+const QString kE = QStringLiteral("Пловдив -- Юг  5 Ch. --> 7,\"5\"");
+
+QString group(const QString& answer, const QString& delay, int day, const QString& hhnn) {
+    return answer + u'^' + delay + u'^' + QStringLiteral("2612%1").arg(day, 2, 10, QChar(u'0')) + hhnn + u'^';
+}
+
+struct Run {
+    int code = -1;
+    QString out, err;
+    QByteArray bytes;
+};
+} // namespace
+
+class TestReport : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void morningList();
+    void csv();
+    void json();
+    void html();
+    void check();
+    void ageRule();
+    void journalOfARunningRun();
+    void badInput();
+
+private:
+    Run run(const QStringList& args) const;
+    QJsonObject read(const QString& kind, const QByteArray& bytes, const QString& sep = QStringLiteral(",")) const;
+    QStringList month(const QStringList& extra = {}) const {
+        return QStringList{QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2612")} +
+               extra;
+    }
+
+    QTemporaryDir tmp_;
+    QString results_;
+};
+
+void TestReport::initTestCase() {
+    QVERIFY(tmp_.isValid());
+    results_ = tmp_.filePath(QStringLiteral("Results"));
+    QVERIFY(QDir().mkpath(results_));
+    // Day 8: A fails, B connects after a busy, C is busy too long, D is busy, E fails with an empty
+    // delay. Damaged: a line without a caret, a short timestamp, a day that is no number, a BUSY
+    // whose delay is no number; a later line of A's label is not A's.
+    TextFile::writeLines(results_ + QStringLiteral("/2612.tst"),
+                         {kA + u'^' + group("CONNECT 9600", "340", 7, "0210") + group("NO CARRIER", "1200", 8, "0215"),
+                          QStringLiteral("a line without a caret"),
+                          kB + u'^' + group("BUSY", "1500", 8, "0216") + group("CONNECT", "abc", 8, "0217") +
+                              QStringLiteral("BUSY^100^26120^"),
+                          kC + u'^' + group("BUSY", "2300", 8, "0220") + group("NO DIALTONE", "x", 9, "0100") +
+                              QStringLiteral("BUSY^100^2612xx0300^"),
+                          kD + u'^' + group("BUSY", "1800", 8, "0221") + group("BUSY", "zz", 8, "0222"),
+                          kE + u'^' + group("NO ANSWER <&>", "", 8, "0230"),
+                          kA + u'^' + group("CONNECT", "100", 8, "0300")});
+}
+
+Run TestReport::run(const QStringList& args) const {
+    QProcess p;
+    p.setWorkingDirectory(tmp_.path());
+    p.start(qEnvironmentVariable("CHANTEST_BINARY_DIR") + QStringLiteral("/chantest-report"), args);
+    Run r;
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
+        return r;
+    r.code = p.exitCode();
+    r.bytes = p.readAllStandardOutput();
+    r.out = QString::fromUtf8(r.bytes);
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QJsonObject TestReport::read(const QString& kind, const QByteArray& bytes, const QString& sep) const {
+    const QString path = tmp_.filePath(QStringLiteral("out.") + kind);
+    testfiles::writeBytes(path, bytes);
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(READ_REPORT_SCRIPT), kind, path, sep});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+        qWarning("%s", p.readAllStandardError().constData());
+        return {};
+    }
+    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+void TestReport::morningList() {
+    const Run r = run(month({QStringLiteral("--day"), QStringLiteral("8")}));
+    QCOMPARE(r.code, 0);
+    QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 7);
+    QVERIFY(lines[0].contains(QStringLiteral("08.12.2026")));
+    // The worst first, file order within a mark; last answer, delay with the comma, time.
+    QVERIFY(lines[1].startsWith(QStringLiteral("Г  София -- Център  12 Ch.")));
+    QVERIFY(lines[1].contains(QStringLiteral("NO CARRIER ")) && lines[1].endsWith(QStringLiteral(" 12,00  02:15")));
+    QVERIFY(lines[2].startsWith(QStringLiteral("Г  Пловдив -- Юг  3 Ch.")) && lines[2].contains(QStringLiteral("23,00")));
+    QVERIFY(lines[3].startsWith(QStringLiteral("Г  Пловдив -- Юг  5 Ch.")));
+    QVERIFY(lines[4].startsWith(QStringLiteral("З  Пловдив -- Юг  4 Ch.")) && lines[4].contains(QStringLiteral("18,00")));
+    QVERIFY(lines[5].startsWith(QStringLiteral("Р  София -- Център  13 Ch.")));
+    QVERIFY(lines[5].contains(QStringLiteral("CONNECT")) && lines[5].contains(QStringLiteral("abc  02:17")));
+    const QString totals = QStringLiteral("Общо 5 канала: 3 без връзка (Г), 1 заети (З), 1 с връзка (Р)");
+    QCOMPARE(lines[6], totals);
+
+    // Only the failures, the totals still of the whole day; the default day is the latest one.
+    lines = run(month({QStringLiteral("--day"), QStringLiteral("8"), QStringLiteral("--failed")}))
+                .out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 5);
+    QVERIFY(lines[3].startsWith(QStringLiteral("Г  ")));
+    QCOMPARE(lines[4], totals);
+    QVERIFY(run(month()).out.contains(QStringLiteral("09.12.2026")));
+}
+
+void TestReport::csv() {
+    const Run r = run(month({QStringLiteral("--format"), QStringLiteral("csv")}));
+    QCOMPARE(r.code, 0);
+    const QJsonObject c = read(QStringLiteral("csv"), r.bytes);
+    QVERIFY(c.value("bom").toBool());
+    QVERIFY(c.value("crlf").toBool());
+    const QJsonArray rows = c.value("rows").toArray();
+    QCOMPARE(rows.size(), 1 + 8); // header and one row per valid test
+    QCOMPARE(rows[0].toArray().size(), 9);
+    const auto row = [&](int i) {
+        QStringList l;
+        for (const QJsonValue& v : rows[i].toArray())
+            l.append(v.toString());
+        return l;
+    };
+    QCOMPARE(row(1), QStringList({"София", "Център", "12", "#8123", "2026-12-07", "02:10", "CONNECT 9600", "3.40", "Р"}));
+    QCOMPARE(row(4), QStringList({"София", "Център", "13", "#8124", "2026-12-08", "02:17", "CONNECT", "", "Р"}));
+    QCOMPARE(row(5)[8], QStringLiteral("Г")); // BUSY above 22 s
+    QCOMPARE(row(6)[7], QString());          // NO DIALTONE with a damaged delay
+    QCOMPARE(row(8), QStringList({"Пловдив", "Юг", "5", "7,\"5\"", "2026-12-08", "02:30", "NO ANSWER <&>", "", "Г"}));
+
+    // For a spreadsheet with a decimal comma; one day; only failed channels.
+    const Run s = run(month({QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--separator"),
+                             QStringLiteral(";"), QStringLiteral("--day"), QStringLiteral("8"),
+                             QStringLiteral("--failed")}));
+    const QJsonArray semi = read(QStringLiteral("csv"), s.bytes, QStringLiteral(";")).value("rows").toArray();
+    QCOMPARE(semi.size(), 1 + 3);
+    QCOMPARE(semi[3].toArray()[3].toString(), QStringLiteral("7,\"5\""));
+}
+
+void TestReport::json() {
+    const Run r = run(month({QStringLiteral("--format"), QStringLiteral("json")}));
+    QCOMPARE(r.code, 0);
+    const QJsonObject j = read(QStringLiteral("json"), r.bytes);
+    const QJsonArray channels = j.value("channels").toArray();
+    QCOMPARE(channels.size(), 5);
+    const QJsonObject a = channels[0].toObject();
+    QCOMPARE(a.value("direction").toString(), QStringLiteral("София"));
+    QCOMPARE(a.value("exchange").toString(), QStringLiteral("Център"));
+    QCOMPARE(a.value("channel").toString(), QStringLiteral("12"));
+    QCOMPARE(a.value("dial").toString(), QStringLiteral("#8123"));
+    const QJsonArray days = a.value("days").toArray();
+    QCOMPARE(days.size(), 2);
+    QCOMPARE(days[1].toObject().value("mark").toString(), QStringLiteral("Г"));
+    const QJsonObject t = days[1].toObject().value("tests").toArray()[0].toObject();
+    QCOMPARE(t.value("answer").toString(), QStringLiteral("NO CARRIER"));
+    QCOMPARE(t.value("delay").toDouble(), 12.0);
+    QCOMPARE(t.value("time").toString(), QStringLiteral("02:15"));
+    const QJsonObject b = channels[1].toObject().value("days").toArray()[0].toObject();
+    QCOMPARE(b.value("mark").toString(), QStringLiteral("Р"));
+    QCOMPARE(b.value("tests").toArray().size(), 2);
+    QVERIFY(b.value("tests").toArray()[1].toObject().value("delay").isNull());
+    QCOMPARE(channels[4].toObject().value("dial").toString(), QStringLiteral("7,\"5\""));
+}
+
+void TestReport::html() {
+    const Run r = run(month({QStringLiteral("--format"), QStringLiteral("html")}));
+    QCOMPARE(r.code, 0);
+    const QJsonObject h = read(QStringLiteral("html"), r.bytes);
+    QCOMPARE(h.value("errors").toArray(), QJsonArray());
+    QCOMPARE(h.value("title").toString(), QStringLiteral("Данни за месец Декември 2026 г."));
+    QVERIFY(r.out.contains(QStringLiteral("size: A4 landscape")));
+    const QJsonArray tables = h.value("tables").toArray();
+    QCOMPARE(tables.size(), 2);
+    const QJsonArray grid = tables[0].toObject().value("rows").toArray();
+    QCOMPARE(grid.size(), 1 + 5);
+    QCOMPARE(grid[0].toArray().size(), 2 + 31);
+    const auto cell = [&](int row, int day) { return grid[row].toArray()[day + 1].toObject(); };
+    QCOMPARE(grid[1].toArray()[1].toObject().value("text").toString(), QStringLiteral("София -- Център  12 Ch."));
+    QCOMPARE(cell(1, 7).value("text").toString(), QStringLiteral("Р"));
+    QCOMPARE(cell(1, 7).value("class").toString(), QStringLiteral("r"));
+    QCOMPARE(cell(1, 8).value("class").toString(), QStringLiteral("g"));
+    QCOMPARE(cell(2, 8).value("title").toString(), QStringLiteral("BUSY 15,00 02:16\nCONNECT abc 02:17"));
+    QCOMPARE(cell(4, 8).value("class").toString(), QStringLiteral("z"));
+    QCOMPARE(cell(5, 8).value("title").toString(), QStringLiteral("NO ANSWER <&>  02:30"));
+    QVERIFY(cell(1, 9).value("text").toString().isEmpty());
+    // Per direction: channels, tested channel-days, with a connection, the share.
+    const QJsonArray sum = tables[1].toObject().value("rows").toArray();
+    QCOMPARE(sum.size(), 1 + 2 + 1);
+    const auto texts = [&](int row) {
+        QStringList l;
+        for (const QJsonValue& v : sum[row].toArray())
+            l.append(v.toObject().value("text").toString());
+        return l;
+    };
+    QCOMPARE(texts(1), QStringList({"София", "2", "3", "2", "66,7 %"}));
+    QCOMPARE(texts(2), QStringList({"Пловдив", "3", "4", "0", "0,0 %"}));
+    QCOMPARE(texts(3), QStringList({"Общо", "5", "7", "2", "28,6 %"}));
+}
+
+void TestReport::check() {
+    // Day 8: 5 channels tested, 3 failed (60 %), 1 busy, 1 connected.
+    const auto status = [&](const QStringList& extra) {
+        return run(month(QStringList{QStringLiteral("--check"), QStringLiteral("--day"), QStringLiteral("8"),
+                                     QStringLiteral("--max-age"), QStringLiteral("0")} +
+                         extra));
+    };
+    Run r = status({QStringLiteral("-w"), QStringLiteral("2"), QStringLiteral("-c"), QStringLiteral("3")});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.out, QStringLiteral("CHANTEST WARNING - 3 of 5 channels failed on 08.12.2026 | "
+                                   "failed=3;2;3;0;5 busy=1 connected=1\n"));
+    QCOMPARE(status({QStringLiteral("-c"), QStringLiteral("2")}).code, 2);
+    QCOMPARE(status({QStringLiteral("-w"), QStringLiteral("3")}).code, 0);
+    QVERIFY(status({}).out.startsWith(QStringLiteral("CHANTEST OK - 3 of 5")));
+    r = status({QStringLiteral("-w"), QStringLiteral("50%"), QStringLiteral("--critical=60%")});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.out.endsWith(QStringLiteral("failed=3;;;0;5 busy=1 connected=1 failed_share=60%;50;60;0;100\n")));
+    QCOMPARE(status({QStringLiteral("-c"), QStringLiteral("59.9%")}).code, 2);
+
+    // UNKNOWN: with a status line on standard output and the reason on standard error.
+    const auto unknown = [&](const QStringList& args, const QString& status) {
+        const Run u = run(QStringList{QStringLiteral("--check")} + args);
+        QCOMPARE(u.code, 3);
+        QVERIFY2(u.out.startsWith(QStringLiteral("CHANTEST UNKNOWN - ") + status), qPrintable(u.out));
+        QVERIFY(!u.err.isEmpty());
+    };
+    unknown({QStringLiteral("--results"), tmp_.filePath(QStringLiteral("none"))}, QStringLiteral("no results folder"));
+    unknown({QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2601")},
+            QStringLiteral("no month file"));
+    QVERIFY(QDir().mkpath(results_ + QStringLiteral("/2602.tst")));
+    unknown({QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2602")},
+            QStringLiteral("cannot read"));
+    TextFile::writeLines(results_ + QStringLiteral("/2603.tst"), {QStringLiteral("no tests^here")});
+    unknown({QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2603")},
+            QStringLiteral("no test in"));
+    unknown({QStringLiteral("-w"), QStringLiteral("-1")}, QStringLiteral("bad arguments"));
+    unknown({QStringLiteral("-c"), QStringLiteral("101%")}, QStringLiteral("bad arguments"));
+    unknown(month({QStringLiteral("--day"), QStringLiteral("32")}), QStringLiteral("bad arguments"));
+}
+
+void TestReport::ageRule() {
+    // A scheduler that stopped: the latest test 30 hours ago.
+    QTemporaryDir dir;
+    const QDateTime last = QDateTime::currentDateTime().addSecs(-30 * 3600);
+    TextFile::writeLines(dir.filePath(QStringLiteral("%1.tst").arg(last.toString(QStringLiteral("yyMM")))),
+                         {kA + QStringLiteral("^NO CARRIER^100^") + last.toString(QStringLiteral("yyMMddHHmm")) + u'^'});
+    const QStringList args = {QStringLiteral("--check"), QStringLiteral("--results"), dir.path(), QStringLiteral("--month"),
+                              last.toString(QStringLiteral("yyMM"))};
+    Run r = run(args);
+    QCOMPARE(r.code, 2);
+    QVERIFY2(r.out.startsWith(QStringLiteral("CHANTEST CRITICAL - no test since ") +
+                              last.toString(QStringLiteral("dd.MM.yyyy HH:mm")) + QStringLiteral(" | failed=1;")),
+             qPrintable(r.out));
+    QCOMPARE(run(args + QStringList{QStringLiteral("--max-age"), QStringLiteral("31")}).code, 0);
+    QCOMPARE(run(args + QStringList{QStringLiteral("--max-age"), QStringLiteral("0")}).code, 0);
+}
+
+void TestReport::journalOfARunningRun() {
+    // A run going on: its tests are in the journal beside the month file; the file stays as it is.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("2611.tst"));
+    TextFile::writeLines(path, {kA + u'^' + QStringLiteral("BUSY^1500^2611091000^")});
+    const QByteArray before = testfiles::readBytes(path);
+    {
+        ResultJournal j;
+        j.create(ResultJournal::pathFor(path), FileFingerprint::of(before));
+        j.append({kA, QStringLiteral("NO CARRIER"), QStringLiteral("300"), QStringLiteral("2611100700")});
+        j.append({kB, QStringLiteral("CONNECT 2400"), QStringLiteral("900"), QStringLiteral("2611100705")});
+        j.close();
+    }
+    const QStringList args = {QStringLiteral("--results"), dir.path(), QStringLiteral("--month"), QStringLiteral("2611")};
+    Run r = run(args);
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.out.contains(QStringLiteral("10.11.2026")) && r.out.contains(QStringLiteral("Общо 2 канала: 1 без")),
+             qPrintable(r.out));
+    QCOMPARE(testfiles::readBytes(path), before);
+    QVERIFY(QFile::exists(ResultJournal::pathFor(path)));
+    // A journal made for another state of the file has already been merged: not counted twice.
+    TextFile::writeLines(path, {kA + u'^' + QStringLiteral("BUSY^1500^2611091000^NO CARRIER^300^2611100700^")});
+    r = run(args);
+    QVERIFY2(r.out.contains(QStringLiteral("Общо 1 канал: 1 без")), qPrintable(r.out));
+}
+
+void TestReport::badInput() {
+    const auto bad = [&](const QStringList& args, int code, const QString& says) {
+        const Run r = run(args);
+        QCOMPARE(r.code, code);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    };
+    bad({QStringLiteral("--bogus")}, 2, QStringLiteral("Непозната опция: --bogus"));
+    bad(month({QStringLiteral("--format"), QStringLiteral("pdf")}), 2, QStringLiteral("Непознат формат „pdf“"));
+    bad({QStringLiteral("--month"), QStringLiteral("2613")}, 2, QStringLiteral("ГГММ"));
+    bad(month({QStringLiteral("--separator"), QStringLiteral("\"")}), 2, QStringLiteral("Разделителят"));
+    bad(month({QStringLiteral("--day")}), 2, QStringLiteral("изисква стойност"));
+    bad({QStringLiteral("--results"), tmp_.filePath(QStringLiteral("none"))}, 1, QStringLiteral("не съществува"));
+    bad({QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2601")}, 1,
+        QStringLiteral("Няма файл с резултати"));
+    bad({QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2602"), QStringLiteral("--day"),
+         QStringLiteral("29")},
+        1, QStringLiteral("извън месеца"));
+    const Run help = run({QStringLiteral("--help")});
+    QCOMPARE(help.code, 0);
+    QVERIFY(help.out.contains(QStringLiteral("--separator")) && help.out.contains(QStringLiteral("Употреба")));
+}
+
+QTEST_GUILESS_MAIN(TestReport)
+#include "test_report.moc"
