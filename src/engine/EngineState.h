@@ -51,6 +51,8 @@ public:
         std::unique_ptr<RunResults> results; // MonthList and its journals
         std::unique_ptr<TestCycle> cycle;    // RunList and the cycle's state
         bool recordFailureTold = false;      // a journal that cannot be written is told once a run
+        QString taskName;
+        int tested = 0, connected = 0, busy = 0, failed = 0; // by the day mark of each answer
         void closeLinks();
     };
 
@@ -72,6 +74,7 @@ public:
     std::unique_ptr<RunResults> unsaved;
     qint64 lastUnsavedTryMs = 0;
     bool windingUp = false; // a run's end is being made: no new run may start meanwhile
+    QString lastRunSummary; // what the notification area told of the last run's end
     QRect edit1Geometry;    // Edit1 as laid out; it grows to the left for a bank's states
 
 private:

@@ -4,6 +4,7 @@
 #include "links/SerialLink.h"
 #include "links/TcpLink.h"
 #include "links/TcpPorts.h"
+#include "results/MonthView.h"
 #include "shell/AppError.h"
 #include "shell/Clock.h"
 #include "shell/Dialogs.h"
@@ -21,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
 #include <algorithm>
@@ -138,6 +140,22 @@ void TForm1::Posted(const std::function<void()>& body) {
     PostError(ErrorTextOf(body));
 }
 
+// The answer counted as the results page marks it.
+static void countAnswer(EngineState::Run& run, const QString& answer, int delay) {
+    results::ResultGroup g;
+    g.answer = answer;
+    g.delayIsNumber = true;
+    g.delayValue = delay;
+    const QChar mark = results::DayMark(g);
+    ++run.tested;
+    if (mark == results::kMarkConnect)
+        ++run.connected;
+    else if (mark == results::kMarkBusy)
+        ++run.busy;
+    else
+        ++run.failed;
+}
+
 // Each modem of a bank with its state, for the tooltip of Edit1.
 static QString bankStatesToolTip(const TestCycle& cycle, const QString& shown) {
     static const QStringList kStates = {QStringLiteral("набира"), QStringLiteral("чака отговор"),
@@ -220,6 +238,7 @@ void TForm1::StartRun(int row, int settle) {
     run->row = row;
     run->taskFile = file;
     run->type = SGtask->cell(2, row);
+    run->taskName = SGtask->cell(1, row);
 
     // The link: every check that can fail at once is made before anything is opened.
     if (RBcom->isChecked()) {
@@ -307,6 +326,7 @@ void TForm1::StartRun(int row, int settle) {
         channels, clock(), lines, StopRequested, settings,
         [this, r](const QString& key, const QString& answer, int delay, const QDateTime& when) {
             try {
+                countAnswer(*r, answer, delay);
                 r->results->record(key, answer, delay, when);
             } catch (const AppError& e) {
                 // Kept in memory and written at the run's end; one box a run is enough.
@@ -432,6 +452,17 @@ void TForm1::FinishRun(const QString& message) {
     attempt([&] { SGtaskClick(); });
     attempt([&] { EnableB(); });
     Engine->windingUp = false;
+
+    // Seen from the desk without opening the window; the desktop shows it and nothing waits.
+    Engine->lastRunSummary =
+        QStringLiteral("Тествани канали: %1\nВръзка: %2, заето: %3, неуспешни: %4")
+            .arg(run->tested)
+            .arg(run->connected)
+            .arg(run->busy)
+            .arg(run->failed);
+    if (TrayIcon1 && QSystemTrayIcon::supportsMessages())
+        TrayIcon1->showMessage(QStringLiteral("Задачата „%1“ завърши").arg(run->taskName), Engine->lastRunSummary,
+                               QSystemTrayIcon::Information, 15000);
 
     Engine->postMessage(message);
     for (const QString& p : problems)

@@ -9,6 +9,13 @@ bool IsInstalledCopy(const QString& appDir) {
            dir.startsWith(QLatin1String("/opt/"));
 }
 
+QString MakeDataDir(const QString& appDir, const QString& name) {
+    const QString beside = QDir(appDir).filePath(name);
+    if (!IsInstalledCopy(appDir) && QDir().mkpath(beside) && QFileInfo(beside).isWritable())
+        return beside;
+    return QDir::current().filePath(name);
+}
+
 QString ExistingDataDir(const QString& appDir, const QString& name) {
     const QString beside = QDir(appDir).filePath(name);
     const QFileInfo info(beside);

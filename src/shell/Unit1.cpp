@@ -2,6 +2,7 @@
 
 #include "CheckListBox.h"
 #include "Clock.h"
+#include "DataDirs.h"
 #include "Dialogs.h"
 #include "Guard.h"
 #include "MyUtils.h"
@@ -74,22 +75,6 @@ QPushButton* closeButton(QWidget* parent, const char* name, int x, int y) {
     b->setIconSize(QSize(11, 11));
     b->setFlat(false);
     return b;
-}
-
-// An installed copy never writes beside itself, not even when run as root.
-bool isInstalledCopy(const QString& appDir) {
-    const QString dir = QFileInfo(appDir).canonicalFilePath();
-    return dir == QLatin1String("/bin") || dir == QLatin1String("/sbin") || dir.startsWith(QLatin1String("/usr/")) ||
-           dir.startsWith(QLatin1String("/opt/"));
-}
-
-// The folder beside the executable, or the same folder in the working directory where the
-// executable's folder cannot be written or is an installed program's.
-QString dataDir(const QString& appDir, const QString& name) {
-    const QString beside = QDir(appDir).filePath(name);
-    if (!isInstalledCopy(appDir) && QDir().mkpath(beside) && QFileInfo(beside).isWritable())
-        return beside;
-    return QDir::current().filePath(name);
 }
 } // namespace
 
@@ -405,8 +390,8 @@ void TForm1::FormCreate() {
     // The refusal of a second copy is made in main(), before any window exists.
     Posted([this] { LoadPortList(); });
     StopRequested = false;
-    ExportDir = dataDir(AppDir, QStringLiteral("Export"));
-    ResultsDir = dataDir(AppDir, QStringLiteral("Results"));
+    ExportDir = MakeDataDir(AppDir, QStringLiteral("Export"));
+    ResultsDir = MakeDataDir(AppDir, QStringLiteral("Results"));
     ChannelBaseList.clear();
     Posted([this] { ReadLinkSettings(); });
     move(6, 2);

@@ -181,6 +181,7 @@ void TestEngineWindow::runOverTcpRecordsAndWindsUp() {
                  secondStamp.toString(QStringLiteral("yyMMddhhmm")) + QStringLiteral("^\r\n"));
     for (QPushButton* b : {w->BnewTask, w->BaddTask, w->BtaskChange, w->BtaskDelete})
         QVERIFY(b->isEnabled());
+    QCOMPARE(w->Engine->lastRunSummary, QStringLiteral("Тествани канали: 2\nВръзка: 0, заето: 1, неуспешни: 1"));
     QCoreApplication::processEvents();
     QVERIFY(dialogs_->shown.isEmpty());
 }
