@@ -5,6 +5,51 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
+#include <QStyleOptionHeader>
+
+namespace {
+// The header row: the style's frame, and the text placed so that a narrow column still shows
+// it whole. The style's padding would cut "31" in a 16-pixel day column.
+class GridHeader : public QHeaderView {
+public:
+    explicit GridHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
+        if (!rect.isValid())
+            return;
+        QStyleOptionHeader opt;
+        initStyleOption(&opt);
+        opt.rect = rect;
+        opt.section = logicalIndex;
+        opt.state |= isEnabled() ? QStyle::State_Enabled : QStyle::State_None;
+        style()->drawControl(QStyle::CE_HeaderSection, &opt, painter, this);
+        const QString text = model() ? model()->headerData(logicalIndex, orientation()).toString() : QString();
+        if (text.isEmpty())
+            return;
+        painter->save();
+        QFont f = font();
+        constexpr int kPad = 3;
+        const QRect inner = rect.adjusted(1, 0, -1, 0);
+        int width = QFontMetrics(f).horizontalAdvance(text);
+        // Too wide even without padding: a smaller font, down to 6 points.
+        while (width > inner.width() && f.pointSizeF() > 6) {
+            f.setPointSizeF(f.pointSizeF() - 0.5);
+            width = QFontMetrics(f).horizontalAdvance(text);
+        }
+        painter->setFont(f);
+        painter->setPen(palette().color(QPalette::ButtonText));
+        painter->setClipRect(inner);
+        // Wide columns keep the grid's left-aligned captions; narrow ones (the days) are centred.
+        if (width + 2 * kPad <= rect.width() && rect.width() >= 24)
+            painter->drawText(rect.adjusted(kPad, 0, -kPad, 0), Qt::AlignLeft | Qt::AlignVCenter, text);
+        else
+            painter->drawText(inner, Qt::AlignHCenter | Qt::AlignVCenter, text);
+        painter->restore();
+    }
+};
+} // namespace
 
 StringGridModel::StringGridModel(int cols, int rows, QObject* parent)
     : QAbstractTableModel(parent), cols_(cols), cells_(qsizetype(cols) * rows), rows_(rows) {}
@@ -156,6 +201,7 @@ Qt::ItemFlags StringGridModel::flags(const QModelIndex& index) const {
 
 StringGrid::StringGrid(int cols, int rows, QWidget* parent)
     : QTableView(parent), model_(new StringGridModel(cols, rows, this)), corner_(new QLabel(this)) {
+    setHorizontalHeader(new GridHeader(this));
     setModel(model_);
     widths_.resize(cols, 64);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
