@@ -4,6 +4,7 @@
 #include "config/SerialPorts.h"
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
+#include "mock/WindowFixture.h"
 #include "mock/TestFiles.h"
 #include "shell/Cp1251.h"
 #include "shell/RadioGroup.h"
@@ -81,7 +82,7 @@ void fillRows(TForm1& w, int count, const QString& stem) {
 }
 } // namespace
 
-class TestConfigWindow : public QObject {
+class TestConfigWindow : public QObject, protected WindowFixture {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -104,27 +105,18 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<TForm1> window();
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<ScriptedDialogs> dialogs_;
-    MockClock clock_;
-    QString oldCwd_;
 };
 
 void TestConfigWindow::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    oldCwd_ = QDir::currentPath();
-    QDir::setCurrent(dir_->path());
-    dialogs_ = std::make_unique<ScriptedDialogs>();
+    setUpWindow();
 }
 
 void TestConfigWindow::cleanup() {
-    QDir::setCurrent(oldCwd_);
-    dialogs_.reset();
-    dir_.reset();
+    tearDownWindow();
 }
 
 std::unique_ptr<TForm1> TestConfigWindow::window() {
-    auto w = std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_});
+    auto w = newWindow();
     return w;
 }
 

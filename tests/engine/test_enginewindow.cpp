@@ -4,6 +4,7 @@
 #include "links/TcpLink.h"
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
+#include "mock/WindowFixture.h"
 #include "mock/TestFiles.h"
 #include "shell/AppError.h"
 #include "shell/StringGrid.h"
@@ -55,7 +56,7 @@ public:
 };
 } // namespace
 
-class TestEngineWindow : public QObject {
+class TestEngineWindow : public QObject, protected WindowFixture {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -78,31 +79,21 @@ private:
     // One running tick 200 ms after the last, with the events that came in meanwhile.
     void tick(TForm1& w);
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<ScriptedDialogs> dialogs_;
     std::unique_ptr<TinyModem> modem_;
-    MockClock clock_;
-    QString oldCwd_;
 };
 
 void TestEngineWindow::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    oldCwd_ = QDir::currentPath();
-    QDir::setCurrent(dir_->path());
-    dialogs_ = std::make_unique<ScriptedDialogs>();
+    setUpWindow();
     modem_ = std::make_unique<TinyModem>();
-    clock_ = MockClock();
 }
 
 void TestEngineWindow::cleanup() {
     modem_.reset();
-    QDir::setCurrent(oldCwd_);
-    dialogs_.reset();
-    dir_.reset();
+    tearDownWindow();
 }
 
 std::unique_ptr<TForm1> TestEngineWindow::makeWindow() {
-    auto w = std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_});
+    auto w = newWindow();
     w->Timer1->stop(); // the test drives the ticks
     w->Epause->setText(QStringLiteral("1"));
     return w;
@@ -381,7 +372,7 @@ void TestEngineWindow::unansweredBoxesHoldUpNoTask() {
     safety.setSingleShot(true);
     connect(&safety, &QTimer::timeout, this, [&dialogs] { dialogs.release(); });
     safety.start(10000);
-    auto window = std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_});
+    auto window = newWindow();
     window->Timer1->stop(); // the driver plays its ticks
     window->RBcom->setChecked(false);
     window->RBtcp->setChecked(false);
@@ -417,7 +408,10 @@ void TestEngineWindow::nextDueTaskStartsWhenFirstCannot() {
 
 void TestEngineWindow::stopButtonEndsTheRunAfterItsChannel() {
     for (const QString& type : {QStringLiteral("Всеки ден"), QStringLiteral("По време")}) {
-        init();
+        if (type != QStringLiteral("Всеки ден")) { // a fresh folder for the second
+            cleanup();
+            init();
+        }
         auto w = makeWindow();
         useTcp(*w);
         modem_->answers["#80011"] = "BUSY";
@@ -445,8 +439,6 @@ void TestEngineWindow::stopButtonEndsTheRunAfterItsChannel() {
             QVERIFY(testfiles::readText(dir_->filePath("t1.tsk")).contains(QStringLiteral("^Чакаща^")));
         else
             QVERIFY(!QFile::exists(dir_->filePath("t1.tsk")));
-        w.reset();
-        cleanup();
     }
 }
 

@@ -2,6 +2,7 @@
 // whose workbook is read back with openpyxl.
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
+#include "mock/WindowFixture.h"
 #include "mock/TestFiles.h"
 #include "results/WorkbookWriter.h"
 #include "shell/CheckListBox.h"
@@ -44,7 +45,7 @@ QString ts(const QString& yymm, int day, const QString& hhnn = QStringLiteral("1
 }
 } // namespace
 
-class TestResultsView : public QObject {
+class TestResultsView : public QObject, protected WindowFixture {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -70,27 +71,18 @@ private:
     void tick(TForm1& w, const QStringList& labels, const QStringList& checked);
     QJsonObject readWorkbook(const QString& path);
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<ScriptedDialogs> dialogs_;
-    MockClock clock_;
-    QString oldCwd_;
 };
 
 void TestResultsView::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    oldCwd_ = QDir::currentPath();
-    QDir::setCurrent(dir_->path());
-    dialogs_ = std::make_unique<ScriptedDialogs>();
+    setUpWindow();
 }
 
 void TestResultsView::cleanup() {
-    QDir::setCurrent(oldCwd_);
-    dialogs_.reset();
-    dir_.reset();
+    tearDownWindow();
 }
 
 std::unique_ptr<TForm1> TestResultsView::makeWindow() {
-    auto w = std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_});
+    auto w = newWindow();
     w->show();
     if (!QTest::qWaitForWindowExposed(w.get()))
         qWarning("window not exposed");

@@ -1,6 +1,7 @@
 // The window: its controls, start-up, page switching, the close and the second-copy rule.
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
+#include "mock/WindowFixture.h"
 #include "shell/Guard.h"
 #include "shell/StringGrid.h"
 #include "shell/Unit1.h"
@@ -23,7 +24,7 @@
 #include <QTest>
 #include <QTimer>
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public QObject, protected WindowFixture {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -38,23 +39,14 @@ private Q_SLOTS:
     void secondCopyIsRefused();
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<ScriptedDialogs> dialogs_;
-    MockClock clock_;
-    QString oldCwd_;
 };
 
 void TestMainWindow::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    oldCwd_ = QDir::currentPath();
-    QDir::setCurrent(dir_->path());
-    dialogs_ = std::make_unique<ScriptedDialogs>();
+    setUpWindow();
 }
 
 void TestMainWindow::cleanup() {
-    QDir::setCurrent(oldCwd_);
-    dialogs_.reset();
-    dir_.reset();
+    tearDownWindow();
 }
 
 void TestMainWindow::controlsAndCaptions() {

@@ -2,6 +2,7 @@
 // selection lists and the status button.
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
+#include "mock/WindowFixture.h"
 #include "mock/TestFiles.h"
 #include "shell/CheckListBox.h"
 #include "shell/RadioGroup.h"
@@ -68,7 +69,7 @@ void click(QPushButton* b) {
 }
 } // namespace
 
-class TestTasksWindow : public QObject {
+class TestTasksWindow : public QObject, protected WindowFixture {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -105,30 +106,21 @@ private:
     // A base of two directions and three exchanges, loaded and its first direction checked.
     void loadBaseAndCheckNorth(TForm1& w);
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<ScriptedDialogs> dialogs_;
     std::vector<std::unique_ptr<QAbstractItemModelTester>> testers_;
-    MockClock clock_;
-    QString oldCwd_;
 };
 
 void TestTasksWindow::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    oldCwd_ = QDir::currentPath();
-    QDir::setCurrent(dir_->path());
-    dialogs_ = std::make_unique<ScriptedDialogs>();
+    setUpWindow();
     clock_.setNow(QDateTime(QDate(2024, 5, 14), QTime(7, 5, 0)));
 }
 
 void TestTasksWindow::cleanup() {
     testers_.clear();
-    QDir::setCurrent(oldCwd_);
-    dialogs_.reset();
-    dir_.reset();
+    tearDownWindow();
 }
 
 std::unique_ptr<TForm1> TestTasksWindow::open() {
-    auto w = std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_});
+    auto w = newWindow();
     // The scheduler is not under test here: no tick may start a task behind the test's back.
     w->Timer1->stop();
     for (QAbstractItemModel* m : std::initializer_list<QAbstractItemModel*>{
