@@ -13,21 +13,6 @@
 #include <vector>
 
 namespace {
-QString channel(int i) {
-    return QStringLiteral("Направление %1 -- Уредба %2  %3 Ch. --> #8%4")
-        .arg(i % 50)
-        .arg(i % 997)
-        .arg(i)
-        .arg(i, 5, 10, QLatin1Char('0'));
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
-
 // 200 channels answered after 1 s, in turn BUSY, NO CARRIER and CONNECT, with a 1 s pause:
 // the simulated hours the run takes on `modems` modems.
 double runHours(int modems) {
@@ -36,8 +21,8 @@ double runHours(int modems) {
     QStringList channels;
     static const QByteArray kAnswers[] = {"\r\nBUSY\r\n", "\r\nNO CARRIER\r\n", "\r\nCONNECT 2400\r\n"};
     for (int i = 0; i < 200; ++i) {
-        channels.append(channel(i));
-        b.answers[TestCycle::dialString(channel(i))] = {1000 / TestCycle::kTickMs, kAnswers[i % 3]};
+        channels.append(bench::channel(i));
+        b.answers[TestCycle::dialString(bench::channel(i))] = {1000 / TestCycle::kTickMs, kAnswers[i % 3]};
     }
     b.make(channels, modems);
     b.runToEnd();
@@ -69,7 +54,7 @@ CHANTEST_BENCH("bank") {
         QStringList lines;
         lines.reserve(kMonth);
         for (int i = 0; i < kMonth; ++i)
-            lines.append(channel(i) + QStringLiteral("^BUSY^100^2405010700^"));
+            lines.append(bench::channel(i) + QStringLiteral("^BUSY^100^2405010700^"));
         TextFile::writeLines(QDir(dir.path()).filePath(QStringLiteral("2405.tst")), lines);
     }
     RunResults results(dir.path());
@@ -78,7 +63,7 @@ CHANTEST_BENCH("bank") {
     b.clock.setNow(QDateTime(may, QTime(7, 5)));
     QStringList run;
     for (int i = 0; i < kModems * 40; ++i) {
-        run.append(channel(i * 51 % kMonth));
+        run.append(bench::channel(i * 51 % kMonth));
         b.answers[TestCycle::dialString(run.last())] = {5, "\r\nBUSY\r\n"};
     }
     int recorded = 0;
@@ -99,11 +84,11 @@ CHANTEST_BENCH("bank") {
         else if (recorded == kModems)
             fullMs.push_back(ms);
     }
-    bench::report(QStringLiteral("bank.32_modems_tick_recording_nothing_p99"), percentile(idleMs, 0.99),
+    bench::report(QStringLiteral("bank.32_modems_tick_recording_nothing_p99"), bench::percentile(idleMs, 0.99),
                   QStringLiteral("ms"));
-    bench::report(QStringLiteral("bank.32_modems_tick_recording_32_p50_fsync"), percentile(fullMs, 0.5),
+    bench::report(QStringLiteral("bank.32_modems_tick_recording_32_p50_fsync"), bench::percentile(fullMs, 0.5),
                   QStringLiteral("ms"));
-    bench::report(QStringLiteral("bank.32_modems_tick_recording_32_max_fsync"), percentile(fullMs, 1.0),
+    bench::report(QStringLiteral("bank.32_modems_tick_recording_32_max_fsync"), bench::percentile(fullMs, 1.0),
                   QStringLiteral("ms"));
     bench::report(QStringLiteral("bank.32_modems_ticks_recording_32"), double(fullMs.size()), QString());
 }

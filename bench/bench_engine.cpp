@@ -18,14 +18,6 @@
 namespace {
 constexpr int kChannels = 65434;
 
-QString channel(int i) {
-    return QStringLiteral("Направление %1 -- Уредба %2  %3 Ch. --> #8%4")
-        .arg(i % 50)
-        .arg(i % 997)
-        .arg(i)
-        .arg(i, 5, 10, QLatin1Char('0'));
-}
-
 // A modem that answers every dial at once with BUSY.
 class InstantModem : public ModemPort {
 public:
@@ -39,10 +31,6 @@ private:
     CommLog& log_;
 };
 
-double percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
 } // namespace
 
 CHANTEST_BENCH("engine") {
@@ -52,7 +40,7 @@ CHANTEST_BENCH("engine") {
         QStringList lines;
         lines.reserve(kChannels);
         for (int i = 0; i < kChannels; ++i) {
-            QString l = channel(i) + u'^';
+            QString l = bench::channel(i) + u'^';
             for (int g = 0; g < 16; ++g)
                 l += QStringLiteral("BUSY^%1^24051%2%3^").arg(20 * (g + 1)).arg(g % 10).arg(1000 + g);
             lines.append(l);
@@ -72,7 +60,7 @@ CHANTEST_BENCH("engine") {
     bool stop = false;
     QStringList run;
     for (int i = 0; i < 400; ++i)
-        run.append(channel(i * 163 % kChannels));
+        run.append(bench::channel(i * 163 % kChannels));
     TestCycle::Settings s;
     s.pauseText = [] { return QStringLiteral("0"); };
     std::vector<double> recordMs;
@@ -94,11 +82,11 @@ CHANTEST_BENCH("engine") {
         if (step.end != TestCycle::End::None)
             break;
     }
-    bench::report(QStringLiteral("engine.tick_p99"), percentile(tickMs, 0.99), QStringLiteral("ms"));
-    bench::report(QStringLiteral("engine.tick_max"), percentile(tickMs, 1.0), QStringLiteral("ms"));
-    bench::report(QStringLiteral("engine.record_tick_p99_fsync"), percentile(recordMs, 0.99),
+    bench::report(QStringLiteral("engine.tick_p99"), bench::percentile(tickMs, 0.99), QStringLiteral("ms"));
+    bench::report(QStringLiteral("engine.tick_max"), bench::percentile(tickMs, 1.0), QStringLiteral("ms"));
+    bench::report(QStringLiteral("engine.record_tick_p99_fsync"), bench::percentile(recordMs, 0.99),
                   QStringLiteral("ms"));
-    bench::report(QStringLiteral("engine.record_tick_max_fsync"), percentile(recordMs, 1.0),
+    bench::report(QStringLiteral("engine.record_tick_max_fsync"), bench::percentile(recordMs, 1.0),
                   QStringLiteral("ms"));
     // What the disk itself takes to make 100 bytes durable: the floor of any recording tick.
     std::vector<double> syncMs;
@@ -113,12 +101,12 @@ CHANTEST_BENCH("engine") {
     if (fd >= 0)
         ::close(fd);
     if (!syncMs.empty()) {
-        bench::report(QStringLiteral("engine.disk_fdatasync_p50"), percentile(syncMs, 0.5),
+        bench::report(QStringLiteral("engine.disk_fdatasync_p50"), bench::percentile(syncMs, 0.5),
                       QStringLiteral("ms"));
-        bench::report(QStringLiteral("engine.disk_fdatasync_p99"), percentile(syncMs, 0.99),
+        bench::report(QStringLiteral("engine.disk_fdatasync_p99"), bench::percentile(syncMs, 0.99),
                       QStringLiteral("ms"));
     }
-    bench::report(QStringLiteral("engine.record_tick_p50_fsync"), percentile(recordMs, 0.5),
+    bench::report(QStringLiteral("engine.record_tick_p50_fsync"), bench::percentile(recordMs, 0.5),
                   QStringLiteral("ms"));
     bench::report(QStringLiteral("engine.month_save_65434x16"), bench::seconds([&] { results.finish(); }),
                   QStringLiteral("s"));

@@ -23,13 +23,6 @@
 namespace {
 constexpr qsizetype kFloodBytes = 10 * 1024 * 1024;
 
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
-
 qint64 residentKb() {
     FILE* f = std::fopen("/proc/self/status", "r");
     char line[256];
@@ -170,14 +163,14 @@ static void runFlood(const QString& name, int paceMs) {
     bench::report(name + QStringLiteral(".received_bytes"), double(received), QStringLiteral("B"));
     bench::report(name + QStringLiteral(".duration_after_dial"), floodS, QStringLiteral("s"));
     bench::report(name + QStringLiteral(".chunks"), double(appendMs.size()), QStringLiteral("n"));
-    bench::report(name + QStringLiteral(".append_chunk_p99"), percentile(appendMs, 0.99),
+    bench::report(name + QStringLiteral(".append_chunk_p99"), bench::percentile(appendMs, 0.99),
                   QStringLiteral("ms"));
-    bench::report(name + QStringLiteral(".append_chunk_max"), percentile(appendMs, 1.0),
+    bench::report(name + QStringLiteral(".append_chunk_max"), bench::percentile(appendMs, 1.0),
                   QStringLiteral("ms"));
     bench::report(name + QStringLiteral(".ticks_under_flood"), double(lateMs.size()), QStringLiteral("n"));
-    bench::report(name + QStringLiteral(".tick_p99"), percentile(tickMs, 0.99), QStringLiteral("ms"));
-    bench::report(name + QStringLiteral(".tick_late_p99"), percentile(lateMs, 0.99), QStringLiteral("ms"));
-    bench::report(name + QStringLiteral(".tick_late_max"), percentile(lateMs, 1.0), QStringLiteral("ms"));
+    bench::report(name + QStringLiteral(".tick_p99"), bench::percentile(tickMs, 0.99), QStringLiteral("ms"));
+    bench::report(name + QStringLiteral(".tick_late_p99"), bench::percentile(lateMs, 0.99), QStringLiteral("ms"));
+    bench::report(name + QStringLiteral(".tick_late_max"), bench::percentile(lateMs, 1.0), QStringLiteral("ms"));
     bench::report(name + QStringLiteral(".log_held"), double(log.heldBytes()) / 1048576.0,
                   QStringLiteral("MB"));
     bench::report(name + QStringLiteral(".log_lines"), double(log.commLineIndex()), QStringLiteral("n"));

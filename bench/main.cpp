@@ -1,5 +1,7 @@
 #include "Bench.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <cstdio>
 #include <vector>
@@ -23,6 +25,21 @@ bool bench::add(const char* name, Fn fn) {
 void bench::report(const QString& name, double value, const QString& unit) {
     std::printf("%-56s %12.3f %s\n", qPrintable(name), value, qPrintable(unit));
     std::fflush(stdout);
+}
+
+double bench::percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+QString bench::channel(int i) {
+    return QStringLiteral("Направление %1 -- Уредба %2  %3 Ch. --> #8%4")
+        .arg(i % 50)
+        .arg(i % 997)
+        .arg(i)
+        .arg(i, 5, 10, QLatin1Char('0'));
 }
 
 double bench::seconds(const std::function<void()>& fn) {
