@@ -19,7 +19,8 @@ bool SerialPorts::mayBeDevice(const QString& path) {
         return true;
     struct stat st {};
     // stat() follows links: a by-id link whose device is gone is absent too.
-    return QDir::isAbsolutePath(path) && ::stat(QFile::encodeName(path).constData(), &st) != 0 && errno == ENOENT;
+    return QDir::isAbsolutePath(path) && ::stat(QFile::encodeName(path).constData(), &st) != 0 &&
+           errno == ENOENT;
 }
 
 bool SerialPorts::isCharacterDevice(const QString& path) {

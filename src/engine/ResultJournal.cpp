@@ -297,13 +297,17 @@ int ResultJournal::recover(const QString& journalPath, const QString& monthPath)
             if (!QFile::rename(journalPath, kept))
                 throw FileError(QStringLiteral("Cannot rename file %1.").arg(shown(journalPath)));
             SyncDirectory(QFileInfo(journalPath).absolutePath());
+            const QString why =
+                c.baseKnown
+                    ? QStringLiteral("Месечният файл %2 е променян след началото на дневника с резултати "
+                                     "%1 и записите от дневника не могат да бъдат открити в него.")
+                : c.headerValid
+                    ? QStringLiteral(
+                          "Не може да се разбере кои от записите в дневника с резултати %1 вече са в %2.")
+                    : QStringLiteral("Заглавният ред на дневника с резултати %1 е повреден и не може да се "
+                                     "разбере кои от записите му вече са в %2.");
             throw FileError(
-                (c.headerValid
-                     ? QStringLiteral("Месечният файл %2 е променян след началото на дневника с резултати "
-                                      "%1 и записите от дневника не могат да бъдат открити в него.")
-                     : QStringLiteral("Заглавният ред на дневника с резултати %1 е повреден и не може да се "
-                                      "разбере кои от записите му вече са в %2."))
-                    .arg(shown(journalPath), shown(monthPath)) +
+                why.arg(shown(journalPath), shown(monthPath)) +
                 QStringLiteral(" Дневникът е запазен като %1; прегледайте го и прибавете липсващите "
                                "резултати ръчно.")
                     .arg(shown(kept)));

@@ -80,7 +80,8 @@ void RunResults::record(const QString& key, const QString& answer, int delayHund
             // Another's journal waits for the unreadable file: the test stays in memory only.
             std::rethrow_exception(unreadable);
         } else {
-            m.journal.create(journalPath, m.loaded ? std::optional(m.results.loadedFingerprint()) : std::nullopt);
+            m.journal.create(journalPath,
+                             m.loaded ? std::optional(m.results.loadedFingerprint()) : std::nullopt);
         }
         m.journalKept = true;
     }

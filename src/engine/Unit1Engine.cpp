@@ -15,13 +15,13 @@
 #include "shell/Unit1.h"
 
 #include <QCheckBox>
-#include <QRect>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QRect>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -125,9 +125,8 @@ void TForm1::SetupEngine() {
     SerialPortNG1->setObjectName(QStringLiteral("SerialPortNG1"));
     WS1 = new TcpLink(this);
     WS1->setObjectName(QStringLiteral("WS1"));
-    connect(SerialPortNG1, &SerialLink::clusterReceived, this, [this](const QByteArray& cluster) {
-        Posted([&] { SerialPortNG1RxClusterEvent(cluster); });
-    });
+    connect(SerialPortNG1, &SerialLink::clusterReceived, this,
+            [this](const QByteArray& cluster) { Posted([&] { SerialPortNG1RxClusterEvent(cluster); }); });
     connect(WS1, &TcpLink::dataReceived, this,
             [this](const QByteArray& data) { Posted([&] { WS1DataAvailable(data); }); });
 }
@@ -363,7 +362,8 @@ void TForm1::Timer1Timer() {
         const QList<TaskRow> rows = taskRows(*SGtask);
         const QDateTime now = clock().now();
         // A due task that cannot start does not keep the others due in this minute from theirs.
-        for (int row = Engine->scheduler.due(rows, now); row > 0; row = Engine->scheduler.due(rows, now, row)) {
+        for (int row = Engine->scheduler.due(rows, now); row > 0;
+             row = Engine->scheduler.due(rows, now, row)) {
             try {
                 StartRun(row, 200);
             } catch (const AppError& e) {
@@ -390,7 +390,8 @@ void TForm1::Timer1Timer() {
         Edit1->setToolTip(bankStatesToolTip(cycle, step.shownStates));
         // Every modem's digit stays in sight: the box grows to the left, its right edge kept.
         const QRect normal = Engine->edit1Geometry;
-        const int width = std::max(normal.width(), Edit1->fontMetrics().horizontalAdvance(step.shownStates) + 16);
+        const int width =
+            std::max(normal.width(), Edit1->fontMetrics().horizontalAdvance(step.shownStates) + 16);
         if (Edit1->width() != width)
             Edit1->setGeometry(normal.right() + 1 - width, normal.y(), width, normal.height());
     }
@@ -454,15 +455,14 @@ void TForm1::FinishRun(const QString& message) {
     Engine->windingUp = false;
 
     // Seen from the desk without opening the window; the desktop shows it and nothing waits.
-    Engine->lastRunSummary =
-        QStringLiteral("Тествани канали: %1\nВръзка: %2, заето: %3, неуспешни: %4")
-            .arg(run->tested)
-            .arg(run->connected)
-            .arg(run->busy)
-            .arg(run->failed);
+    Engine->lastRunSummary = QStringLiteral("Тествани канали: %1\nВръзка: %2, заето: %3, неуспешни: %4")
+                                 .arg(run->tested)
+                                 .arg(run->connected)
+                                 .arg(run->busy)
+                                 .arg(run->failed);
     if (TrayIcon1 && QSystemTrayIcon::supportsMessages())
-        TrayIcon1->showMessage(QStringLiteral("Задачата „%1“ завърши").arg(run->taskName), Engine->lastRunSummary,
-                               QSystemTrayIcon::Information, 15000);
+        TrayIcon1->showMessage(QStringLiteral("Задачата „%1“ завърши").arg(run->taskName),
+                               Engine->lastRunSummary, QSystemTrayIcon::Information, 15000);
 
     Engine->postMessage(message);
     for (const QString& p : problems)

@@ -23,8 +23,8 @@
 class ResultsExport : public results::ExportJob {
 public:
     using ExportJob::ExportJob;
-    bool closing = false; // the window is closing: the end of the export is not announced
-    bool busy = false;    // from the start until the window has handled the end
+    bool closing = false;      // the window is closing: the end of the export is not announced
+    bool busy = false;         // from the start until the window has handled the end
     bool refreshAfter = false; // the view was to be read again meanwhile: done at the end
 };
 
@@ -263,7 +263,8 @@ QString TForm1::BuildCellComment(int row, int col) const {
 void TForm1::BexpClick() {
     if (ExportRunning())
         return;
-    const QString chosen = Dialogs::instance().saveFileName(this, ExportDir, kSaveFilter, QStringLiteral("xlsx"));
+    const QString chosen =
+        Dialogs::instance().saveFileName(this, ExportDir, kSaveFilter, QStringLiteral("xlsx"));
     if (chosen.isEmpty())
         return;
     QString name = chosen;

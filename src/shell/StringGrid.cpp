@@ -25,7 +25,8 @@ protected:
         opt.section = logicalIndex;
         opt.state |= isEnabled() ? QStyle::State_Enabled : QStyle::State_None;
         style()->drawControl(QStyle::CE_HeaderSection, &opt, painter, this);
-        const QString text = model() ? model()->headerData(logicalIndex, orientation()).toString() : QString();
+        const QString text =
+            model() ? model()->headerData(logicalIndex, orientation()).toString() : QString();
         if (text.isEmpty())
             return;
         painter->save();

@@ -4,8 +4,8 @@
 #include "config/SerialPorts.h"
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
-#include "mock/WindowFixture.h"
 #include "mock/TestFiles.h"
+#include "mock/WindowFixture.h"
 #include "shell/Cp1251.h"
 #include "shell/RadioGroup.h"
 #include "shell/StringGrid.h"
@@ -463,8 +463,10 @@ void TestConfigWindow::portListFromSystem() {
     auto w = window();
     // Read independently of the port enumeration: the kernel's serial devices.
     QStringList kernel;
-    for (const QFileInfo& tty : QDir(QStringLiteral("/sys/class/tty")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
-        if (QFileInfo::exists(tty.filePath() + QStringLiteral("/device")) && QFileInfo::exists("/dev/" + tty.fileName()))
+    for (const QFileInfo& tty :
+         QDir(QStringLiteral("/sys/class/tty")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (QFileInfo::exists(tty.filePath() + QStringLiteral("/device")) &&
+            QFileInfo::exists("/dev/" + tty.fileName()))
             kernel.append("/dev/" + tty.fileName());
     QCOMPARE(w->CBPort->currentIndex(), w->CBPort->count() > 0 ? 0 : -1);
     for (int i = 0; i < w->CBPort->count(); ++i) {
@@ -542,7 +544,8 @@ void TestConfigWindow::importCancelEmptyAndUnreadable() {
     dialogs_->setNextFileName(dir_->filePath("base-copy.dat"));
     QTest::mouseClick(w->Bimport, Qt::LeftButton);
     QTRY_COMPARE(dialogs_->shown.size(), 1);
-    QVERIFY2(dialogs_->lastText().contains("base-copy.dat") && dialogs_->lastText().contains(QStringLiteral("№ 1")),
+    QVERIFY2(dialogs_->lastText().contains("base-copy.dat") &&
+                 dialogs_->lastText().contains(QStringLiteral("№ 1")),
              qPrintable(dialogs_->lastText()));
     QCOMPARE(w->SGsetings->cell(1, 5), QStringLiteral("edit"));
     QCOMPARE(w->SGsetings->cell(1, 1), QStringLiteral("Saved"));

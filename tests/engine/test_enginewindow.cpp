@@ -4,8 +4,8 @@
 #include "links/TcpLink.h"
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
-#include "mock/WindowFixture.h"
 #include "mock/TestFiles.h"
+#include "mock/WindowFixture.h"
 #include "shell/AppError.h"
 #include "shell/StringGrid.h"
 #include "shell/Unit1.h"
@@ -172,7 +172,8 @@ void TestEngineWindow::runOverTcpRecordsAndWindsUp() {
                  secondStamp.toString(QStringLiteral("yyMMddhhmm")) + QStringLiteral("^\r\n"));
     for (QPushButton* b : {w->BnewTask, w->BaddTask, w->BtaskChange, w->BtaskDelete})
         QVERIFY(b->isEnabled());
-    QCOMPARE(w->Engine->lastRunSummary, QStringLiteral("Тествани канали: 2\nВръзка: 0, заето: 1, неуспешни: 1"));
+    QCOMPARE(w->Engine->lastRunSummary,
+             QStringLiteral("Тествани канали: 2\nВръзка: 0, заето: 1, неуспешни: 1"));
     QCoreApplication::processEvents();
     QVERIFY(dialogs_->shown.isEmpty());
 }
@@ -339,8 +340,10 @@ void TestEngineWindow::unansweredBoxesHoldUpNoTask() {
     UnansweredDialogs dialogs;
     // An empty task file sorts first, so it is the selected row at start-up and after each run.
     testfiles::writeBytes(dir_->filePath("240101000000.tsk"), {});
-    writeTask(QStringLiteral("240101000001.tsk"), QStringLiteral("По време"), 7, 6, QStringLiteral("Чакаща"), {kCh1});
-    writeTask(QStringLiteral("240101000002.tsk"), QStringLiteral("По време"), 7, 7, QStringLiteral("Чакаща"), {kCh2});
+    writeTask(QStringLiteral("240101000001.tsk"), QStringLiteral("По време"), 7, 6, QStringLiteral("Чакаща"),
+              {kCh1});
+    writeTask(QStringLiteral("240101000002.tsk"), QStringLiteral("По време"), 7, 7, QStringLiteral("Чакаща"),
+              {kCh2});
     TForm1* w = nullptr;
     QList<int> startMinutes;
     QList<bool> enabledAfter;
@@ -386,7 +389,8 @@ void TestEngineWindow::unansweredBoxesHoldUpNoTask() {
     QVERIFY(!dialogs.shown.isEmpty());
     QVERIFY(dialogs.shown.first().text.contains(QStringLiteral("240101000000.tsk")));
     const QString month = testfiles::readText(dir_->filePath("Results/2405.tst"));
-    QVERIFY2(month.contains(kCh1 + QStringLiteral("^BUSY^")) && month.contains(kCh2 + QStringLiteral("^BUSY^")),
+    QVERIFY2(month.contains(kCh1 + QStringLiteral("^BUSY^")) &&
+                 month.contains(kCh2 + QStringLiteral("^BUSY^")),
              qPrintable(month));
     w = nullptr;
 }
@@ -427,14 +431,16 @@ void TestEngineWindow::stopButtonEndsTheRunAfterItsChannel() {
         QCOMPARE(w->BchStatus->text(), QStringLiteral("Спри"));
         QTest::mouseClick(w->BchStatus, Qt::LeftButton);
         QCOMPARE(w->BchStatus->text(), QStringLiteral("Почакай!"));
-        QVERIFY(testfiles::readText(dir_->filePath("t1.tsk")).contains(QStringLiteral("^В процес на спиране^")));
+        QVERIFY(
+            testfiles::readText(dir_->filePath("t1.tsk")).contains(QStringLiteral("^В процес на спиране^")));
         QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), QStringLiteral("BUSY"));
         tick(*w); // the channel's answer is recorded, and that ends the run
         QVERIFY(!w->Engine->run);
         QVERIFY(!modem_->received.contains("atdt#80012"));
         QVERIFY(!w->StopRequested);
         QVERIFY(w->BaddTask->isEnabled());
-        QVERIFY(testfiles::readText(dir_->filePath("Results/2405.tst")).startsWith(kCh1 + QStringLiteral("^BUSY^")));
+        QVERIFY(testfiles::readText(dir_->filePath("Results/2405.tst"))
+                    .startsWith(kCh1 + QStringLiteral("^BUSY^")));
         if (type == QStringLiteral("Всеки ден"))
             QVERIFY(testfiles::readText(dir_->filePath("t1.tsk")).contains(QStringLiteral("^Чакаща^")));
         else

@@ -27,7 +27,9 @@ protected:
         dir_.reset();
     }
     // The window as the program starts it, in the test's folder and on the test's clock.
-    std::unique_ptr<TForm1> newWindow() { return std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_}); }
+    std::unique_ptr<TForm1> newWindow() {
+        return std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_});
+    }
 
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<ScriptedDialogs> dialogs_;

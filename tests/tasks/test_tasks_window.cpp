@@ -2,8 +2,8 @@
 // selection lists and the status button.
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
-#include "mock/WindowFixture.h"
 #include "mock/TestFiles.h"
+#include "mock/WindowFixture.h"
 #include "shell/CheckListBox.h"
 #include "shell/RadioGroup.h"
 #include "shell/StringGrid.h"
@@ -11,12 +11,12 @@
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>
-#include <QComboBox>
-#include <QLabel>
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -673,11 +673,14 @@ void TestTasksWindow::buttonsLockedAndUnlocked() {
 void TestTasksWindow::assistiveToolsNameEditsAndChooseTimeType() {
     auto w = open();
     // Every label beside an edit names it.
-    const QList<std::pair<QString, QWidget*>> tied = {
-        {QStringLiteral("Час"), w->SpinEditH},      {QStringLiteral("Минута"), w->SpinEditM},
-        {QStringLiteral("Име на задачата"), w->LEtaskName}, {QStringLiteral("Порт"), w->CBPort},
-        {QStringLiteral("Скорост"), w->CBSpeed},    {QStringLiteral("IP Адрес"), w->EipAdr},
-        {QStringLiteral("TCP Порт"), w->EtcpPort},  {QStringLiteral("Пауза (сек.)"), w->Epause}};
+    const QList<std::pair<QString, QWidget*>> tied = {{QStringLiteral("Час"), w->SpinEditH},
+                                                      {QStringLiteral("Минута"), w->SpinEditM},
+                                                      {QStringLiteral("Име на задачата"), w->LEtaskName},
+                                                      {QStringLiteral("Порт"), w->CBPort},
+                                                      {QStringLiteral("Скорост"), w->CBSpeed},
+                                                      {QStringLiteral("IP Адрес"), w->EipAdr},
+                                                      {QStringLiteral("TCP Порт"), w->EtcpPort},
+                                                      {QStringLiteral("Пауза (сек.)"), w->Epause}};
     for (const auto& [text, edit] : tied) {
         QLabel* found = nullptr;
         for (QLabel* l : w->findChildren<QLabel*>())
@@ -686,7 +689,8 @@ void TestTasksWindow::assistiveToolsNameEditsAndChooseTimeType() {
         QVERIFY2(found && found->buddy() == edit, qPrintable(text));
         // A drop-down list is named by its current entry; the others by their label.
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(edit);
-        QVERIFY2(qobject_cast<QComboBox*>(edit) || (a && a->text(QAccessible::Name) == text), qPrintable(text));
+        QVERIFY2(qobject_cast<QComboBox*>(edit) || (a && a->text(QAccessible::Name) == text),
+                 qPrintable(text));
     }
     // A time type chosen through the accessibility interface shows and hides the start time.
     auto toggle = [](QRadioButton* b) {
