@@ -16,14 +16,10 @@ QString RunResults::monthPath(const QDate& date) const {
 }
 
 RunResults::Month& RunResults::monthOf(const QDate& date) {
-    const QString name = MonthResults::fileName(date);
-    auto it = months_.find(name);
-    if (it == months_.end())
-        it = months_.emplace(name, std::make_unique<Month>()).first;
-    Month& m = *it->second;
-    if (!m.loaded)
-        load(name, m);
-    return m;
+    std::unique_ptr<Month>& m = months_[MonthResults::fileName(date)];
+    if (!m)
+        m = std::make_unique<Month>();
+    return *m;
 }
 
 void RunResults::load(const QString& name, Month& m) {
@@ -46,22 +42,21 @@ void RunResults::load(const QString& name, Month& m) {
 }
 
 MonthResults& RunResults::open(const QDate& date) {
-    return monthOf(date).results;
+    Month& m = monthOf(date);
+    if (!m.loaded)
+        load(MonthResults::fileName(date), m);
+    return m.results;
 }
 
 void RunResults::record(const QString& key, const QString& answer, int delayHundredths,
                         const QDateTime& when) {
     const ResultJournal::Record r{key, MonthResults::sanitizeAnswer(answer), QString::number(delayHundredths),
                                   when.toString(QStringLiteral("yyMMddhhmm"))};
-    const QString name = MonthResults::fileName(when.date());
-    auto it = months_.find(name);
-    if (it == months_.end())
-        it = months_.emplace(name, std::make_unique<Month>()).first;
-    Month& m = *it->second;
+    Month& m = monthOf(when.date());
     std::exception_ptr unreadable;
     if (!m.loaded) {
         try {
-            load(name, m);
+            load(MonthResults::fileName(when.date()), m);
         } catch (const AppError&) {
             unreadable = std::current_exception();
         }

@@ -45,7 +45,7 @@ private:
         bool touched = false;     // holds tests not yet in the month file
         bool journalKept = false; // the journal on the disk holds some of them: append to it
     };
-    Month& monthOf(const QDate& date);
+    Month& monthOf(const QDate& date); // made on first use, not read yet
     // Reads the month file (a journal left for it is merged first) and adds the waiting tests.
     void load(const QString& name, Month& m);
 

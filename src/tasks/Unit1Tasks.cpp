@@ -288,11 +288,15 @@ void TForm1::BchStatusClick() {
 
 // Both follow RunActive rather than set a state of their own, so that the buttons are right
 // whichever of a run's start and end was the last to call them.
+static void taskButtonsFollowRun(TForm1& w) {
+    for (QPushButton* b : {w.BnewTask, w.BaddTask, w.BtaskChange, w.BtaskDelete})
+        b->setEnabled(w.RunActive == 0);
+}
+
 void TForm1::DisableB() {
-    for (QPushButton* b : {BnewTask, BaddTask, BtaskChange, BtaskDelete})
-        b->setEnabled(RunActive == 0);
+    taskButtonsFollowRun(*this);
 }
 
 void TForm1::EnableB() {
-    DisableB();
+    taskButtonsFollowRun(*this);
 }
