@@ -8,6 +8,7 @@
 #include "MyUtils.h"
 #include "RadioGroup.h"
 #include "StringGrid.h"
+#include "results/MonthView.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -226,10 +227,8 @@ void TForm1::buildTasksPage() {
 void TForm1::buildResultsPage() {
     QWidget* p = TabSheet2;
     CBmesec = named(new QComboBox(p), "CBmesec");
-    CBmesec->addItems({QStringLiteral("Януари"), QStringLiteral("Февруари"), QStringLiteral("Март"),
-                       QStringLiteral("Април"), QStringLiteral("Май"), QStringLiteral("Юни"),
-                       QStringLiteral("Юли"), QStringLiteral("Август"), QStringLiteral("Септември"),
-                       QStringLiteral("Октомври"), QStringLiteral("Ноември"), QStringLiteral("Декември")});
+    for (int m = 1; m <= 12; ++m)
+        CBmesec->addItem(results::MonthName(m));
     CBmesec->setMaxVisibleItems(12);
     CBmesec->setGeometry(8, 8, 110, 22);
     SEgodina = spinEdit(p, "SEgodina", 1995, 2100, 124, 8, 64);
