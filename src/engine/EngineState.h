@@ -33,10 +33,13 @@ public:
         std::unique_ptr<CommLog> ownLog;   // a bank's modems
         CommLog* log = nullptr;            // where its answers are read
         QString name;                      // the port
+        QString address;                   // of a TCP line
         QByteArray prefix;                 // "2003> " in a bank
+        QByteArray shownDial;              // a bank's dial shown at its send: its echo is not shown again
         void send(const QByteArray& bytes) override;
         Link link() const override;
         void close() override;
+        void reopen() override;
         void receive(const QByteArray& data);
     };
 

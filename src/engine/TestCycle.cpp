@@ -36,14 +36,31 @@ QString TestCycle::dialString(const QString& channelLine) {
     return channelLine.mid(p < 0 ? 3 : p + 4);
 }
 
-QString TestCycle::leftNotice(const QStringList& names) {
-    if (names.isEmpty())
-        return {};
-    if (names.size() == 1)
-        return QStringLiteral("Модемът на порт %1 не отговори; неговите канали са тествани от другите модеми.")
-            .arg(names[0]);
-    return QStringLiteral("Модемите на портове %1 не отговориха; техните канали са тествани от другите модеми.")
-        .arg(names.join(QStringLiteral(", ")));
+QString TestCycle::bankNotice(const QStringList& leftPorts, const QStringList& untested) {
+    QStringList parts;
+    if (leftPorts.size() == 1)
+        parts.append(QStringLiteral("Модемът на порт %1 излезе от теста: не отговори или връзката с него прекъсна.")
+                         .arg(leftPorts[0]));
+    else if (leftPorts.size() > 1)
+        parts.append(QStringLiteral("Модемите на портове %1 излязоха от теста: не отговориха или връзката с тях "
+                                    "прекъсна.")
+                         .arg(leftPorts.join(QStringLiteral(", "))));
+    if (untested.size() == 1) {
+        parts.append(QStringLiteral("Каналът %1 не е тестван: два модема не получиха отговор при набирането му.")
+                         .arg(untested[0]));
+    } else if (untested.size() > 1) {
+        parts.append(QStringLiteral("Два модема не получиха отговор при набирането на всеки от тези канали:"));
+        for (const QString& channel : untested)
+            parts.append(QStringLiteral("%1 не е тестван.").arg(channel));
+    }
+    return parts.join(u'\n');
+}
+
+QStringList TestCycle::untestedChannels() const {
+    QStringList out;
+    for (const int index : queue_.givenUp())
+        out.append(queue_.channel(index));
+    return out;
 }
 
 int TestCycle::channelIndex() const {
@@ -77,7 +94,12 @@ int TestCycle::remaining() const {
 // tests the channel it started on.
 void TestCycle::start(ModemLine& l) {
     l.phase = Phase::Working;
-    l.channel = queue_.take();
+    l.channel = take(l);
+}
+
+// A channel this modem gave back goes to another, while another is there to test it.
+int TestCycle::take(const ModemLine& l) {
+    return queue_.take(remaining() > 1 ? int(&l - lines_.data()) : -1);
 }
 
 // The channel is complete: the next one is taken now, so that a stop during the pause still
@@ -85,7 +107,7 @@ void TestCycle::start(ModemLine& l) {
 void TestCycle::advance(ModemLine& l) {
     queue_.finish(l.channel);
     l.dialled = false;
-    l.channel = stop_ ? -1 : queue_.take();
+    l.channel = stop_ ? -1 : take(l);
 }
 
 void TestCycle::leave(ModemLine& l) {
@@ -93,13 +115,106 @@ void TestCycle::leave(ModemLine& l) {
         if (l.state == HoldConnection || l.state == AwaitHangup)
             queue_.finish(l.channel); // its answer is recorded
         else
-            queue_.handBack(l.channel, l.dialled);
+            queue_.handBack(l.channel, l.dialled, int(&l - lines_.data()));
     }
     l.channel = -1;
     l.dialled = false;
     l.phase = Phase::Left;
     left_.append(l.name);
     l.port->close();
+}
+
+// A bank's modem that timed out: the channel it dialled goes to another modem (the second
+// time-out on it gives it up), and the modem is brought back unless this was its last chance.
+void TestCycle::timedOut(ModemLine& l) {
+    if (l.channel >= 0) {
+        if (l.state == AwaitAnswer)
+            queue_.handBack(l.channel, true, int(&l - lines_.data()));
+        else
+            queue_.finish(l.channel); // hung up late: its answer is recorded
+    }
+    l.channel = -1;
+    l.dialled = false;
+    l.state = Dial;
+    if (++l.timeouts >= kMaxTimeouts) {
+        leave(l);
+        return;
+    }
+    l.phase = Phase::Recovering;
+    l.recovery = ModemLine::Recovery::Escape;
+    l.recoveryMs = clock_.monotonicMs();
+    send(l, QStringLiteral("+++ath0\r"));
+}
+
+QStringList TestCycle::recoveryStrings() const {
+    QStringList out;
+    if (settings_.sendInit) {
+        for (const QString& text : {settings_.initString, settings_.speedString})
+            if (!text.trimmed().isEmpty())
+                out.append(text);
+    }
+    if (out.isEmpty())
+        out.append(QStringLiteral("at")); // the modem answers OK when it is back
+    return out;
+}
+
+// Escape and hang up, close and reopen the connection, send the initialisation strings (one
+// every 4 ticks, as at a run's start); the modem is back when it answers every one of them.
+void TestCycle::recover(ModemLine& l) {
+    using Recovery = ModemLine::Recovery;
+    const qint64 now = clock_.monotonicMs();
+    switch (l.recovery) {
+    case Recovery::Escape:
+        if (now - l.recoveryMs >= kEscapeWaitMs) {
+            l.port->reopen();
+            l.recovery = Recovery::Reconnect;
+            l.recoveryMs = now;
+        }
+        return;
+    case Recovery::Reconnect:
+        switch (l.port->link()) {
+        case ModemPort::Link::Down:
+            leave(l);
+            return;
+        case ModemPort::Link::Connecting:
+            if (now - l.recoveryMs >= kConnectWaitMs)
+                leave(l);
+            return;
+        case ModemPort::Link::Up:
+            l.recovery = Recovery::Init;
+            l.recoveryMs = now;
+            l.recoveryLogLine = l.log->commLineIndex();
+            l.recoveryStrings = 0;
+            break;
+        }
+        [[fallthrough]];
+    case Recovery::Init: {
+        const QStringList strings = recoveryStrings();
+        if (now - l.recoveryMs >= qint64(l.recoveryStrings) * 4 * kTickMs) {
+            send(l, strings[l.recoveryStrings] + u'\r');
+            if (++l.recoveryStrings == strings.size()) {
+                l.recovery = Recovery::AwaitAnswer;
+                l.recoveryMs = now;
+            }
+        }
+        return;
+    }
+    case Recovery::AwaitAnswer: {
+        int answers = 0;
+        for (int i = std::max(l.recoveryLogLine, l.log->firstKeptIndex()); i < l.log->commLineIndex(); ++i) {
+            const QString line = l.log->line(i).trimmed();
+            if (line == QStringLiteral("OK") || line == QStringLiteral("ERROR"))
+                ++answers;
+        }
+        if (answers >= l.recoveryStrings) {
+            l.phase = Phase::Working; // its next tick dials the next channel
+            l.state = Dial;
+        } else if (now - l.recoveryMs >= kRecoveryAnswerMs) {
+            leave(l);
+        }
+        return;
+    }
+    }
 }
 
 TestCycle::Step TestCycle::tick() {
@@ -114,11 +229,16 @@ TestCycle::Step TestCycle::tick() {
         return s;
     }
     bool stepped = false;
+    const bool bank = lines_.size() > 1;
     for (ModemLine& l : lines_) {
         if (l.phase == Phase::Left)
             continue;
-        // The last modem left is the one modem of old: it waits for no connection and leaves
-        // only at a time-out.
+        if (l.phase == Phase::Recovering) {
+            recover(l);
+            continue;
+        }
+        // The last modem left waits for no connection and leaves only when it cannot be
+        // brought back.
         const bool last = remaining() == 1;
         if (l.phase == Phase::Connecting) {
             const ModemPort::Link link = last ? ModemPort::Link::Up : l.port->link();
@@ -143,18 +263,23 @@ TestCycle::Step TestCycle::tick() {
             stepped = true;
             break;
         case Outcome::TimedOut:
-            if (last) {
+            if (!bank) {
                 s.end = End::Error;
                 s.message = kModemFailed;
                 return s;
             }
-            leave(l);
+            timedOut(l);
             break;
         case Outcome::BadPause:
             s.end = End::Normal;
             s.message = kPauseNotInteger;
             return s;
         }
+    }
+    if (remaining() == 0) {
+        s.end = End::Error;
+        s.message = kModemFailed;
+        return s;
     }
     bool busy = false;       // a modem holds a channel
     bool connecting = false; // a modem will take one when it connects
@@ -190,7 +315,7 @@ TestCycle::Outcome TestCycle::step(ModemLine& l) {
     switch (l.state) {
     case Dial:
         if (l.channel < 0 && !stop_)
-            l.channel = queue_.take(); // a channel another modem gave back
+            l.channel = take(l); // a channel another modem gave back
         if (l.channel < 0)
             break;
         l.dialLogLine = log.commLineIndex();
@@ -201,13 +326,15 @@ TestCycle::Outcome TestCycle::step(ModemLine& l) {
         send(l, QStringLiteral("atdt") + dialString(queue_.channel(l.channel)) + u'\r');
         l.state = AwaitAnswer;
         break;
-    case AwaitAnswer:
-        // The same measure as the delay recorded, so no recorded delay exceeds the time-out.
-        if (answerTicks(l) > kAnswerTimeoutTicks)
+    case AwaitAnswer: {
+        // Read once: the same measure as the delay recorded, so no recorded delay exceeds the
+        // time-out.
+        const int ticks = answerTicks(l);
+        if (ticks > kAnswerTimeoutTicks)
             return Outcome::TimedOut;
         if (log.commLineIndex() > l.dialLogLine) {
             const QString answer = log.line(l.dialLogLine + 1);
-            record_(queue_.channel(l.channel), answer, answerTicks(l) * 20, clock_.now());
+            record_(queue_.channel(l.channel), answer, ticks * 20, clock_.now());
             l.markMs = clock_.monotonicMs();
             if (answer.startsWith(QStringLiteral("CONNECT"))) {
                 l.state = HoldConnection;
@@ -217,6 +344,7 @@ TestCycle::Outcome TestCycle::step(ModemLine& l) {
             }
         }
         break;
+    }
     case HoldConnection:
         if (secondsSinceMark(l) > kHoldSeconds) {
             send(l, QStringLiteral("+++ath0\r"));

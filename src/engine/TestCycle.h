@@ -28,6 +28,8 @@ public:
     virtual Link link() const { return Link::Up; }
     // The line left the run: its connection is closed.
     virtual void close() {}
+    // Closes the connection and opens it anew, to bring back a modem that fell silent.
+    virtual void reopen() {}
 };
 
 class TestCycle {
@@ -35,7 +37,8 @@ public:
     enum State { Dial = 0, AwaitAnswer = 1, HoldConnection = 2, AwaitHangup = 3, Pause = 4 };
     enum class End { None, Normal, Error };
     // Connecting: its ticks have not begun (a bank's modem whose connection is not up yet).
-    enum class Phase { Connecting, Working, Left };
+    // Recovering: a bank's modem that timed out is being brought back before its next channel.
+    enum class Phase { Connecting, Working, Recovering, Left };
 
     static constexpr int kTickMs = 200;
     static constexpr int kFirstDialTick = 20;
@@ -43,6 +46,9 @@ public:
     static constexpr int kHoldSeconds = 10;   // hung up once more than this has passed
     static constexpr int kHangupSeconds = 20; // from the CONNECT answer
     static constexpr int kConnectWaitMs = 10000; // a bank's modem not connected by then leaves
+    static constexpr int kEscapeWaitMs = 2000;   // after the hang-up of a recovery, before the reconnect
+    static constexpr int kRecoveryAnswerMs = 10000; // for the modem's answer to its initialisation
+    static constexpr int kMaxTimeouts = 3;          // a bank's modem leaves at its third time-out
 
     static const QString kModemFailed;
     static const QString kNoChannels;
@@ -99,11 +105,15 @@ public:
     int tickCount(int line) const { return lines_[size_t(line)].tick; }
     int channel(int line) const { return lines_[size_t(line)].channel; } // -1: none
     QStringList leftLines() const { return left_; } // names, in the order they left
+    // The channel lines given up after two modems timed out on them, in the order given up.
+    QStringList untestedChannels() const;
 
     // The text dialled for a channel line: after its first "--> " (from its 4th character without one).
     static QString dialString(const QString& channelLine);
-    // After a run that some modems of a bank left: names their ports.
-    static QString leftNotice(const QStringList& names);
+    // After a bank's run: the ports of the modems that left and the channels not tested; empty
+    // when there is nothing to tell.
+    static QString bankNotice(const QStringList& leftPorts, const QStringList& untested);
+    QString bankNotice() const { return bankNotice(left_, untestedChannels()); }
 
 private:
     struct ModemLine {
@@ -119,6 +129,12 @@ private:
         int dialTick = 0;
         qint64 dialMs = 0;
         qint64 markMs = 0; // monotonic: a clock change must not cut a wait short
+        int timeouts = 0;  // in this run
+        // The recovery: the step it is at, when that began, and where its answers start.
+        enum class Recovery { Escape, Reconnect, Init, AwaitAnswer } recovery = Recovery::Escape;
+        qint64 recoveryMs = 0;
+        int recoveryLogLine = 0;
+        int recoveryStrings = 0; // sent so far
     };
     enum class Outcome { Stepped, Waiting, TimedOut, BadPause };
 
@@ -127,6 +143,10 @@ private:
     void start(ModemLine& l);
     void advance(ModemLine& l);
     void leave(ModemLine& l);
+    int take(const ModemLine& l);
+    void timedOut(ModemLine& l);
+    void recover(ModemLine& l);
+    QStringList recoveryStrings() const;
     int remaining() const;
     qint64 secondsSinceMark(const ModemLine& l) const;
     int answerTicks(const ModemLine& l) const;

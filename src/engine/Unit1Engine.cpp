@@ -25,6 +25,8 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolTip>
+#include <QCursor>
 #include <algorithm>
 #include <utility>
 
@@ -47,11 +49,17 @@ void EngineState::RunLine::send(const QByteArray& bytes) {
         window->SerialPortNG1->sendString(bytes);
         break;
     case LinkKind::Tcp:
-        if (tcp->isConnected())
-            tcp->sendString(bytes);
+        if (!tcp->isConnected())
+            return;
+        tcp->sendString(bytes);
         break;
     case LinkKind::None:
-        break;
+        return;
+    }
+    // A bank's dial shows at once: its answer may take minutes.
+    if (!prefix.isEmpty() && bytes.startsWith("atdt")) {
+        shownDial = bytes.endsWith('\r') ? bytes.chopped(1) : bytes;
+        window->MemoCommLog->append(prefix + shownDial + '\n');
     }
 }
 
@@ -75,6 +83,20 @@ void EngineState::RunLine::close() {
         tcp->close();
 }
 
+void EngineState::RunLine::reopen() {
+    if (kind == LinkKind::Serial) {
+        window->SerialPortNG1->setActive(false);
+        window->SerialPortNG1->setActive(true);
+    } else if (kind == LinkKind::Tcp) {
+        tcp->close();
+        try {
+            tcp->connectTo(address, name);
+        } catch (const AppError&) {
+            // The link stays closed: the modem has not come back and the line leaves.
+        }
+    }
+}
+
 void EngineState::RunLine::receive(const QByteArray& data) {
     const int from = log->commLineIndex();
     log->append(data);
@@ -82,8 +104,14 @@ void EngineState::RunLine::receive(const QByteArray& data) {
         return;
     // The lines it completed go on to the window's log, in the order they arrive.
     CommLog& shown = *window->MemoCommLog;
-    for (int i = std::max(from, log->firstKeptIndex()); i < log->commLineIndex(); ++i)
-        shown.append(prefix + log->lineBytes(i) + '\n');
+    for (int i = std::max(from, log->firstKeptIndex()); i < log->commLineIndex(); ++i) {
+        const QByteArray line = log->lineBytes(i);
+        if (!shownDial.isEmpty() && line == shownDial) {
+            shownDial.clear(); // the modem's echo of the dial shown already
+            continue;
+        }
+        shown.append(prefix + line + '\n');
+    }
 }
 
 void EngineState::Run::closeLinks() {
@@ -168,6 +196,8 @@ static QString bankStatesToolTip(const TestCycle& cycle, const QString& shown) {
             what = QStringLiteral("излезе от теста");
         else if (cycle.phase(i) == TestCycle::Phase::Connecting)
             what = QStringLiteral("0 свързва се");
+        else if (cycle.phase(i) == TestCycle::Phase::Recovering)
+            what = QStringLiteral("0 модемът се възстановява");
         else if (cycle.channel(i) < 0 && c == u'0')
             what = QStringLiteral("0 няма канал");
         else
@@ -256,6 +286,7 @@ void TForm1::StartRun(int row, int settle) {
             line->kind = EngineState::LinkKind::Tcp;
             line->log = MemoCommLog;
             line->name = port;
+            line->address = EipAdr->text();
             if (ports.size() > 1) {
                 line->ownLog = std::make_unique<CommLog>(kBankLineLogLines);
                 line->log = line->ownLog.get();
@@ -387,7 +418,11 @@ void TForm1::Timer1Timer() {
     const TestCycle::Step step = Engine->run->cycle->tick();
     Edit1->setText(step.shownStates);
     if (cycle.lineCount() > 1) {
-        Edit1->setToolTip(bankStatesToolTip(cycle, step.shownStates));
+        const QString tip = bankStatesToolTip(cycle, step.shownStates);
+        Edit1->setToolTip(tip);
+        // A tooltip being shown follows the modems too.
+        if (QToolTip::isVisible() && Edit1->rect().contains(Edit1->mapFromGlobal(QCursor::pos())))
+            QToolTip::showText(QCursor::pos(), tip, Edit1);
         // Every modem's digit stays in sight: the box grows to the left, its right edge kept.
         const QRect normal = Engine->edit1Geometry;
         const int width =
@@ -398,10 +433,13 @@ void TForm1::Timer1Timer() {
     if (step.gauge >= 0)
         Gauge1->setValue(step.gauge);
     if (step.end != TestCycle::End::None) {
-        const QStringList left = step.end == TestCycle::End::Normal ? cycle.leftLines() : QStringList();
+        const QString notice = cycle.bankNotice();
+        if (cycle.lineCount() > 1)
+            Edit1->setText(QString::number(step.shownState)); // one digit, as after one modem
         FinishRun(step.message);
-        // After the wind-up and its own messages: which modems of the bank dropped out.
-        Engine->postMessage(TestCycle::leftNotice(left));
+        // After the wind-up and its own messages: which modems of the bank left, which channels
+        // were given up.
+        Engine->postMessage(notice);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QNetworkProxy>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -40,10 +41,11 @@ quint16 resolvePort(const QString& port) {
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_PASSIVE;
     addrinfo* res = nullptr;
-    bool numeric = false;
-    const uint number = port.toUInt(&numeric);
-    // The resolver would take a number above 65535 modulo 65536.
-    const int rc = numeric && number > 65535
+    bool inRange = false;
+    const uint number = port.toUInt(&inRange);
+    const bool numeric = !port.isEmpty() && std::all_of(port.begin(), port.end(), [](QChar c) { return c.isDigit(); });
+    // The resolver would take a number above 65535 modulo 65536 (or 2^32).
+    const int rc = numeric && (!inRange || number > 65535)
                        ? EAI_SERVICE
                        : getaddrinfo(nullptr, port.toLocal8Bit().constData(), &hints, &res);
     if (rc != 0 || !res)

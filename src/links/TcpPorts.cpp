@@ -4,20 +4,55 @@
 
 #include <QRegularExpression>
 
+#include <netdb.h>
+
 const QString TcpPorts::kToolTip = QStringLiteral(
     "Номер или име на TCP порт. Обхват от два номера с тире, например 2001-2004, е банка модеми: "
     "по един модем на всеки порт на адреса, до %1 порта.")
                                        .arg(TcpPorts::kMaxModems);
 
+namespace {
+// A service name the resolver knows (/etc/services).
+bool knownService(const QString& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* res = nullptr;
+    const int rc = getaddrinfo(nullptr, name.toLocal8Bit().constData(), &hints, &res);
+    if (res)
+        freeaddrinfo(res);
+    return rc == 0;
+}
+} // namespace
+
 QStringList TcpPorts::parse(const QString& text) {
-    static const QRegularExpression range(QStringLiteral("^\\s*([0-9]+)-([0-9]+)\\s*$"));
-    const QRegularExpressionMatch m = range.match(text);
-    if (!m.hasMatch())
+    // A hyphen or the dashes word processors put in its place, blanks around it allowed.
+    static const QRegularExpression range(
+        QStringLiteral("^\\s*([0-9]+)\\s*[-\\x{2010}\\x{2011}\\x{2012}\\x{2013}\\x{2014}\\x{2212}]\\s*([0-9]+)\\s*$"));
+    static const QRegularExpression number(QStringLiteral("^\\s*[0-9]+\\s*$"));
+    const QString shown = text.trimmed();
+    if (shown.isEmpty())
+        return {text}; // the link says that no port is given
+    if (number.match(text).hasMatch()) {
+        bool ok = false;
+        const qulonglong port = shown.toULongLong(&ok);
+        if (!ok || port < 1 || port > 65535)
+            throw AppError(
+                QStringLiteral("TCP портът %1 е извън портовете от 1 до 65535.").arg(shown));
         return {text};
+    }
+    const QRegularExpressionMatch m = range.match(text);
+    if (!m.hasMatch()) {
+        if (knownService(shown))
+            return {text};
+        throw AppError(QStringLiteral("„%1“ в TCP Порт не е нито порт, нито обхват от портове: въведете номер "
+                                      "от 1 до 65535 или обхват от два номера с тире, например 2001-2004.")
+                           .arg(shown));
+    }
     bool firstOk = false, lastOk = false;
     const qulonglong first = m.captured(1).toULongLong(&firstOk);
     const qulonglong last = m.captured(2).toULongLong(&lastOk);
-    const QString shown = text.trimmed();
     if (!firstOk || !lastOk || first < 1 || last > 65535)
         throw AppError(
             QStringLiteral("Обхватът на TCP портовете %1 излиза извън портовете от 1 до 65535.").arg(shown));

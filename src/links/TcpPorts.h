@@ -10,8 +10,10 @@ constexpr int kMaxModems = 32;
 
 extern const QString kToolTip;
 
-// The ports the text names, first port first. Only two decimal numbers joined by a hyphen
-// make a range; any other text is one port, returned as it is. Raises AppError for a range
-// that is reversed, longer than kMaxModems or reaching past 65535.
+// The ports the text names, first port first. Two decimal numbers joined by a hyphen or a
+// dash, blanks around it allowed, make a range; one number from 1 to 65535 or a known service
+// name is one port, returned as typed; an empty text is returned as it is. Raises AppError for
+// anything else: a number past 65535, a range that is reversed, longer than kMaxModems or
+// reaching past 65535, or a text that is neither a port nor a range.
 QStringList parse(const QString& text);
 } // namespace TcpPorts

@@ -338,6 +338,11 @@ void TForm1::buildSettingsPage() {
     addressLabel->setBuddy(EipAdr);
     tcpPortLabel->setBuddy(EtcpPort);
     pauseLabel->setBuddy(Epause);
+    // Named after the captions they stand by, not after their group box.
+    RBcom->setAccessibleName(QStringLiteral("Порт"));
+    RBtcp->setAccessibleName(QStringLiteral("IP Адрес"));
+    EinitString->setAccessibleName(QStringLiteral("Инициализационен стринг"));
+    EmodemSpeed->setAccessibleName(QStringLiteral("Инициализационен стринг: скорост на модема"));
 }
 
 void TForm1::connectHandlers() {

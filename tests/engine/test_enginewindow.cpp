@@ -3,6 +3,7 @@
 #include "engine/EngineState.h"
 #include "links/TcpLink.h"
 #include "mock/MockClock.h"
+#include "mock/RealProgram.h"
 #include "mock/ScriptedDialogs.h"
 #include "mock/TestFiles.h"
 #include "mock/WindowFixture.h"
@@ -21,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
+#include <QCursor>
 
 namespace {
 const QString kCh1 = QStringLiteral("София -- Център  1 Ch. --> #80011");
@@ -70,6 +73,7 @@ private Q_SLOTS:
     void unansweredBoxesHoldUpNoTask();
     void nextDueTaskStartsWhenFirstCannot();
     void stopButtonEndsTheRunAfterItsChannel();
+    void bankModemComesBackAfterASilentChannel();
 
 private:
     std::unique_ptr<TForm1> makeWindow();
@@ -446,6 +450,81 @@ void TestEngineWindow::stopButtonEndsTheRunAfterItsChannel() {
         else
             QVERIFY(!QFile::exists(dir_->filePath("t1.tsk")));
     }
+}
+
+// A bank of two simulated modems and a channel that leaves a modem silent: each dial shows in
+// the log when it is sent; the first modem is brought back (hang-up, a new connection, "at")
+// and goes on, the channel is dialled by the other and then given up, and the run's end names
+// it and leaves the state box as one modem does.
+void TestEngineWindow::bankModemComesBackAfterASilentChannel() {
+    QProcess sim;
+    const QString first = realprogram::startSim(
+        sim, {QStringLiteral("--modems"), QStringLiteral("2"), QStringLiteral("--answer"), QStringLiteral("#80011 SILENT"),
+              QStringLiteral("--answer"), QStringLiteral("#80012 BUSY"), QStringLiteral("--answer"),
+              QStringLiteral("#80013 BUSY")});
+    QVERIFY(!first.isEmpty());
+    const QString second = QString::number(first.toInt() + 1);
+    auto w = makeWindow();
+    useTcp(*w);
+    w->EtcpPort->setText(first + QStringLiteral(" – ") + second); // the dash a word processor types
+    const QString kCh3 = QStringLiteral("София -- Център  3 Ch. --> #80013");
+    writeTask(QStringLiteral("b.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Чакаща"), {kCh1, kCh2, kCh3});
+    w->TaskRefresh();
+    w->InstantlyTaskCheck();
+    QVERIFY(w->Engine->run);
+    EngineState::RunLine* line0 = w->Engine->run->lines[0].get();
+    QTRY_VERIFY(line0->tcp->isConnected() && w->Engine->run->lines[1]->tcp->isConnected());
+    const TestCycle& cycle = *w->Engine->run->cycle;
+    while (cycle.tickCount() < 20)
+        tick(*w);
+    // Both dials are in the log at once, each behind its port, and its echo is not repeated.
+    QCOMPARE(w->MemoCommLog->line(w->CommLineIndex() - 2), first + QStringLiteral("> atdt#80011"));
+    QCOMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), second + QStringLiteral("> atdt#80012"));
+    QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), second + QStringLiteral("> BUSY"));
+    // The tooltip being shown follows the modems' states.
+    const QPoint over = w->Edit1->mapToGlobal(w->Edit1->rect().center());
+    QCursor::setPos(over);
+    QToolTip::showText(over, w->Edit1->toolTip(), w->Edit1);
+    const QString before = QToolTip::text();
+    tick(*w);
+    QVERIFY(QToolTip::isVisible());
+    QVERIFY(QToolTip::text() != before && QToolTip::text() == w->Edit1->toolTip());
+    QToolTip::hideText();
+    // The fake clock must not run past answers that take real time: a modem asked for an
+    // answer that will come is waited for.
+    const QStringList channels{kCh1, kCh2, kCh3};
+    auto answered = [&](int i) {
+        const CommLog& log = *w->Engine->run->lines[size_t(i)]->log;
+        const QString dial = QStringLiteral("atdt") + TestCycle::dialString(channels[cycle.channel(i)]);
+        for (int n = log.commLineIndex() - 1; n > log.firstKeptIndex(); --n)
+            if (log.line(n - 1) == dial)
+                return !log.line(n).isEmpty();
+        return false;
+    };
+    bool broughtBack = false;
+    while (w->Engine->run) {
+        tick(*w);
+        for (int i = 0; w->Engine->run && i < 2; ++i)
+            if (cycle.state(i) == TestCycle::AwaitAnswer && cycle.channel(i) > 0)
+                QTRY_VERIFY(answered(i));
+        if (w->Engine->run && line0->tcp->state() == TcpLink::wsConnecting) {
+            QTRY_VERIFY(line0->tcp->isConnected());
+            tick(*w); // asks the modem
+            QTRY_COMPARE(line0->log->line(line0->log->commLineIndex() - 1), QStringLiteral("OK"));
+            broughtBack = true;
+        }
+    }
+    QVERIFY(broughtBack);
+    realprogram::stop(sim);
+    const QString month = testfiles::readText(dir_->filePath("Results/2405.tst"));
+    QVERIFY(month.contains(kCh2 + QStringLiteral("^BUSY^")) && month.contains(kCh3 + QStringLiteral("^BUSY^")));
+    QVERIFY(!month.contains(kCh1));
+    QCOMPARE(w->Edit1->text().size(), 1);
+    QCOMPARE(w->Edit1->geometry(), w->Engine->edit1Geometry);
+    QTRY_COMPARE(dialogs_->shown.size(), 1);
+    QCOMPARE(dialogs_->lastText(), QStringLiteral("Каналът %1 не е тестван: два модема не получиха отговор при "
+                                                  "набирането му.")
+                                       .arg(kCh1));
 }
 
 QTEST_MAIN(TestEngineWindow)

@@ -443,10 +443,13 @@ void TestFaults::badAddressesFailTheStart_data() {
                                      "'no.such.host.invalid'";
     QTest::newRow("port too big") << "127.0.0.1"
                                   << "65536"
-                                  << "connect: WSocketResolvePort: Cannot convert port '65536'";
+                                  << "TCP портът 65536 е извън портовете от 1 до 65535.";
     QTest::newRow("unknown service") << "127.0.0.1"
                                      << "no-such-service"
-                                     << "connect: WSocketResolvePort: Cannot convert port 'no-such-service'";
+                                     << "„no-such-service“ в TCP Порт не е нито порт, нито обхват от портове";
+    QTest::newRow("half a range") << "127.0.0.1"
+                                  << "2001-"
+                                  << "„2001-“ в TCP Порт не е нито порт, нито обхват от портове";
 }
 
 void TestFaults::badAddressesFailTheStart() {

@@ -18,9 +18,11 @@ void TestTcpPorts::rangesAndSinglePorts() {
                           QStringLiteral("2004")}));
     QCOMPARE(TcpPorts::parse(QStringLiteral("65504-65535")).size(), 32);
     QCOMPARE(TcpPorts::parse(QStringLiteral(" 2001-2001 ")), QStringList{QStringLiteral("2001")});
-    // Anything else is one port, exactly as typed: a service name may hold a hyphen.
-    for (const QString& one : {QStringLiteral("2001"), QStringLiteral(" 2001 "), QStringLiteral("modem-bank"),
-                               QStringLiteral("2001-x"), QStringLiteral("2001 - 2004"), QString()})
+    // Blanks and the dash a word processor types are a range too.
+    for (const QString& range : {QStringLiteral("2001 - 2003"), QStringLiteral("2001–2003"), QStringLiteral("2001 — 2003")})
+        QCOMPARE(TcpPorts::parse(range), (QStringList{QStringLiteral("2001"), QStringLiteral("2002"), QStringLiteral("2003")}));
+    // One port, exactly as typed: a number, a known service name, or nothing (the link tells).
+    for (const QString& one : {QStringLiteral("2001"), QStringLiteral(" 2001 "), QStringLiteral("telnet"), QString()})
         QCOMPARE(TcpPorts::parse(one), QStringList{one});
 }
 
@@ -32,6 +34,11 @@ void TestTcpPorts::badRanges_data() {
     QTest::newRow("past 65535") << "65530-65536" << "от 1 до 65535";
     QTest::newRow("huge") << "1-99999999999999999999999" << "от 1 до 65535";
     QTest::newRow("port 0") << "0-3" << "от 1 до 65535";
+    QTest::newRow("one past 65535") << "65536" << "от 1 до 65535";
+    QTest::newRow("2^32 + 23") << "4294967319" << "от 1 до 65535";
+    QTest::newRow("open end") << "2001-" << "нито порт, нито обхват";
+    QTest::newRow("open start") << "-2001" << "нито порт, нито обхват";
+    QTest::newRow("unknown service") << "modem-bank" << "нито порт, нито обхват";
 }
 
 void TestTcpPorts::badRanges() {

@@ -1,7 +1,8 @@
 #pragma once
 // A bank of modems in memory for the test cycle, on a fake clock: each modem has its own log,
 // echoes a dial into it and answers after a number of ticks from one script keyed by the dial
-// string (no entry: silent); "+++ath0\r" is answered OK two ticks later.
+// string (no entry: silent); "+++ath0\r" is answered OK two ticks later, any other command OK
+// a tick later. A reopened connection comes up at once, unless the modem is gone.
 
 #include "engine/TestCycle.h"
 #include "links/CommLog.h"
@@ -25,6 +26,10 @@ public:
         closed = true;
         state = Link::Down;
     }
+    void reopen() override {
+        ++reopened;
+        state = gone ? Link::Down : Link::Up;
+    }
     void deliver(int tick) {
         for (auto it = pending_.begin(); it != pending_.end() && it.key() <= tick;) {
             log.append(*it);
@@ -36,6 +41,8 @@ public:
     Link state = Link::Up;
     bool silent = false; // connected, and never a byte back
     bool closed = false;
+    bool gone = false; // a reopened connection is refused
+    int reopened = 0;
     QList<std::pair<int, QByteArray>> sent; // bank tick, bytes
 
 private:
@@ -111,6 +118,9 @@ inline void Modem::send(const QByteArray& bytes) {
             pending_.insert(bank_.ticks + it->second.first, it->second.second);
     } else if (bytes == "+++ath0\r") {
         pending_.insert(bank_.ticks + 2, "\r\nOK\r\n");
+    } else {
+        log.append(bytes);
+        pending_.insert(bank_.ticks + 1, "\r\nOK\r\n");
     }
 }
 

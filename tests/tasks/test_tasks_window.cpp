@@ -692,6 +692,14 @@ void TestTasksWindow::assistiveToolsNameEditsAndChooseTimeType() {
         QVERIFY2(qobject_cast<QComboBox*>(edit) || (a && a->text(QAccessible::Name) == text),
                  qPrintable(text));
     }
+    // The link choice and the modem strings, which stand in one group box, by their own captions.
+    const QList<std::pair<QString, QWidget*>> named = {
+        {QStringLiteral("Порт"), w->RBcom},
+        {QStringLiteral("IP Адрес"), w->RBtcp},
+        {QStringLiteral("Инициализационен стринг"), w->EinitString},
+        {QStringLiteral("Инициализационен стринг: скорост на модема"), w->EmodemSpeed}};
+    for (const auto& [text, widget] : named)
+        QCOMPARE(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), text);
     // A time type chosen through the accessibility interface shows and hides the start time.
     auto toggle = [](QRadioButton* b) {
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
