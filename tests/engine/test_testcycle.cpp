@@ -267,6 +267,17 @@ void TestTestCycle::timeoutCheckedBeforeLateAnswer() {
     QCOMPARE(slow.last.end, TestCycle::End::Error);
     QCOMPARE(slow.cycle->tickCount(), 20 + 451);
     QVERIFY(slow.recs.isEmpty());
+
+    // An answer on the last tick allowed: the clock moving on between two readings in that
+    // tick must not give a delay beyond the time-out.
+    Rig edge;
+    edge.answers[QStringLiteral("#80011")] = {900, "\r\nBUSY\r\n"};
+    edge.make({kCh1});
+    edge.tickTo(919);
+    edge.clock.creepMs = 150;
+    edge.tick();
+    QCOMPARE(edge.recs.size(), 1);
+    QCOMPARE(edge.recs[0].delay, 18000);
 }
 
 void TestTestCycle::hangupTimeoutFromConnect() {
