@@ -15,6 +15,7 @@ struct TaskRow {
     QString start;  // column 3, "hh:mm"
     QString status; // column 4
     QString file;   // column 5
+    QString name;   // column 1
 };
 
 class Scheduler {

@@ -44,6 +44,17 @@ QStringList TextFile::readLines(const QString& path) {
     return splitLines(bytes);
 }
 
+QString TextFile::readFirstLine(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw FileError(QStringLiteral("Cannot open file %1. %2").arg(shown(path), f.errorString()));
+    const QByteArray line = f.readLine(1 << 20);
+    if (f.error() != QFileDevice::NoError)
+        throw FileError(QStringLiteral("Cannot read file %1. %2").arg(shown(path), f.errorString()));
+    const QStringList lines = splitLines(line);
+    return lines.isEmpty() ? QString() : lines.first();
+}
+
 QByteArray TextFile::joinLines(const QStringList& lines) {
     qsizetype size = 0;
     for (const QString& l : lines)

@@ -10,6 +10,8 @@ namespace TextFile {
 // Throws FileError "Cannot open file ..." when the file cannot be read.
 QStringList readLines(const QString& path);
 QStringList splitLines(QByteArrayView bytes);
+// The first line only (a task's header), read without the rest of the file.
+QString readFirstLine(const QString& path);
 // Replaces the file in one step (QSaveFile): a failure leaves the old file as it was.
 // Throws FileError "Cannot create file ..." when the file cannot be written.
 void writeLines(const QString& path, const QStringList& lines);

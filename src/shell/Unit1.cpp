@@ -8,6 +8,7 @@
 #include "MyUtils.h"
 #include "RadioGroup.h"
 #include "StringGrid.h"
+#include "links/CommLog.h"
 #include "results/MonthView.h"
 
 #include <QApplication>
@@ -396,6 +397,7 @@ void TForm1::FormCreate() {
     StopRequested = false;
     ExportDir = MakeDataDir(AppDir, QStringLiteral("Export"));
     ResultsDir = MakeDataDir(AppDir, QStringLiteral("Results"));
+    SetupStation();
     ChannelBaseList.clear();
     Posted([this] { ReadLinkSettings(); });
     move(6, 2);

@@ -5,6 +5,7 @@
 // each subsystem are defined in that subsystem's Unit1*.cpp file.
 
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -30,6 +31,7 @@ class QTimer;
 class RadioGroup;
 class StringGrid;
 class QAction;
+class CommLog;
 
 // What the window is started with; tests replace the clock and the executable's folder.
 struct StartOptions {
@@ -169,6 +171,7 @@ public:
     void InstantlyTaskCheck();
     void Timer1Timer();
     void SetupEngine();     // called once by the constructor, before FormCreate
+    void SetupStation();    // start-up, once the Results folder is known
     void ShutdownEngine();  // the close: links closed, a stop being made rewritten, lists freed
     void RecoverJournals(); // start-up: results left by a crash are merged into their month files
     // Starts the task of a table row; settle: the pause (ms) after a TCP connect before the
@@ -176,13 +179,10 @@ public:
     void StartRun(int row, int settle);
     void FinishRun(const QString& message); // winds the run up, then shows the message if any
     void RetryUnsavedResults();             // idle: writes tests kept from a failed month file write
-    void SerialPortNG1RxClusterEvent(const QByteArray& cluster);
-    void WS1DataAvailable(const QByteArray& data);
     int CommLineIndex() const;
-    class SerialLink* SerialPortNG1 = nullptr; // the serial modem link (a child object)
-    class TcpLink* WS1 = nullptr;              // the TCP modem link (a child object)
-    class CommLog* MemoCommLog = nullptr;      // the communication log shown in MemoComm
-    class EngineState* Engine = nullptr;       // the active run, scheduler memory, messages (a child)
+    class CommLog* MemoCommLog = nullptr; // the communication log shown in MemoComm
+    class Station* Engine = nullptr;      // the station: its run, scheduler and kept tests (a child)
+    QRect Edit1Geometry;                  // Edit1 as laid out; it grows to the left for a bank's states
 
     // --- results (src/results/Unit1Results.cpp)
     std::optional<QStringList> ViewList;
@@ -215,5 +215,7 @@ private:
 
     std::unique_ptr<Clock> ownClock_;
     Clock* clock_;
+    std::unique_ptr<CommLog> commLog_;
+    class PostedMessages* messages_ = nullptr;
     bool closing_ = false;
 };

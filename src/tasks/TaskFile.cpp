@@ -2,6 +2,7 @@
 
 #include "shell/AppError.h"
 #include "shell/MyUtils.h"
+#include "shell/TextFile.h"
 
 #include <QDir>
 #include <algorithm>
@@ -45,3 +46,17 @@ QStringList listTaskFiles(const QString& dir) {
 }
 
 } // namespace TaskFile
+
+QList<TaskFile::Listed> TaskFile::readTable(QStringList& errors) {
+    QList<Listed> out;
+    for (const QString& name : listTaskFiles(QDir::currentPath())) {
+        QString header;
+        try {
+            header = TextFile::readFirstLine(name);
+        } catch (const AppError& e) {
+            errors.append(e.text());
+        }
+        out.append({name, parseHeader(header)});
+    }
+    return out;
+}

@@ -41,4 +41,14 @@ QString chooseFileName(const QDateTime& time, const std::function<bool(const QSt
 // that a rewritten file keeps its row.
 QStringList listTaskFiles(const QString& dir);
 
+// A task file of the task table: its name and its header.
+struct Listed {
+    QString file;
+    Header header;
+};
+// The task files of the current folder with their headers (the first line only is read), in
+// the order of listTaskFiles(). A file that cannot be read is listed with an empty header and
+// its error goes into `errors`, so that one such file hides none of the others.
+QList<Listed> readTable(QStringList& errors);
+
 } // namespace TaskFile

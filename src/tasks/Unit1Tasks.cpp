@@ -4,6 +4,7 @@
 #include "ChannelSelection.h"
 #include "TaskFile.h"
 #include "TaskStatus.h"
+#include "engine/Station.h"
 #include "shell/AppError.h"
 #include "shell/CheckListBox.h"
 #include "shell/Clock.h"
@@ -49,32 +50,22 @@ void TForm1::SetupTaskControls() {
 }
 
 void TForm1::TaskRefresh() {
-    const QStringList files = TaskFile::listTaskFiles(QDir::currentPath());
     QStringList errors;
+    const QList<TaskFile::Listed> tasks = TaskFile::readTable(errors);
     SGtask->beginUpdate();
     for (int r = 1; r < SGtask->rowCount(); ++r)
         SGtask->gridModel()->clearRow(r);
     int r = 1;
-    for (const QString& name : files) {
-        QString header;
-        try {
-            const QStringList lines = TextFile::readLines(name);
-            if (!lines.isEmpty())
-                header = lines.first();
-        } catch (const AppError& e) {
-            // One unreadable file must not hide the others: it is listed by name and reported.
-            errors.append(e.text());
-        }
+    for (const TaskFile::Listed& t : tasks) {
         // The grid grows with the tasks and never shrinks.
         if (r + 1 > SGtask->rowCount())
             SGtask->setRowCount(r + 1);
-        const TaskFile::Header h = TaskFile::parseHeader(header);
         SGtask->setCell(ColNo, r, QString::number(r));
-        SGtask->setCell(ColName, r, h.name);
-        SGtask->setCell(ColType, r, h.type);
-        SGtask->setCell(ColStart, r, h.startText());
-        SGtask->setCell(ColStatus, r, h.status);
-        SGtask->setCell(ColFile, r, name);
+        SGtask->setCell(ColName, r, t.header.name);
+        SGtask->setCell(ColType, r, t.header.type);
+        SGtask->setCell(ColStart, r, t.header.startText());
+        SGtask->setCell(ColStatus, r, t.header.status);
+        SGtask->setCell(ColFile, r, t.file);
         ++r;
     }
     SGtask->endUpdate();
@@ -280,8 +271,11 @@ void TForm1::BchStatusClick() {
     const TaskStatus::Action a = TaskStatus::clickAction(BchStatus->text(), running);
     if (!a.newStatus.isEmpty())
         SetTaskFileStatus(name, a.newStatus);
-    if (a.requestStop)
+    if (a.requestStop) {
         StopRequested = true;
+        if (Run* run = Engine->run())
+            run->stop();
+    }
     TaskRefresh();
     SGtaskClick();
 }

@@ -1,6 +1,6 @@
 // The engine in the window: run start and its failures, the run's end in all its forms,
 // the scheduler, the stop and the close, against a small modem on a local TCP port.
-#include "engine/EngineState.h"
+#include "engine/Station.h"
 #include "links/TcpLink.h"
 #include "mock/MockClock.h"
 #include "mock/RealProgram.h"
@@ -35,10 +35,13 @@ public:
     QTcpServer server;
     QHash<QByteArray, QByteArray> answers; // dial string -> answer line; missing: silence
     QByteArray received;
+    int clients = 0; // connections open now
     TinyModem() {
         server.listen(QHostAddress::LocalHost);
         connect(&server, &QTcpServer::newConnection, this, [this] {
             QTcpSocket* s = server.nextPendingConnection();
+            ++clients;
+            connect(s, &QTcpSocket::disconnected, this, [this] { --clients; });
             connect(s, &QTcpSocket::readyRead, this, [this, s] {
                 const QByteArray in = s->readAll();
                 received += in;
@@ -132,7 +135,7 @@ void TestEngineWindow::runOverTcpRecordsAndWindsUp() {
               {kCh1, kCh2});
     w->TaskRefresh();
     w->InstantlyTaskCheck();
-    QVERIFY(w->Engine->run);
+    QVERIFY(w->Engine->run());
     QCOMPARE(w->RunActive, 1);
     QCOMPARE(w->RunTaskFile, QStringLiteral("t1.tsk"));
     QCOMPARE(w->SGtask->cell(4, 1), QStringLiteral("Стартирана"));
@@ -141,34 +144,34 @@ void TestEngineWindow::runOverTcpRecordsAndWindsUp() {
     QCOMPARE(w->Timer1->interval(), 1200); // the settle pause delays the first tick
     for (QPushButton* b : {w->BnewTask, w->BaddTask, w->BtaskChange, w->BtaskDelete})
         QVERIFY(!b->isEnabled());
-    QTRY_VERIFY(w->WS1->isConnected());
+    QTRY_VERIFY(w->Engine->run()->line(0).isOpen());
     // The operator flips the link choice during the run: the run keeps its own link.
     w->RBcom->setChecked(true);
     tick(*w);
     QCOMPARE(w->Timer1->interval(), 200);
     QCOMPARE(w->Edit1->text(), QStringLiteral("0"));
-    while (w->Engine->run->cycle->tickCount() < 20)
+    while (w->Engine->run()->cycle().tickCount() < 20)
         tick(*w);
     QTRY_VERIFY(modem_->received.contains("atdt#80011\r"));
     QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), QStringLiteral("BUSY"));
     tick(*w);
     QCOMPARE(w->Edit1->text(), QStringLiteral("1"));
-    QCOMPARE(w->Engine->run->cycle->state(), TestCycle::Pause);
+    QCOMPARE(w->Engine->run()->cycle().state(), TestCycle::Pause);
     QCOMPARE(w->Gauge1->value(), 50);
     const QDateTime firstStamp = clock_.now();
     QVERIFY(QFile::exists(dir_->filePath("Results/2405.jrn")));
-    while (w->Engine->run && w->Engine->run->cycle->state() != TestCycle::AwaitAnswer)
+    while (w->Engine->run() && w->Engine->run()->cycle().state() != TestCycle::AwaitAnswer)
         tick(*w);
     QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), QStringLiteral("NO CARRIER"));
     const QDateTime secondStamp = clock_.now().addMSecs(200);
     tick(*w);
-    QVERIFY(!w->Engine->run);
+    QVERIFY(!w->Engine->run());
     QCOMPARE(w->RunActive, 0);
     QCOMPARE(w->Timer1->interval(), 10000);
     QCOMPARE(w->Gauge1->value(), 0);
     QVERIFY(w->RunTaskFile.isEmpty());
     QVERIFY(!QFile::exists(dir_->filePath("t1.tsk")));
-    QVERIFY(!w->WS1->isConnected());
+    QTRY_COMPARE(modem_->clients, 0); // the run's link is closed
     QVERIFY(!QFile::exists(dir_->filePath("Results/2405.jrn")));
     QCOMPARE(testfiles::readText(dir_->filePath("Results/2405.tst")),
              kCh1 + QStringLiteral("^BUSY^20^") + firstStamp.toString(QStringLiteral("yyMMddhhmm")) +
@@ -176,7 +179,7 @@ void TestEngineWindow::runOverTcpRecordsAndWindsUp() {
                  secondStamp.toString(QStringLiteral("yyMMddhhmm")) + QStringLiteral("^\r\n"));
     for (QPushButton* b : {w->BnewTask, w->BaddTask, w->BtaskChange, w->BtaskDelete})
         QVERIFY(b->isEnabled());
-    QCOMPARE(w->Engine->lastRunSummary,
+    QCOMPARE(w->Engine->lastRunSummary(),
              QStringLiteral("Тествани канали: 2\nВръзка: 0, заето: 1, неуспешни: 1"));
     QCoreApplication::processEvents();
     QVERIFY(dialogs_->shown.isEmpty());
@@ -189,18 +192,18 @@ void TestEngineWindow::errorEndWindsUpBeforeItsMessage() {
     w->TaskRefresh();
     w->Timer1->setInterval(10000);
     w->Timer1Timer(); // the scheduler check of 07:05
-    QVERIFY(w->Engine->run);
+    QVERIFY(w->Engine->run());
     QCOMPARE(w->Timer1->interval(), 400);
-    while (w->Engine->run)
+    while (w->Engine->run())
         tick(*w);
     // Silent modem: the time-out 901 ticks after the dial; everything is wound up first.
     QCOMPARE(w->Timer1->interval(), 10000);
     QVERIFY(!QFile::exists(dir_->filePath("t1.tsk")));
-    QVERIFY(!w->WS1->isConnected());
     QVERIFY(w->BaddTask->isEnabled());
     QVERIFY(dialogs_->shown.isEmpty()); // not from inside the tick
     QTRY_COMPARE(dialogs_->texts(), QStringList{TestCycle::kModemFailed});
     QCOMPARE(dialogs_->shown[0].kind, MsgKind::Error);
+    QTRY_COMPARE(modem_->clients, 0); // the run's link is closed
 }
 
 void TestEngineWindow::failedStartKeepsTaskAndTellsOncePerMinute() {
@@ -213,13 +216,13 @@ void TestEngineWindow::failedStartKeepsTaskAndTellsOncePerMinute() {
     w->Timer1->setInterval(10000);
     for (int i = 0; i < 5; ++i) { // checks every 10 s within 07:05
         w->Timer1Timer();
-        QVERIFY(!w->Engine->run);
+        QVERIFY(!w->Engine->run());
         clock_.advanceMs(10000);
         QCoreApplication::processEvents();
     }
     QCOMPARE(dialogs_->shown.size(), 1);
     QVERIFY(dialogs_->lastText().startsWith(QStringLiteral("connect: ")));
-    QCOMPARE(w->WS1->state(), TcpLink::wsClosed);
+    QTRY_COMPARE(modem_->clients, 0);
     QVERIFY(testfiles::readText(dir_->filePath("t1.tsk"))
                 .startsWith(QStringLiteral("Задача^По време^7^5^Чакаща^")));
     QCOMPARE(w->Timer1->interval(), 10000);
@@ -230,8 +233,8 @@ void TestEngineWindow::failedStartKeepsTaskAndTellsOncePerMinute() {
     w->TaskRefresh();
     QFile::remove(dir_->filePath("t0.tsk"));
     QVERIFY_THROWS_EXCEPTION(AppError, w->InstantlyTaskCheck());
-    QVERIFY(!w->Engine->run);
-    QCOMPARE(w->WS1->state(), TcpLink::wsClosed);
+    QVERIFY(!w->Engine->run());
+    QTRY_COMPARE(modem_->clients, 0);
     QCOMPARE(w->RunActive, 0);
 
     // An empty address fails the immediate start at once with the link's text.
@@ -256,19 +259,19 @@ void TestEngineWindow::dailyTaskReArmedAndNotRestartedInItsMinute() {
     w->TaskRefresh();
     w->Timer1->setInterval(10000);
     w->Timer1Timer();
-    QVERIFY(w->Engine->run);
-    QTRY_VERIFY(w->WS1->isConnected());
-    while (w->Engine->run && w->Engine->run->cycle->tickCount() < 20)
+    QVERIFY(w->Engine->run());
+    QTRY_VERIFY(w->Engine->run()->line(0).isOpen());
+    while (w->Engine->run() && w->Engine->run()->cycle().tickCount() < 20)
         tick(*w);
     QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), QStringLiteral("BUSY"));
     tick(*w);
-    QVERIFY(!w->Engine->run);
+    QVERIFY(!w->Engine->run());
     QCOMPARE(clock_.now().time().minute(), 5); // the run ended within its start minute
     QVERIFY(testfiles::readText(dir_->filePath("d.tsk"))
                 .startsWith(QStringLiteral("Задача^Всеки ден^7^5^Чакаща^")));
     QCOMPARE(w->SGtask->cell(4, 1), QStringLiteral("Чакаща"));
     w->Timer1Timer();
-    QVERIFY(!w->Engine->run);
+    QVERIFY(!w->Engine->run());
     QCoreApplication::processEvents();
     QVERIFY(dialogs_->shown.isEmpty());
 }
@@ -280,9 +283,9 @@ void TestEngineWindow::emptyTaskEndsAtOnce() {
     writeTask(QStringLiteral("e.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Чакаща"), {});
     w->TaskRefresh();
     w->InstantlyTaskCheck();
-    QVERIFY(w->Engine->run);
+    QVERIFY(w->Engine->run());
     tick(*w);
-    QVERIFY(!w->Engine->run);
+    QVERIFY(!w->Engine->run());
     QVERIFY(!QFile::exists(dir_->filePath("e.tsk")));
     QVERIFY(w->BaddTask->isEnabled());
     QTRY_COMPARE(dialogs_->texts(), QStringList{TestCycle::kNoChannels});
@@ -296,8 +299,8 @@ void TestEngineWindow::closeDuringStoppedRun() {
               {kCh1, kCh2});
     w->TaskRefresh();
     w->InstantlyTaskCheck();
-    QTRY_VERIFY(w->WS1->isConnected());
-    while (w->Engine->run->cycle->tickCount() < 20)
+    QTRY_VERIFY(w->Engine->run()->line(0).isOpen());
+    while (w->Engine->run()->cycle().tickCount() < 20)
         tick(*w);
     QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), QStringLiteral("BUSY"));
     tick(*w); // recorded; the pause begins
@@ -305,13 +308,13 @@ void TestEngineWindow::closeDuringStoppedRun() {
     w->StopRequested = true;
     dialogs_->setNextAnswer(MsgAnswer::Yes);
     w->close();
-    QVERIFY(!w->Engine->run);
+    QVERIFY(!w->Engine->run());
     QVERIFY(testfiles::readText(dir_->filePath("t1.tsk"))
                 .startsWith(QStringLiteral("Задача^Веднага^0^0^Чакаща^")));
     QVERIFY(
         testfiles::readText(dir_->filePath("Results/2405.tst")).startsWith(kCh1 + QStringLiteral("^BUSY^")));
     QVERIFY(!QFile::exists(dir_->filePath("Results/2405.jrn")));
-    QCOMPARE(w->WS1->state(), TcpLink::wsClosed);
+    QTRY_COMPARE(modem_->clients, 0);
 }
 
 namespace {
@@ -360,11 +363,11 @@ void TestEngineWindow::unansweredBoxesHoldUpNoTask() {
         if (!w || dialogs.released) // only what happens while nobody answers counts
             return;
         clock_.advanceMs(w->Timer1->interval());
-        if (w->Engine->run && w->Engine->run->cycle->state() == TestCycle::AwaitAnswer &&
-            w->CommLineIndex() == w->Engine->run->cycle->dialLogLine())
+        if (w->Engine->run() && w->Engine->run()->cycle().state() == TestCycle::AwaitAnswer &&
+            w->CommLineIndex() == w->Engine->run()->cycle().dialLogLine())
             w->MemoCommLog->append("\r\nBUSY\r\n");
         w->Posted([&] { w->Timer1Timer(); });
-        const bool running = bool(w->Engine->run);
+        const bool running = bool(w->Engine->run());
         if (running && !wasRunning)
             startMinutes.append(clock_.now().time().minute());
         if (!running && wasRunning)
@@ -408,7 +411,7 @@ void TestEngineWindow::nextDueTaskStartsWhenFirstCannot() {
     QFile::remove(dir_->filePath("t1.tsk")); // gone since the table was built
     w->Timer1->setInterval(10000);
     w->Timer1Timer();
-    QVERIFY(w->Engine->run);
+    QVERIFY(w->Engine->run());
     QCOMPARE(w->RunTaskFile, QStringLiteral("t2.tsk"));
     QTRY_COMPARE(dialogs_->shown.size(), 1);
     QVERIFY(dialogs_->lastText().contains(QStringLiteral("t1.tsk")));
@@ -427,10 +430,10 @@ void TestEngineWindow::stopButtonEndsTheRunAfterItsChannel() {
         w->TaskRefresh();
         w->Timer1->setInterval(10000);
         w->Timer1Timer();
-        QTRY_VERIFY(w->WS1->isConnected());
-        while (w->Engine->run->cycle->tickCount() < 21)
+        QTRY_VERIFY(w->Engine->run()->line(0).isOpen());
+        while (w->Engine->run()->cycle().tickCount() < 21)
             tick(*w);
-        QCOMPARE(w->Engine->run->cycle->state(), TestCycle::AwaitAnswer);
+        QCOMPARE(w->Engine->run()->cycle().state(), TestCycle::AwaitAnswer);
         // The operator stops the running task while its first channel waits for the answer.
         QCOMPARE(w->BchStatus->text(), QStringLiteral("Спри"));
         QTest::mouseClick(w->BchStatus, Qt::LeftButton);
@@ -439,7 +442,7 @@ void TestEngineWindow::stopButtonEndsTheRunAfterItsChannel() {
             testfiles::readText(dir_->filePath("t1.tsk")).contains(QStringLiteral("^В процес на спиране^")));
         QTRY_COMPARE(w->MemoCommLog->line(w->CommLineIndex() - 1), QStringLiteral("BUSY"));
         tick(*w); // the channel's answer is recorded, and that ends the run
-        QVERIFY(!w->Engine->run);
+        QVERIFY(!w->Engine->run());
         QVERIFY(!modem_->received.contains("atdt#80012"));
         QVERIFY(!w->StopRequested);
         QVERIFY(w->BaddTask->isEnabled());
@@ -471,10 +474,10 @@ void TestEngineWindow::bankModemComesBackAfterASilentChannel() {
     writeTask(QStringLiteral("b.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Чакаща"), {kCh1, kCh2, kCh3});
     w->TaskRefresh();
     w->InstantlyTaskCheck();
-    QVERIFY(w->Engine->run);
-    EngineState::RunLine* line0 = w->Engine->run->lines[0].get();
-    QTRY_VERIFY(line0->tcp->isConnected() && w->Engine->run->lines[1]->tcp->isConnected());
-    const TestCycle& cycle = *w->Engine->run->cycle;
+    QVERIFY(w->Engine->run());
+    ModemLine* line0 = &w->Engine->run()->line(0);
+    QTRY_VERIFY(line0->isOpen() && w->Engine->run()->line(1).isOpen());
+    const TestCycle& cycle = w->Engine->run()->cycle();
     while (cycle.tickCount() < 20)
         tick(*w);
     // Both dials are in the log at once, each behind its port, and its echo is not repeated.
@@ -494,7 +497,7 @@ void TestEngineWindow::bankModemComesBackAfterASilentChannel() {
     // answer that will come is waited for.
     const QStringList channels{kCh1, kCh2, kCh3};
     auto answered = [&](int i) {
-        const CommLog& log = *w->Engine->run->lines[size_t(i)]->log;
+        const CommLog& log = w->Engine->run()->line(i).log();
         const QString dial = QStringLiteral("atdt") + TestCycle::dialString(channels[cycle.channel(i)]);
         for (int n = log.commLineIndex() - 1; n > log.firstKeptIndex(); --n)
             if (log.line(n - 1) == dial)
@@ -502,15 +505,15 @@ void TestEngineWindow::bankModemComesBackAfterASilentChannel() {
         return false;
     };
     bool broughtBack = false;
-    while (w->Engine->run) {
+    while (w->Engine->run()) {
         tick(*w);
-        for (int i = 0; w->Engine->run && i < 2; ++i)
+        for (int i = 0; w->Engine->run() && i < 2; ++i)
             if (cycle.state(i) == TestCycle::AwaitAnswer && cycle.channel(i) > 0)
                 QTRY_VERIFY(answered(i));
-        if (w->Engine->run && line0->tcp->state() == TcpLink::wsConnecting) {
-            QTRY_VERIFY(line0->tcp->isConnected());
+        if (w->Engine->run() && line0->link() == ModemPort::Link::Connecting) {
+            QTRY_VERIFY(line0->isOpen());
             tick(*w); // asks the modem
-            QTRY_COMPARE(line0->log->line(line0->log->commLineIndex() - 1), QStringLiteral("OK"));
+            QTRY_COMPARE(line0->log().line(line0->log().commLineIndex() - 1), QStringLiteral("OK"));
             broughtBack = true;
         }
     }
@@ -520,7 +523,7 @@ void TestEngineWindow::bankModemComesBackAfterASilentChannel() {
     QVERIFY(month.contains(kCh2 + QStringLiteral("^BUSY^")) && month.contains(kCh3 + QStringLiteral("^BUSY^")));
     QVERIFY(!month.contains(kCh1));
     QCOMPARE(w->Edit1->text().size(), 1);
-    QCOMPARE(w->Edit1->geometry(), w->Engine->edit1Geometry);
+    QCOMPARE(w->Edit1->geometry(), w->Edit1Geometry);
     QTRY_COMPARE(dialogs_->shown.size(), 1);
     QCOMPARE(dialogs_->lastText(), QStringLiteral("Каналът %1 не е тестван: два модема не получиха отговор при "
                                                   "набирането му.")

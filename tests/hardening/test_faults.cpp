@@ -2,7 +2,7 @@
 // run's ticks played on a fake clock so that minutes of silence take milliseconds. Each fault
 // must end the run within its time-out with its message, keep every result recorded before
 // it in the month file, and leave the window able to run the next task.
-#include "engine/EngineState.h"
+#include "engine/Station.h"
 #include "links/SerialLink.h"
 #include "links/TcpLink.h"
 #include "mock/MockClock.h"
@@ -158,16 +158,16 @@ void TestFaults::startTask(const QStringList& channels) {
     writeTask(QStringLiteral("t%1.tsk").arg(++taskNo_), channels);
     w_->TaskRefresh();
     w_->InstantlyTaskCheck();
-    QVERIFY(w_->Engine->run);
+    QVERIFY(w_->Engine->run());
     if (!pty_)
-        QTRY_VERIFY_WITH_TIMEOUT(w_->WS1->state() != TcpLink::wsConnecting, 5000);
-    if (w_->WS1->state() == TcpLink::wsClosed && !pty_)
+        QTRY_VERIFY_WITH_TIMEOUT(w_->Engine->run()->line(0).link() != ModemPort::Link::Connecting, 5000);
+    if (w_->Engine->run()->line(0).link() == ModemPort::Link::Down && !pty_)
         return; // refused: nothing will answer
     // The modem's OK to the init and speed strings (ticks 2 and 6) comes in before the dial,
     // as it does in the real 4 s before it.
     for (int at : {2, 6}) {
         const int before = w_->CommLineIndex();
-        while (w_->Engine->run->cycle->tickCount() < at)
+        while (w_->Engine->run()->cycle().tickCount() < at)
             tick();
         QTRY_VERIFY_WITH_TIMEOUT(w_->CommLineIndex() > before &&
                                      w_->MemoCommLog->line(w_->CommLineIndex() - 1) == QStringLiteral("OK"),
@@ -182,11 +182,11 @@ void TestFaults::tick() {
 }
 
 void TestFaults::dialAndAwaitAnswer() {
-    QVERIFY(w_->Engine->run);
-    TestCycle& cycle = *w_->Engine->run->cycle;
-    while (w_->Engine->run && cycle.state() != TestCycle::AwaitAnswer)
+    QVERIFY(w_->Engine->run());
+    const TestCycle& cycle = w_->Engine->run()->cycle();
+    while (w_->Engine->run() && cycle.state() != TestCycle::AwaitAnswer)
         tick();
-    QVERIFY(w_->Engine->run);
+    QVERIFY(w_->Engine->run());
     const int dialLine = w_->CommLineIndex();
     // The echo completes the dial line and the answer line follows.
     QTRY_VERIFY_WITH_TIMEOUT(w_->CommLineIndex() >= dialLine + 2, 10000);
@@ -195,7 +195,7 @@ void TestFaults::dialAndAwaitAnswer() {
 
 int TestFaults::tickUntilEnd(int maxTicks) {
     int n = 0;
-    while (w_->Engine->run && n < maxTicks) {
+    while (w_->Engine->run() && n < maxTicks) {
         tick();
         ++n;
     }
@@ -203,7 +203,7 @@ int TestFaults::tickUntilEnd(int maxTicks) {
 }
 
 int TestFaults::ticksSinceDial() const {
-    const TestCycle& c = *w_->Engine->run->cycle;
+    const TestCycle& c = w_->Engine->run()->cycle();
     return c.tickCount() - c.dialTick();
 }
 
@@ -215,14 +215,13 @@ QStringList TestFaults::monthLines() const {
 }
 
 void TestFaults::checkWoundUp() {
-    QVERIFY(!w_->Engine->run);
+    QVERIFY(!w_->Engine->run());
     QCOMPARE(w_->RunActive, 0);
     QCOMPARE(w_->Timer1->interval(), 10000);
     for (QPushButton* b : {w_->BnewTask, w_->BaddTask, w_->BtaskChange, w_->BtaskDelete})
         QVERIFY(b->isEnabled());
     QVERIFY(!QFile::exists(dir_->filePath(QStringLiteral("t%1.tsk").arg(taskNo_))));
-    QCOMPARE(w_->WS1->state(), TcpLink::wsClosed);
-    QVERIFY(!w_->SerialPortNG1->isActive());
+    QVERIFY(!w_->Engine->run()); // its links went with it
 }
 
 void TestFaults::checkNextRunWorks() {
@@ -232,9 +231,9 @@ void TestFaults::checkNextRunWorks() {
     const int before = int(monthLines().size());
     dialogs_->shown.clear();
     startTask({kCh9});
-    QVERIFY(w_->Engine->run);
+    QVERIFY(w_->Engine->run());
     dialAndAwaitAnswer();
-    QVERIFY(!w_->Engine->run);
+    QVERIFY(!w_->Engine->run());
     checkWoundUp();
     const QStringList lines = monthLines();
     QCOMPARE(lines.size(), before + 1);
@@ -248,17 +247,17 @@ void TestFaults::silentModemAfterDial() {
               QStringLiteral("#80013 BUSY 100")});
     makeWindow();
     startTask({kCh1, kCh2, kCh3});
-    QVERIFY(w_->Engine->run);
+    QVERIFY(w_->Engine->run());
     dialAndAwaitAnswer(); // channel 1 recorded
-    while (w_->Engine->run->cycle->channelIndex() == 1 &&
-           w_->Engine->run->cycle->state() != TestCycle::AwaitAnswer)
+    while (w_->Engine->run()->cycle().channelIndex() == 1 &&
+           w_->Engine->run()->cycle().state() != TestCycle::AwaitAnswer)
         tick();
     // 180 s of silence: the 900th tick after the dial still waits, the 901st ends the run.
     while (ticksSinceDial() < kTimeoutTicks)
         tick();
-    QVERIFY(w_->Engine->run);
+    QVERIFY(w_->Engine->run());
     tick();
-    QVERIFY(!w_->Engine->run);
+    QVERIFY(!w_->Engine->run());
     checkWoundUp();
     QTRY_COMPARE(dialogs_->texts(), QStringList{TestCycle::kModemFailed});
     QCOMPARE(dialogs_->shown[0].kind, MsgKind::Error);
@@ -275,21 +274,21 @@ void TestFaults::garbageInAnswers() {
               QStringLiteral("#80013 CONNECT ") + QString(600, u'9') + QStringLiteral("\\x00^ 100")});
     makeWindow();
     startTask({kCh1, kCh2, kCh3});
-    QVERIFY(w_->Engine->run);
+    QVERIFY(w_->Engine->run());
     int done = 0;
-    while (w_->Engine->run && done < 3) {
+    while (w_->Engine->run() && done < 3) {
         dialAndAwaitAnswer();
         ++done;
-        if (w_->Engine->run && w_->Engine->run->cycle->state() == TestCycle::HoldConnection) {
+        if (w_->Engine->run() && w_->Engine->run()->cycle().state() == TestCycle::HoldConnection) {
             // The CONNECT of channel 3: hold, hang up, the modem's OK ends the run.
-            while (w_->Engine->run && w_->Engine->run->cycle->state() != TestCycle::AwaitHangup)
+            while (w_->Engine->run() && w_->Engine->run()->cycle().state() != TestCycle::AwaitHangup)
                 tick();
             QTRY_COMPARE_WITH_TIMEOUT(w_->MemoCommLog->line(w_->CommLineIndex() - 1), QStringLiteral("OK"),
                                       10000);
             tick();
         }
     }
-    QVERIFY(!w_->Engine->run);
+    QVERIFY(!w_->Engine->run());
     checkWoundUp();
     QCoreApplication::processEvents();
     QCOMPARE(dialogs_->texts().join(u'|'), QString()); // no message
@@ -318,7 +317,7 @@ void TestFaults::floodStaysBounded() {
     makeWindow();
     const qint64 rssBefore = residentKb();
     startTask({kCh1, kCh2});
-    QVERIFY(w_->Engine->run);
+    QVERIFY(w_->Engine->run());
     const int firstLine = w_->CommLineIndex();
     dialAndAwaitAnswer();
     // The ticks go on while 10 MB arrive; the flood ends with NO CARRIER.
@@ -326,7 +325,7 @@ void TestFaults::floodStaysBounded() {
     waited.start();
     while (w_->MemoCommLog->line(w_->CommLineIndex() - 1) != QStringLiteral("NO CARRIER")) {
         QVERIFY2(waited.elapsed() < 120000, "the flood did not end");
-        if (w_->Engine->run && w_->Engine->run->cycle->state() == TestCycle::Pause)
+        if (w_->Engine->run() && w_->Engine->run()->cycle().state() == TestCycle::Pause)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         else
             tick();
@@ -335,7 +334,7 @@ void TestFaults::floodStaysBounded() {
     QVERIFY(w_->CommLineIndex() - w_->MemoCommLog->firstKeptIndex() < CommLog::kKeptLines);
     QVERIFY(w_->MemoCommLog->heldBytes() < 8 * 1024 * 1024);
     dialAndAwaitAnswer(); // channel 2
-    QVERIFY(!w_->Engine->run);
+    QVERIFY(!w_->Engine->run());
     checkWoundUp();
     const qint64 grown = residentKb() - rssBefore;
     QVERIFY2(grown < 120 * 1024, qPrintable(QStringLiteral("resident memory grew by %1 kB").arg(grown)));
@@ -360,8 +359,8 @@ void TestFaults::tcpRefused() {
     closed.close(); // nobody listens there now
     makeWindow();
     startTask({kCh1});
-    QVERIFY(w_->Engine->run);
-    QCOMPARE(w_->WS1->state(), TcpLink::wsClosed); // refused, silently
+    QVERIFY(w_->Engine->run());
+    QCOMPARE(w_->Engine->run()->line(0).link(), ModemPort::Link::Down); // refused, silently
     // Nothing can be sent; the dial at tick 20 times out 900 ticks later.
     const int played = tickUntilEnd(5000);
     QCOMPARE(played, 20 + kTimeoutTicks + 1);
@@ -377,13 +376,13 @@ void TestFaults::peerClosesMidCall() {
               QStringLiteral("#80013 BUSY 100")});
     makeWindow();
     startTask({kCh1, kCh2, kCh3});
-    QVERIFY(w_->Engine->run);
+    QVERIFY(w_->Engine->run());
     dialAndAwaitAnswer();
     dialAndAwaitAnswer(); // CONNECT: the call is up
-    QCOMPARE(w_->Engine->run->cycle->state(), TestCycle::HoldConnection);
+    QCOMPARE(w_->Engine->run()->cycle().state(), TestCycle::HoldConnection);
     const qint64 connectedAt = clock_.monotonicMs();
     realprogram::stop(sim_); // the modem server goes away during the call
-    QTRY_COMPARE_WITH_TIMEOUT(w_->WS1->state(), TcpLink::wsClosed, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(w_->Engine->run()->line(0).link(), ModemPort::Link::Down, 5000);
     tickUntilEnd(1000);
     // No hang-up can be confirmed: the run ends 20 s after the CONNECT (whole seconds, one tick).
     const qint64 after = clock_.monotonicMs() - connectedAt;
@@ -403,17 +402,17 @@ void TestFaults::ptyVanishesMidRun() {
              true);
     makeWindow();
     startTask({kCh1, kCh2, kCh3});
-    QVERIFY(w_->Engine->run);
-    QTRY_VERIFY(w_->SerialPortNG1->isActive());
+    QVERIFY(w_->Engine->run());
+    QTRY_VERIFY(w_->Engine->run()->line(0).isOpen());
     dialAndAwaitAnswer();
-    while (w_->Engine->run->cycle->state() != TestCycle::AwaitAnswer)
+    while (w_->Engine->run()->cycle().state() != TestCycle::AwaitAnswer)
         tick();
     // The device disappears: the simulator closes its terminal and ends.
     QTRY_VERIFY_WITH_TIMEOUT(sim_.state() == QProcess::NotRunning, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!w_->SerialPortNG1->isActive(), 5000);
-    while (w_->Engine->run && ticksSinceDial() < kTimeoutTicks)
+    QTRY_VERIFY_WITH_TIMEOUT(!w_->Engine->run()->line(0).isOpen(), 5000);
+    while (w_->Engine->run() && ticksSinceDial() < kTimeoutTicks)
         tick();
-    QVERIFY(w_->Engine->run);
+    QVERIFY(w_->Engine->run());
     tick();
     checkWoundUp();
     QTRY_COMPARE(dialogs_->texts(), QStringList{TestCycle::kModemFailed});
@@ -465,10 +464,10 @@ void TestFaults::badAddressesFailTheStart() {
     w_->TaskRefresh();
     w_->Timer1->setInterval(10000);
     w_->Timer1Timer();
-    QVERIFY(!w_->Engine->run);
+    QVERIFY(!w_->Engine->run());
     QTRY_COMPARE(dialogs_->shown.size(), 1);
     QVERIFY2(dialogs_->lastText().startsWith(message), qPrintable(dialogs_->lastText()));
-    QCOMPARE(w_->WS1->state(), TcpLink::wsClosed);
+    QVERIFY(!w_->Engine->run()); // nothing was left open
     QVERIFY(testfiles::readText(dir_->filePath("s.tsk"))
                 .startsWith(QStringLiteral("Проба^По време^7^5^Чакаща^")));
     QVERIFY(w_->BaddTask->isEnabled());
@@ -485,7 +484,7 @@ void TestFaults::unwritableResultsFolder() {
     QVERIFY(QDir(results).removeRecursively());
     testfiles::writeBytes(results, "in the way");
     startTask({kCh1, kCh2});
-    QVERIFY(w_->Engine->run);
+    QVERIFY(w_->Engine->run());
     dialAndAwaitAnswer();
     dialAndAwaitAnswer();
     checkWoundUp();
@@ -499,17 +498,17 @@ void TestFaults::unwritableResultsFolder() {
                                                 "/2405.tst"),
              qPrintable(dialogs_->shown[1].text));
     QCOMPARE(testfiles::readBytes(results), QByteArray("in the way"));
-    QVERIFY(w_->Engine->unsaved);
+    QVERIFY(w_->Engine->unsaved());
 
     // The folder is back: within a minute of idle checks the results are written.
     QVERIFY(QFile::remove(results));
     QVERIFY(QDir().mkpath(results));
     w_->Timer1->setInterval(10000);
-    for (int i = 0; i < 7 && w_->Engine->unsaved; ++i) {
+    for (int i = 0; i < 7 && w_->Engine->unsaved(); ++i) {
         clock_.advanceMs(10000);
         w_->Timer1Timer();
     }
-    QVERIFY(!w_->Engine->unsaved);
+    QVERIFY(!w_->Engine->unsaved());
     const QStringList lines = monthLines();
     QCOMPARE(lines.size(), 2);
     QVERIFY(lines[0].startsWith(kCh1 + QStringLiteral("^BUSY^")));
@@ -533,7 +532,7 @@ void TestFaults::fullDisk() {
     {
         testfiles::FileSizeLimit full(old.size() + 40);
         startTask({kCh1, kCh2});
-        QVERIFY(w_->Engine->run);
+        QVERIFY(w_->Engine->run());
         dialAndAwaitAnswer();
         dialAndAwaitAnswer();
         checkWoundUp();
@@ -547,7 +546,7 @@ void TestFaults::fullDisk() {
 
         // Still full at the next run: its test joins the kept ones, in the same journal.
         startTask({kCh3});
-        QVERIFY(w_->Engine->run);
+        QVERIFY(w_->Engine->run());
         dialAndAwaitAnswer();
         checkWoundUp();
         QTRY_COMPARE(dialogs_->shown.size(), 2); // told again: this run's end failed too
@@ -556,10 +555,10 @@ void TestFaults::fullDisk() {
     // Room again: the next run writes everything kept with its own test.
     dialogs_->shown.clear();
     startTask({kCh1});
-    QVERIFY(w_->Engine->run);
+    QVERIFY(w_->Engine->run());
     dialAndAwaitAnswer();
     checkWoundUp();
-    QVERIFY(!w_->Engine->unsaved);
+    QVERIFY(!w_->Engine->unsaved());
     QVERIFY(!QFile::exists(w_->ResultsDir + "/2405.jrn"));
     const QByteArray now = testfiles::readBytes(monthPath());
     QVERIFY(now.startsWith(old));

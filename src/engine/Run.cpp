@@ -1,0 +1,145 @@
+#include "Run.h"
+
+#include "links/TcpPorts.h"
+#include "results/MonthView.h"
+#include "shell/AppError.h"
+#include "shell/Clock.h"
+#include "shell/Cp1251.h"
+#include "shell/MyUtils.h"
+#include "shell/TextFile.h"
+
+#include <utility>
+
+Run::Run(const TaskRow& task, const RunSettings& settings, const QString& resultsDir,
+         std::unique_ptr<RunResults>& unsaved, const Clock& clock)
+    : task_(task) {
+    makeLines(settings);
+    for (const std::unique_ptr<ModemLine>& line : lines_)
+        line->open(); // raises: the lines made so far close as they go
+
+    QStringList channels;
+    results_ = unsaved ? std::move(unsaved) : std::make_unique<RunResults>(resultsDir);
+    try {
+        channels = TextFile::readLines(task.file);
+        if (!channels.isEmpty())
+            channels.removeFirst();
+        results_->open(clock.now().date());
+        SetTaskFileStatus(task.file, Scheduler::kStarted);
+    } catch (...) {
+        if (results_->hasUnsaved())
+            unsaved = std::move(results_);
+        closeLines();
+        throw;
+    }
+
+    TestCycle::Settings s;
+    s.sendInit = settings.link.sendInit;
+    s.initString = settings.link.initString;
+    s.speedString = settings.link.modemSpeed;
+    s.pauseText = settings.pauseText ? settings.pauseText : [p = settings.link.pause] { return p; };
+    QList<TestCycle::Line> cycleLines;
+    for (const std::unique_ptr<ModemLine>& line : lines_)
+        cycleLines.append({line.get(), &line->log(), line->name()});
+    cycle_ = std::make_unique<TestCycle>(
+        channels, clock, cycleLines, stop_, s,
+        [this](const QString& key, const QString& answer, int delay, const QDateTime& when) {
+            record(key, answer, delay, when);
+        });
+}
+
+Run::~Run() = default;
+
+void Run::makeLines(const RunSettings& settings) {
+    const LinkSettings& link = settings.link;
+    if (link.serial) {
+        const int baud = StrToInt(link.speed);
+        lines_.push_back(std::make_unique<SerialLine>(link.port, baud, settings.sharedLog, 0));
+    } else if (link.tcp) {
+        tcp_ = true;
+        const QStringList ports = TcpPorts::parse(link.tcpPort);
+        const bool bank = ports.size() > 1;
+        for (const QString& port : ports)
+            lines_.push_back(std::make_unique<TcpLine>(link.address, port, bank ? nullptr : settings.sharedLog,
+                                                       kBankLineLogLines));
+    } else {
+        lines_.push_back(std::make_unique<NoLine>(settings.sharedLog, kBankLineLogLines));
+    }
+    // Each line's dialogue as the log shows it: a dial at once (its answer may take minutes),
+    // and every completed line but the modem's echo of that dial.
+    for (const std::unique_ptr<ModemLine>& line : lines_) {
+        ModemLine* l = line.get();
+        const QByteArray prefix = l->name().isEmpty() ? QByteArray() : Cp1251::encode(l->name()) + "> ";
+        auto shownDial = std::make_shared<QByteArray>();
+        connect(l, &ModemLine::sent, this, [this, prefix, shownDial](const QByteArray& bytes) {
+            if (!bytes.startsWith("atdt"))
+                return;
+            *shownDial = bytes.endsWith('\r') ? bytes.chopped(1) : bytes;
+            Q_EMIT logLine(prefix + *shownDial);
+        });
+        connect(l, &ModemLine::lineCompleted, this, [this, prefix, shownDial](const QByteArray& text) {
+            if (!shownDial->isEmpty() && text == *shownDial) {
+                shownDial->clear();
+                return;
+            }
+            Q_EMIT logLine(prefix + text);
+        });
+    }
+}
+
+void Run::record(const QString& key, const QString& answer, int delay, const QDateTime& when) {
+    results::ResultGroup g;
+    g.answer = answer;
+    g.delayIsNumber = true;
+    g.delayValue = delay;
+    const QChar mark = results::DayMark(g);
+    ++tested_;
+    if (mark == results::kMarkConnect)
+        ++connected_;
+    else if (mark == results::kMarkBusy)
+        ++busy_;
+    else
+        ++failed_;
+    try {
+        results_->record(key, answer, delay, when);
+    } catch (const AppError& e) {
+        // Kept in memory and written at the run's end; once a run is enough.
+        if (!std::exchange(recordFailureTold_, true))
+            Q_EMIT message(e.text());
+    }
+    for (const QString& notice : results_->takeNotices())
+        Q_EMIT message(notice);
+    Q_EMIT recorded(key, answer, delay, when);
+}
+
+QString Run::summary() const {
+    return QStringLiteral("Тествани канали: %1\nВръзка: %2, заето: %3, неуспешни: %4")
+        .arg(tested_)
+        .arg(connected_)
+        .arg(busy_)
+        .arg(failed_);
+}
+
+void Run::hangUp() {
+    for (const std::unique_ptr<ModemLine>& line : lines_)
+        line->send(QByteArrayLiteral("+++ath0\r"));
+}
+
+void Run::closeLines() {
+    for (const std::unique_ptr<ModemLine>& line : lines_)
+        line->close();
+}
+
+void Run::finishResults(std::unique_ptr<RunResults>& unsaved) {
+    cycle_.reset(); // RunList
+    try {
+        results_->finish();
+    } catch (...) {
+        if (results_->hasUnsaved())
+            unsaved = std::move(results_);
+        results_.reset();
+        throw;
+    }
+    if (results_->hasUnsaved())
+        unsaved = std::move(results_);
+    results_.reset(); // MonthList
+}

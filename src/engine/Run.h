@@ -1,0 +1,83 @@
+#pragma once
+// One run of a task: its modem lines, the test cycle over the task's channels and the month
+// results it records into. Built from the link settings and a task row; advanced by tick();
+// it tells its log lines and results through signals and never shows anything itself.
+
+#include "config/LinkSettings.h"
+#include "engine/RunResults.h"
+#include "engine/Scheduler.h"
+#include "engine/TestCycle.h"
+#include "links/ModemLine.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class Clock;
+
+// What a run is built from besides its task: the link and modem settings as saved (or as the
+// window's controls hold them).
+struct RunSettings {
+    LinkSettings link;
+    // Read on every tick of a pause (the window's edit box); empty: link.pause.
+    std::function<QString()> pauseText;
+    // The log a single modem's answers are read from (the window's); nullptr: its own.
+    CommLog* sharedLog = nullptr;
+};
+
+class Run : public QObject {
+    Q_OBJECT
+public:
+    // A bank's lines keep this many log lines each.
+    static constexpr int kBankLineLogLines = 1000;
+
+    // Opens the lines, reads the task's channels, loads the month and marks the task started.
+    // Every check that can fail at once is made before anything is opened; on a failure
+    // AppError is raised, nothing stays open and the task keeps its status. `unsaved`: tests a
+    // former run could not write, taken into this run (and left there on a failure).
+    Run(const TaskRow& task, const RunSettings& settings, const QString& resultsDir,
+        std::unique_ptr<RunResults>& unsaved, const Clock& clock);
+    ~Run() override;
+
+    TestCycle::Step tick() { return cycle_->tick(); }
+    // Lets every line finish the channel it is on and take no other.
+    void stop() { stop_ = true; }
+    bool stopping() const { return stop_; }
+
+    const TaskRow& task() const { return task_; }
+    const TestCycle& cycle() const { return *cycle_; }
+    int lineCount() const { return int(lines_.size()); }
+    ModemLine& line(int i) { return *lines_[size_t(i)]; }
+    bool overTcp() const { return tcp_; }
+    // The day marks of the answers recorded, as the notification at the end tells them.
+    QString summary() const;
+    QStringList takeNotices() { return results_->takeNotices(); }
+
+    // Every line hangs up now; the channels in progress are not recorded.
+    void hangUp();
+    void closeLines();
+    // Writes the recorded tests into their month files; raises the first failure. Whatever
+    // could not be written is handed to `unsaved`.
+    void finishResults(std::unique_ptr<RunResults>& unsaved);
+
+Q_SIGNALS:
+    // A line of the modem dialogue as a log shows it (Windows-1251): the port, "> ", the text.
+    void logLine(const QByteArray& line);
+    void recorded(const QString& key, const QString& answer, int delayHundredths, const QDateTime& when);
+    // An error met during the run, to be told once the handler has returned.
+    void message(const QString& text);
+
+private:
+    void makeLines(const RunSettings& settings);
+    void record(const QString& key, const QString& answer, int delay, const QDateTime& when);
+
+    TaskRow task_;
+    bool tcp_ = false;
+    bool stop_ = false;
+    std::vector<std::unique_ptr<ModemLine>> lines_; // in port order
+    std::unique_ptr<RunResults> results_;           // MonthList and its journals
+    std::unique_ptr<TestCycle> cycle_;              // RunList and the cycle's state
+    bool recordFailureTold_ = false;                // a journal that cannot be written is told once a run
+    int tested_ = 0, connected_ = 0, busy_ = 0, failed_ = 0;
+};

@@ -1,0 +1,24 @@
+#pragma once
+// The window's messages that may not open a box where they arise (start-up, a tick, a run's
+// start or end): each is shown in an error box once the current handler has returned, one box
+// at a time; a text already waiting or shown is not repeated.
+
+#include <QObject>
+#include <QStringList>
+
+class QWidget;
+
+class PostedMessages : public QObject {
+    Q_OBJECT
+public:
+    explicit PostedMessages(QWidget* window);
+    void post(const QString& text);
+
+private:
+    void showNext();
+
+    QWidget* window_;
+    QStringList queue_; // the first one is shown while showing_
+    bool showing_ = false;
+    bool scheduled_ = false;
+};
