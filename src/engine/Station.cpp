@@ -5,6 +5,7 @@
 #include "shell/MyUtils.h"
 #include "tasks/TaskFile.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace {
@@ -30,7 +31,15 @@ void Station::post(const QString& text) {
         Q_EMIT message(text);
 }
 
+FolderLock::Outcome Station::takeFolder(FolderLock::Holder self) {
+    const FolderLock::Outcome outcome = lock_.take(QDir::currentPath(), self);
+    schedules_ = outcome != FolderLock::Outcome::HeldByOther;
+    return outcome;
+}
+
 void Station::recoverJournals() {
+    if (!schedules_)
+        return; // the journal of the other program's run is alive
     try {
         RecoverJournalsIn(resultsDir_);
     } catch (const AppError& e) {
@@ -47,6 +56,8 @@ QList<TaskRow> Station::readTasks(QStringList& errors) {
 }
 
 Run& Station::startRun(const TaskRow& task, const RunSettings& settings) {
+    if (!schedules_)
+        throw AppError(QStringLiteral("Задачите на тази папка се изпълняват от друга програма."));
     if (busy())
         throw AppError(QStringLiteral("Друга задача се изпълнява.")); // callers ask busy() first
     run_ = std::make_unique<Run>(task, settings, resultsDir_, unsaved_, clock_);
@@ -59,6 +70,8 @@ Run& Station::startRun(const TaskRow& task, const RunSettings& settings) {
 }
 
 void Station::check(const QList<TaskRow>& rows, const std::function<void(const TaskRow&)>& start) {
+    if (!schedules_)
+        return;
     const QDateTime now = clock_.now();
     // A due task that cannot start does not keep the others due in this minute from theirs.
     for (int row = scheduler_.due(rows, now); row > 0 && !busy(); row = scheduler_.due(rows, now, row)) {

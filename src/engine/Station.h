@@ -4,6 +4,7 @@
 // and its wind-up, and the tests kept from a month file that could not be written. Errors are
 // told through message() for the front end to show or log; nothing here waits on anybody.
 
+#include "engine/FolderLock.h"
 #include "engine/Run.h"
 #include "engine/Scheduler.h"
 
@@ -23,6 +24,12 @@ public:
     const QString& resultsDir() const { return resultsDir_; }
     Scheduler& scheduler() { return scheduler_; }
 
+    // Start-up, first: takes the working folder's lock for `self`. Without it the station
+    // runs no task and touches no journal: another program runs this folder's tasks.
+    FolderLock::Outcome takeFolder(FolderLock::Holder self);
+    const FolderLock& folderLock() const { return lock_; }
+    // Whether this station runs the folder's tasks (also when no lock could be made at all).
+    bool schedules() const { return schedules_; }
     // Start-up: results left by a crash are merged into their month files.
     void recoverJournals();
     // The task files of the current folder as the task table lists them, in file order; a
@@ -62,6 +69,8 @@ private:
 
     QString resultsDir_;
     const Clock& clock_;
+    FolderLock lock_;
+    bool schedules_ = true;
     Scheduler scheduler_;
     std::unique_ptr<Run> run_;
     // Tests whose month file could not be written (a full disk, an unwritable folder): kept

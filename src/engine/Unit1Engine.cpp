@@ -9,8 +9,10 @@
 #include "shell/PostedMessages.h"
 #include "shell/StringGrid.h"
 #include "shell/Unit1.h"
+#include "tasks/TaskStatus.h"
 
 #include <QCheckBox>
+#include <QPushButton>
 #include <QComboBox>
 #include <QCursor>
 #include <QLineEdit>
@@ -70,7 +72,21 @@ void TForm1::SetupEngine() {
 
 void TForm1::SetupStation() {
     Engine = new Station(ResultsDir, clock(), this);
-    connect(Engine, &Station::message, messages_, &PostedMessages::post);
+    connect(Engine, &Station::message, messages_, [this](const QString& text) { messages_->post(text); });
+    // The window opens all the same: only the tasks are left to the one that runs them.
+    if (Engine->takeFolder(FolderLock::Holder::Window) == FolderLock::Outcome::HeldByOther) {
+        const FolderLock& lock = Engine->folderLock();
+        messages_->post(
+            (lock.holder() == FolderLock::Holder::Service
+                 ? QStringLiteral("Задачите в тази папка се изпълняват от услугата chantest на този компютър "
+                                  "(процес %1).")
+                 : QStringLiteral("Задачите в тази папка се изпълняват от друг прозорец на програмата "
+                                  "(процес %1)."))
+                    .arg(lock.holderPid()) +
+                QStringLiteral(" Този прозорец не стартира задачи; каналите, задачите и резултатите могат да се "
+                               "преглеждат и променят."),
+            MsgKind::Information);
+    }
     // Seen from the desk without opening the window; the desktop shows it and nothing waits.
     connect(Engine, &Station::runFinished, this, [this](const QString& task, const QString& summary) {
         if (TrayIcon1 && QSystemTrayIcon::supportsMessages())
@@ -96,7 +112,7 @@ void TForm1::RecoverJournals() {
 }
 
 void TForm1::InstantlyTaskCheck() {
-    if (Engine->busy())
+    if (Engine->busy() || !Engine->schedules())
         return;
     const int row = Scheduler::firstImmediate(taskRows(*SGtask));
     if (row > 0)
@@ -149,6 +165,14 @@ void TForm1::StartRun(int row, int settle) {
 
 void TForm1::Timer1Timer() {
     if (Timer1->interval() == kIdleMs) {
+        if (!Engine->schedules()) {
+            // Another program runs the tasks: the table follows their statuses.
+            TaskRefresh();
+            const int row = SGtask->row();
+            if (!BchStatus->isHidden() && row > 0 && row < SGtask->rowCount())
+                BchStatus->setText(TaskStatus::captionFor(SGtask->cell(4, row), BchStatus->text()));
+            return;
+        }
         Engine->check(taskRows(*SGtask), [this](const TaskRow& row) { StartRun(row.row, 200); });
         return;
     }

@@ -1,16 +1,15 @@
 #include "PostedMessages.h"
 
-#include "Dialogs.h"
-
 #include <QTimer>
+#include <algorithm>
 #include <QWidget>
 
 PostedMessages::PostedMessages(QWidget* window) : QObject(window), window_(window) {}
 
-void PostedMessages::post(const QString& text) {
-    if (text.isEmpty() || queue_.contains(text))
+void PostedMessages::post(const QString& text, MsgKind kind) {
+    if (text.isEmpty() || std::any_of(queue_.begin(), queue_.end(), [&](const auto& m) { return m.first == text; }))
         return;
-    queue_.append(text);
+    queue_.append({text, kind});
     if (!showing_ && !scheduled_) {
         scheduled_ = true;
         QTimer::singleShot(0, this, [this] { showNext(); });
@@ -22,7 +21,7 @@ void PostedMessages::showNext() {
     if (showing_ || queue_.isEmpty())
         return;
     showing_ = true;
-    ShowMessage(window_, MsgKind::Error, queue_.first());
+    ShowMessage(window_, queue_.first().second, queue_.first().first);
     queue_.removeFirst();
     showing_ = false;
     if (!queue_.isEmpty()) {

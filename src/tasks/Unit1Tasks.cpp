@@ -266,12 +266,17 @@ void TForm1::BchStatusClick() {
     const QString name = SGtask->cell(ColFile, SGtask->row());
     if (name.isEmpty())
         return;
-    const bool running = RunActive == 1 && !RunTaskFile.isEmpty() &&
-                         QFileInfo(RunTaskFile).fileName() == QFileInfo(name).fileName();
+    // Where the service runs the folder's tasks, a started task is its run: a stop is asked
+    // through the task file, which the service reads.
+    const bool running = Engine->schedules()
+                             ? RunActive == 1 && !RunTaskFile.isEmpty() &&
+                                   QFileInfo(RunTaskFile).fileName() == QFileInfo(name).fileName()
+                             : SGtask->cell(ColStatus, SGtask->row()) == TaskStatus::Started ||
+                                   SGtask->cell(ColStatus, SGtask->row()) == TaskStatus::Stopping;
     const TaskStatus::Action a = TaskStatus::clickAction(BchStatus->text(), running);
     if (!a.newStatus.isEmpty())
         SetTaskFileStatus(name, a.newStatus);
-    if (a.requestStop) {
+    if (a.requestStop && Engine->schedules()) {
         StopRequested = true;
         if (Run* run = Engine->run())
             run->stop();

@@ -1,5 +1,6 @@
 // The engine in the window: run start and its failures, the run's end in all its forms,
 // the scheduler, the stop and the close, against a small modem on a local TCP port.
+#include "engine/FolderLock.h"
 #include "engine/Station.h"
 #include "links/TcpLink.h"
 #include "mock/MockClock.h"
@@ -77,6 +78,7 @@ private Q_SLOTS:
     void nextDueTaskStartsWhenFirstCannot();
     void stopButtonEndsTheRunAfterItsChannel();
     void bankModemComesBackAfterASilentChannel();
+    void windowBesideAServiceRunsNoTask();
 
 private:
     std::unique_ptr<TForm1> makeWindow();
@@ -528,6 +530,34 @@ void TestEngineWindow::bankModemComesBackAfterASilentChannel() {
     QCOMPARE(dialogs_->lastText(), QStringLiteral("Каналът %1 не е тестван: два модема не получиха отговор при "
                                                   "набирането му.")
                                        .arg(kCh1));
+}
+
+// The service holds the folder's lock: the window opens, says so once, starts nothing, leaves
+// the journal alone, follows the task statuses the service writes and asks a stop through the file.
+void TestEngineWindow::windowBesideAServiceRunsNoTask() {
+    FolderLock service;
+    QCOMPARE(service.take(dir_->path(), FolderLock::Holder::Service), FolderLock::Outcome::Taken);
+    writeTask(QStringLiteral("t1.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Чакаща"), {kCh1});
+    QDir().mkpath(dir_->filePath("Results"));
+    testfiles::writeText(dir_->filePath("Results/2405.jrn"), QStringLiteral("the service's run\r\n"));
+    auto w = makeWindow();
+    QVERIFY(!w->Engine->schedules());
+    QVERIFY(!w->Engine->run());
+    QTRY_COMPARE(dialogs_->shown.size(), 1);
+    QCOMPARE(dialogs_->shown[0].kind, MsgKind::Information);
+    QVERIFY(dialogs_->lastText().contains(QStringLiteral("услугата chantest")));
+    QVERIFY(QFile::exists(dir_->filePath("Results/2405.jrn")));
+    // The service starts the task; the window's table follows at its next check.
+    writeTask(QStringLiteral("t1.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Стартирана"), {kCh1});
+    w->Timer1->setInterval(10000);
+    w->Timer1Timer();
+    QVERIFY(!w->Engine->run());
+    QCOMPARE(w->SGtask->cell(4, 1), QStringLiteral("Стартирана"));
+    QCOMPARE(w->BchStatus->text(), QStringLiteral("Спри"));
+    QTest::mouseClick(w->BchStatus, Qt::LeftButton);
+    QVERIFY(testfiles::readText(dir_->filePath("t1.tsk")).contains(QStringLiteral("^В процес на спиране^")));
+    QCOMPARE(w->BchStatus->text(), QStringLiteral("Почакай!"));
+    QCOMPARE(dialogs_->shown.size(), 1);
 }
 
 QTEST_MAIN(TestEngineWindow)
