@@ -114,4 +114,15 @@ CHANTEST_BENCH("report") {
                       c.code == 0 || QLatin1String(r.name) == QLatin1String("check") ? QStringLiteral("MB")
                                                                                       : QStringLiteral("MB (failed)"));
     }
+    // A month file of as many zero bytes is refused at the first: its peak memory stays small.
+    {
+        QFile zeros(dir.filePath("2611.tst"));
+        if (zeros.open(QIODevice::WriteOnly) && zeros.resize(QFileInfo(dir.filePath("2612.tst")).size()))
+            zeros.close();
+        const Child c = runReport({QStringLiteral("--results"), dir.path(), QStringLiteral("--month"),
+                                   QStringLiteral("2611"), QStringLiteral("--check")},
+                                  dir.filePath("out.zeros"));
+        bench::report(QStringLiteral("report.zeros_36MB.peak_rss"), c.peakMb,
+                      c.code == 3 ? QStringLiteral("MB") : QStringLiteral("MB (not refused)"));
+    }
 }

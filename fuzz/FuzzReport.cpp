@@ -13,12 +13,16 @@
 #include "report/ReportMonth.h"
 #include "report/ReportOptions.h"
 #include "shell/Cp1251.h"
+#include "shell/TextFile.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <QTemporaryFile>
+
+#include <algorithm>
 
 namespace fuzz {
 
@@ -41,13 +45,21 @@ QByteArray fittingJournal(const QByteArray& month, bool monthExists, QByteArrayV
     return out;
 }
 
-// RFC 4180 records of a csv text (after its byte-order mark): fields per record.
+// RFC 4180 records of a csv text (after its byte-order mark): fields per record. No field but the
+// delay (a number) begins as a formula would.
 QVector<qsizetype> csvRecords(const QString& text, QChar sep) {
     QVector<qsizetype> records;
     qsizetype fields = 1;
     bool quoted = false;
+    bool fieldStart = true;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
+        if (fieldStart && fields != 8) {
+            const QChar first = c == u'"' && i + 1 < text.size() ? text[i + 1] : c;
+            FUZZ_CHECK(!report::LooksLikeFormula(QStringView(&first, 1)),
+                       "a csv field that begins as a formula" + show(text.mid(i, 20)));
+        }
+        fieldStart = false;
         if (quoted) {
             if (c == u'"') {
                 if (i + 1 < text.size() && text[i + 1] == u'"')
@@ -59,9 +71,11 @@ QVector<qsizetype> csvRecords(const QString& text, QChar sep) {
             quoted = true;
         } else if (c == sep) {
             ++fields;
+            fieldStart = true;
         } else if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
             records.append(fields);
             fields = 1;
+            fieldStart = true;
             ++i;
         }
     }
@@ -86,23 +100,55 @@ void reportFile(const uint8_t* data, size_t size) {
     const int months[] = {1, 2, 4, 12};
     m.year = 2024 + (mode & 1);
     m.month = months[(mode >> 6) & 3];
-    report::BuildMonth(m, monthBytes, monthExists, journal);
+    try {
+        report::BuildMonth(m, monthBytes, monthExists, journal);
+    } catch (const report::ReportError& e) {
+        // Only a month file with a NUL byte is refused, and the status names its offset.
+        const qsizetype nul = monthBytes.indexOf('\0');
+        FUZZ_CHECK(nul >= 0 && e.status().startsWith(QStringLiteral("NUL byte at offset %1 ").arg(nul)),
+                   "a month refused " + show(e.status()));
+        return;
+    }
+    FUZZ_CHECK(!monthExists || !monthBytes.contains('\0'), "a month file with a NUL byte read");
+
+    if (m.journalRecords > 0) {
+        // The journal's tests beside the mapped bytes read as the engine would write them.
+        QTemporaryFile f;
+        FUZZ_CHECK(f.open() && f.write(journal) == journal.size() && f.flush(), "no temporary file");
+        MonthResults whole(monthExists ? TextFile::splitLines(monthBytes) : QStringList());
+        for (const ResultJournal::Record& r : ResultJournal::read(f.fileName()).records)
+            whole.AddResult(r.key, r.answer, r.delay, r.stamp);
+        FUZZ_CHECK(whole.count() == m.lineCount(),
+                   "lines with the journal" + show(m.lineCount()) + show(whole.count()));
+        for (int i = 0; i < m.lineCount(); ++i)
+            FUZZ_CHECK(m.line(i) == whole.lines()[i], "a line with the journal " + show(m.line(i)));
+    }
 
     const report::Span span = day == 0 || day > m.days ? report::Span{1, m.days} : report::Span{day, day};
-    // Channels: distinct, non-empty labels, each at the first line that has it.
+    // Channels: distinct, non-empty labels, every line with one in exactly one channel.
     QSet<QString> labels;
-    int tests = 0;
+    int tests = 0, lines = 0;
     for (int c = 0; c < m.channels.size(); ++c) {
         const report::ChannelTests t = m.tests(c);
-        const QString label = results::ChannelLabel(t.line);
+        const QString label = m.labels[c];
         FUZZ_CHECK(!label.isEmpty() && !labels.contains(label), "a channel without a label or twice " + show(label));
         labels.insert(label);
+        for (const QString& l : t.lines)
+            FUZZ_CHECK(results::ChannelLabel(l) == label, "a line in another's channel " + show(l));
+        lines += int(t.lines.size());
+        qint64 before = -1;
         for (const results::ResultGroup& g : t.groups) {
             FUZZ_CHECK(g.day >= 1 && g.day <= m.days, "a test outside the month");
             FUZZ_CHECK(g.delayIsNumber || g.answer != u"BUSY", "a BUSY without a numeric delay");
+            FUZZ_CHECK(t.lines.size() == 1 || m.minuteOf(g) >= before, "a channel's tests out of time order");
+            before = m.minuteOf(g);
             tests += g.day >= span.from && g.day <= span.to;
         }
     }
+    int labelled = 0;
+    for (int i = 0; i < m.lineCount(); ++i)
+        labelled += !results::ChannelLabel(m.line(i)).isEmpty();
+    FUZZ_CHECK(lines == labelled, "lines in channels" + show(lines) + show(labelled));
     FUZZ_CHECK((m.latestDay() > 0) == m.latestTest().isValid(), "latest day and latest test disagree");
     if (m.journalRecords > 0)
         FUZZ_CHECK(mode & 16, "a journal read that does not name the month file");
@@ -110,14 +156,20 @@ void reportFile(const uint8_t* data, size_t size) {
     report::Options o;
     o.failedOnly = mode & 4;
     o.separator = mode & 8 ? u';' : u',';
-    const int oneDay = day >= 1 && day <= m.days ? day : std::max(1, m.latestDay());
+    // Text and check: the day asked for, else the hours up to the latest test.
+    const bool oneDay = (day >= 1 && day <= m.days) || m.latestDay() == 0;
+    const int hours = 1 + (mode * 37 + day) % 744;
+    const report::Period period = oneDay ? report::Period::ofDay(m, day >= 1 && day <= m.days ? day : 1)
+                                         : report::Period::ofHours({&m}, hours);
     QByteArray bytes;
     {
         QBuffer buf(&bytes);
         buf.open(QIODevice::WriteOnly);
         report::Sink out(buf);
         switch (mode & 3) {
-        case 0: report::WriteText(m, o, oneDay, out); break;
+        case 0:
+            report::WriteText(period, o, out);
+            break;
         case 1: report::WriteCsv(m, o, span, out); break;
         case 2: report::WriteJson(m, o, span, out); break;
         case 3: report::WriteHtml(m, o, span, QDateTime(QDate(2025, 1, 1), QTime(8, 0)), out); break;
@@ -155,7 +207,7 @@ void reportFile(const uint8_t* data, size_t size) {
     if (m.latestDay() > 0) {
         report::Options c;
         report::ParseThreshold(QString::number(mode % 7) + (mode & 8 ? QStringLiteral("%") : QString()), c.critical);
-        const report::CheckResult r = report::Check(m, c, oneDay, QDateTime(QDate(2025, 1, 1), QTime(8, 0)));
+        const report::CheckResult r = report::Check(period, c, QDateTime(QDate(2025, 1, 1), QTime(8, 0)));
         FUZZ_CHECK(r.code >= 0 && r.code <= 2 && r.line.startsWith(QStringLiteral("CHANTEST ")) &&
                        !r.line.contains(u'\n') && r.line.contains(QStringLiteral(" | failed=")),
                    "a status line " + show(r.line));
@@ -172,13 +224,18 @@ void reportArgs(const uint8_t* data, size_t size) {
     bool checkAsked = false;
     const bool ok = report::ParseArguments(args, o, error, &checkAsked);
     FUZZ_CHECK(ok == error.isEmpty(), "a result and a message that disagree " + show(error));
-    FUZZ_CHECK(checkAsked == args.mid(1).contains(QStringLiteral("--check")), "--check seen wrongly");
+    const bool check = std::any_of(args.begin() + 1, args.end(), [](const QString& a) {
+        return a == QLatin1String("--check") || a.startsWith(QLatin1String("--check="));
+    });
+    FUZZ_CHECK(checkAsked == check, "--check seen wrongly");
     if (!ok)
         return;
     FUZZ_CHECK(o.month == 0 || (o.month >= 1 && o.month <= 12 && o.year >= 1995 && o.year <= 2094), "a month");
     FUZZ_CHECK(o.day >= 0 && o.day <= 31 && o.maxAgeHours >= 0, "a day or an age");
-    FUZZ_CHECK(o.separator != u'"' && o.separator != u'\r' && o.separator != u'\n' && !o.separator.isNull(),
-               "a separator csv cannot carry");
+    FUZZ_CHECK(o.separator == u',' || o.separator == u';' || o.separator == u'\t',
+               "a separator spreadsheets do not read");
+    FUZZ_CHECK(o.hours >= 1 && o.hours <= 744 && o.timeoutSeconds >= 0 && (o.day == 0 || o.hours == 24),
+               "hours or a time");
     for (const report::Threshold* t : {&o.warning, &o.critical})
         FUZZ_CHECK(!t->set || (t->value >= 0 && (!t->percent || t->value <= 100)), "a threshold out of range");
 }

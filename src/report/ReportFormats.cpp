@@ -73,7 +73,7 @@ void Sink::put(QStringView s) {
     pos_ = out - buf_.data();
 }
 
-void Sink::putSeconds(int hundredths) {
+void Sink::putSeconds(int hundredths, char point) {
     room(16);
     const qint64 v = hundredths;
     qint64 a = v < 0 ? -v : v;
@@ -89,7 +89,7 @@ void Sink::putSeconds(int hundredths) {
     } while (a);
     while (n)
         buf_[pos_++] = digits[--n];
-    buf_[pos_++] = '.';
+    buf_[pos_++] = point;
     buf_[pos_++] = char('0' + cents / 10);
     buf_[pos_++] = char('0' + cents % 10);
 }
@@ -136,6 +136,17 @@ void Sink::putJson(QStringView s) {
     *this << '"';
 }
 
+bool LooksLikeFormula(QStringView field) {
+    if (field.isEmpty())
+        return false;
+    const QChar c = field[0];
+    return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r';
+}
+
+QString Counted(qint64 n, const QString& one, const QString& many) {
+    return QString::number(n) + u' ' + (n % 10 == 1 && n % 100 != 11 ? one : many);
+}
+
 void Sink::putCsv(QStringView s, QChar sep) {
     bool quote = false;
     for (QChar c : s)
@@ -144,10 +155,14 @@ void Sink::putCsv(QStringView s, QChar sep) {
             break;
         }
     if (!quote) {
+        if (LooksLikeFormula(s))
+            *this << '\'';
         put(s);
         return;
     }
     *this << '"';
+    if (LooksLikeFormula(s))
+        *this << '\'';
     qsizetype from = 0;
     for (qsizetype i = 0; i < s.size(); ++i) {
         if (s[i] != u'"')
@@ -197,8 +212,36 @@ int rank(QChar mark) {
     return mark == kMarkFailure ? 0 : mark == kMarkBusy ? 1 : 2;
 }
 
-QString channelsWord(int n) {
-    return n == 1 ? QStringLiteral("канал") : QStringLiteral("канала");
+QString channels(int n) {
+    return Counted(n, QStringLiteral("канал"), QStringLiteral("канала"));
+}
+
+QString journalText(const Month& m) {
+    return QStringLiteral("%1 (%2)").arg(
+        shownPath(m.journalPath), Counted(m.journalRecords, QStringLiteral("тест"), QStringLiteral("теста")));
+}
+
+// "файл A" or "файлове A и B", then the journals read with them.
+QString sourcesText(const Period& p) {
+    QStringList files, journals;
+    for (const Month* m : p.months) {
+        files.append(shownPath(m->path));
+        if (!m->journalPath.isEmpty())
+            journals.append(journalText(*m));
+    }
+    const auto listed = [](QStringList l) {
+        const QString last = l.takeLast();
+        return l.isEmpty() ? last : l.join(QStringLiteral(", ")) + QStringLiteral(" и ") + last;
+    };
+    QString text = (files.size() == 1 ? QStringLiteral("файл ") : QStringLiteral("файлове ")) + listed(files);
+    if (!journals.isEmpty())
+        text += (journals.size() == 1 ? QStringLiteral(" и дневник ") : QStringLiteral(" и дневници ")) +
+                journals.join(QStringLiteral(", "));
+    return text;
+}
+
+QString endText(const Period& p) {
+    return p.end.toString(QStringLiteral("dd.MM.yyyy HH:mm"));
 }
 
 struct DayCounts {
@@ -214,34 +257,25 @@ struct DayCounts {
     }
 };
 
-DayCounts countDay(const Month& m, int day) {
-    DayCounts n;
-    for (int c = 0; c < m.channels.size(); ++c)
-        n.add(results::DayMarks(m.tests(c).groups, day).value(day));
-    return n;
-}
 } // namespace
 
-void WriteText(const Month& m, const Options& o, int day, Sink& out) {
+void WriteText(const Period& p, const Options& o, Sink& out) {
     struct Entry {
         QChar mark;
         QString label, answer, delay, time;
     };
     QVector<Entry> entries;
     DayCounts n;
-    for (int c = 0; c < m.channels.size(); ++c) {
-        const ChannelTests t = m.tests(c);
-        const QVector<ResultGroup>& gs = t.groups;
-        const QChar mark = results::DayMarks(gs, day).value(day);
-        if (mark.isNull())
-            continue;
+    VisitPeriod(p, [&](const Month& m, const ChannelTests& t, const ResultGroup& last, QChar mark) {
         n.add(mark);
         if (o.failedOnly && mark != kMarkFailure)
-            continue;
-        const auto last = std::find_if(gs.rbegin(), gs.rend(), [day](const ResultGroup& g) { return g.day == day; });
-        entries.append({mark, t.label(), last->answer.toString(), results::ShownDelay(*last),
-                        results::TestTime(last->timestamp)});
-    }
+            return;
+        // Over hours that may cross midnight the date comes with the time.
+        QString time = results::TestTime(last.timestamp);
+        if (!p.day)
+            time = m.date(last.day).toString(QStringLiteral("dd.MM ")) + time;
+        entries.append({mark, t.label(), last.answer.toString(), results::ShownDelay(last), time});
+    });
     std::stable_sort(entries.begin(), entries.end(),
                      [](const Entry& a, const Entry& b) { return rank(a.mark) < rank(b.mark); });
     qsizetype wl = 0, wa = 0, wd = 0;
@@ -250,35 +284,35 @@ void WriteText(const Month& m, const Options& o, int day, Sink& out) {
         wa = std::max(wa, std::min<qsizetype>(e.answer.size(), 40));
         wd = std::max(wd, e.delay.size());
     }
-    out << QStringLiteral("Тестове на каналите за %1, файл %2").arg(dayText(m, day), shownPath(m.path));
-    if (!m.journalPath.isEmpty())
-        out << QStringLiteral(" и дневник %1 (%2 теста)").arg(shownPath(m.journalPath), QString::number(m.journalRecords));
-    out << "\n";
+    const QString period = p.day ? dayText(*p.months.last(), p.day)
+                                 : QStringLiteral("%1 ч до %2").arg(QString::number(p.hours), endText(p));
+    out << QStringLiteral("Тестове на каналите за %1, %2\n").arg(period, sourcesText(p));
     if (entries.isEmpty())
         out << (o.failedOnly ? QStringLiteral("Няма неуспешни канали.\n") : QStringLiteral("Няма тестове.\n"));
     for (const Entry& e : entries) {
         out << QString(e.mark) << "  " << e.label.leftJustified(wl) << "  " << e.answer.leftJustified(wa) << "  "
             << e.delay.rightJustified(wd) << "  " << e.time << "\n";
     }
-    out << QStringLiteral("Общо %1 %2: %3 без връзка (Г), %4 заети (З), %5 с връзка (Р)\n")
-               .arg(n.tested())
-               .arg(channelsWord(n.tested()))
-               .arg(n.failed)
-               .arg(n.busy)
-               .arg(n.connected);
+    out << QStringLiteral("Общо %1: %2 без връзка (Г), %3 (З), %4 с връзка (Р)\n")
+               .arg(channels(n.tested()), QString::number(n.failed),
+                    Counted(n.busy, QStringLiteral("зает"), QStringLiteral("заети")),
+                    QString::number(n.connected));
 }
 
 namespace {
 QString csvQuoted(const QString& text, QChar sep) {
-    for (QChar c : text)
+    const QString field = LooksLikeFormula(text) ? u'\'' + text : text;
+    for (QChar c : field)
         if (c == sep || c == u'"' || c == u'\r' || c == u'\n')
-            return u'"' + QString(text).replace(u'"', QStringLiteral("\"\"")) + u'"';
-    return text;
+            return u'"' + QString(field).replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return field;
 }
 } // namespace
 
 void WriteCsv(const Month& m, const Options& o, Span span, Sink& out) {
     const QChar sep = o.separator;
+    // With ';' the spreadsheet expects a decimal comma.
+    const char point = sep == u';' ? ',' : '.';
     const char16_t* const head[] = {u"Направление", u"Централа", u"Канал",      u"Набиране", u"Дата",
                                     u"Час",         u"Отговор",  u"Закъснение", u"Знак"};
     out << "\xEF\xBB\xBF";
@@ -319,7 +353,7 @@ void WriteCsv(const Month& m, const Options& o, Span span, Sink& out) {
             out.putCsv(g.answer, sep);
             out << sep;
             if (g.delayIsNumber)
-                out.putSeconds(g.delayValue);
+                out.putSeconds(g.delayValue, point);
             out << sep << markBytes(results::DayMark(g)) << "\r\n";
         }
     }
@@ -447,8 +481,7 @@ void WriteHtml(const Month& m, const Options& o, Span span, const QDateTime& now
     out << "</h1>\n<p class=\"src\">";
     out.putHtml(QStringLiteral("Файл: %1").arg(shownPath(m.path)));
     if (!m.journalPath.isEmpty())
-        out.putHtml(QStringLiteral(" и дневник %1 (%2 теста)")
-                        .arg(shownPath(m.journalPath), QString::number(m.journalRecords)));
+        out.putHtml(QStringLiteral(" и дневник ") + journalText(m));
     out.putHtml(QStringLiteral(" · изготвен на %1").arg(now.toString(QStringLiteral("dd.MM.yyyy HH:mm"))));
     out << "</p>\n<p class=\"legend\">"
         << QStringLiteral("Знаци:<span class=\"r\">Р</span>връзка<span class=\"z\">З</span>заето"
@@ -546,7 +579,12 @@ void WriteHtml(const Month& m, const Options& o, Span span, const QDateTime& now
 }
 
 QString UnknownLine(const QString& why) {
-    return QStringLiteral("CHANTEST UNKNOWN - ") + why;
+    // One line, and no '|' that would start the performance data.
+    QString text = why.left(200);
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || c == u'|' || c.unicode() == 0x7F)
+            c = u'?';
+    return QStringLiteral("CHANTEST UNKNOWN - ") + text;
 }
 
 namespace {
@@ -564,8 +602,9 @@ QString shareLimit(const Threshold& t) {
 }
 } // namespace
 
-CheckResult Check(const Month& m, const Options& o, int day, const QDateTime& now) {
-    const DayCounts n = countDay(m, day);
+CheckResult Check(const Period& p, const Options& o, const QDateTime& now) {
+    DayCounts n;
+    VisitPeriod(p, [&](const Month&, const ChannelTests&, const ResultGroup&, QChar mark) { n.add(mark); });
     QString perf = QStringLiteral("failed=%1;%2;%3;0;%4 busy=%5 connected=%6")
                        .arg(n.failed)
                        .arg(countLimit(o.warning), countLimit(o.critical))
@@ -578,7 +617,7 @@ CheckResult Check(const Month& m, const Options& o, int day, const QDateTime& no
                     .arg(shareText(share), shareLimit(o.warning), shareLimit(o.critical));
     }
     CheckResult r;
-    const QDateTime latest = m.latestTest();
+    const QDateTime latest = p.months.last()->latestTest();
     if (o.maxAgeHours > 0 && latest.isValid() && latest.secsTo(now) > qint64(o.maxAgeHours) * 3600) {
         r.code = 2;
         r.line = QStringLiteral("CHANTEST CRITICAL - no test since %1 | %2")
@@ -587,11 +626,14 @@ CheckResult Check(const Month& m, const Options& o, int day, const QDateTime& no
     }
     r.code = o.critical.exceeded(n.failed, n.tested()) ? 2 : o.warning.exceeded(n.failed, n.tested()) ? 1 : 0;
     const char* const names[] = {"OK", "WARNING", "CRITICAL"};
-    r.line = QStringLiteral("CHANTEST %1 - %2 of %3 channels failed on %4 | %5")
+    const QString period =
+        p.day ? QStringLiteral("on ") + dayText(*p.months.last(), p.day)
+              : QStringLiteral("in the %1 h to %2").arg(QString::number(p.hours), endText(p));
+    r.line = QStringLiteral("CHANTEST %1 - %2 of %3 channels failed %4 | %5")
                  .arg(QLatin1String(names[r.code]))
                  .arg(n.failed)
                  .arg(n.tested())
-                 .arg(dayText(m, day), perf);
+                 .arg(period, perf);
     return r;
 }
 

@@ -40,9 +40,11 @@ public:
     }
     void put(QStringView s);
     void putBytes(QByteArrayView b);
-    void putSeconds(int hundredths); // 2200 -> "22.00"
+    void putSeconds(int hundredths, char point = '.'); // 2200 -> "22.00"
     void putHtml(QStringView s);     // escaped for text and attributes
     void putJson(QStringView s);     // a JSON string with its quotes
+    // A csv field: quoted when it must be, and with an apostrophe in front when a spreadsheet
+    // would take it for a formula.
     void putCsv(QStringView s, QChar sep);
     void flush();
     bool failed() const { return failed_; }
@@ -58,12 +60,17 @@ private:
     bool failed_ = false;
 };
 
-// Days from..to of the month are reported (one day for text and check).
+// Days from..to of the month are reported by csv, json and html.
 struct Span {
     int from = 1, to = 31;
 };
 
-void WriteText(const Month& m, const Options& o, int day, Sink& out);
+// Whether a spreadsheet takes a field beginning so for a formula (CSV injection).
+bool LooksLikeFormula(QStringView field);
+// "1 тест", "2 теста", "21 тест": Bulgarian takes the singular after a number ending in one.
+QString Counted(qint64 n, const QString& one, const QString& many);
+
+void WriteText(const Period& p, const Options& o, Sink& out);
 void WriteCsv(const Month& m, const Options& o, Span span, Sink& out);
 void WriteJson(const Month& m, const Options& o, Span span, Sink& out);
 void WriteHtml(const Month& m, const Options& o, Span span, const QDateTime& now, Sink& out);
@@ -73,7 +80,7 @@ struct CheckResult {
     int code = 3;
     QString line;
 };
-CheckResult Check(const Month& m, const Options& o, int day, const QDateTime& now);
+CheckResult Check(const Period& p, const Options& o, const QDateTime& now);
 QString UnknownLine(const QString& why);
 
 } // namespace report

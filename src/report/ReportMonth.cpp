@@ -1,16 +1,18 @@
 #include "ReportMonth.h"
 
-#include "engine/MonthResults.h"
 #include "engine/ResultJournal.h"
 #include "shell/AppError.h"
 #include "shell/Cp1251.h"
-#include "shell/TextFile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSet>
 #include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace report {
 
@@ -42,21 +44,29 @@ ChannelParts SplitKey(QStringView key) {
 }
 
 QString ChannelTests::key() const {
+    if (lines.isEmpty())
+        return {};
+    const QString& line = lines[latest];
     const qsizetype caret = line.indexOf(u'^');
     return caret < 0 ? line : line.left(caret);
 }
 
 QString ChannelTests::label() const {
-    return results::ChannelLabel(line).trimmed();
+    return lines.isEmpty() ? QString() : results::ChannelLabel(lines[latest]).trimmed();
+}
+
+int FileAccess::openPath(const QString& path, int flags) const {
+    const QByteArray name = QFile::encodeName(path);
+    return open ? open(name, flags) : ::open(name.constData(), flags);
 }
 
 void Month::setBytes(QByteArray bytes) {
     // Lines end at LF with a CR before it dropped, and a last line without a line end is a line,
     // as the file layer splits them.
     bytes_ = std::move(bytes);
-    decoded_ = false;
-    lines_.clear();
     spans_.clear();
+    tails_.clear();
+    added_.clear();
     const QByteArrayView b(bytes_); // read only: mapped bytes stay where they are
     const qsizetype n = b.size();
     qsizetype start = 0;
@@ -73,41 +83,139 @@ void Month::setBytes(QByteArray bytes) {
     }
 }
 
-void Month::setLines(QStringList lines) {
-    bytes_.clear();
-    spans_.clear();
-    lines_ = std::move(lines);
-    decoded_ = true;
+QString Month::line(int i) const {
+    if (i >= spans_.size())
+        return added_[i - spans_.size()];
+    QString l = Cp1251::decode(span(i));
+    const auto tail = tails_.constFind(i);
+    if (tail != tails_.constEnd())
+        l += *tail;
+    return l;
 }
 
-QString Month::line(int i) const {
-    return decoded_ ? lines_[i] : Cp1251::decode(QByteArrayView(bytes_).sliced(spans_[i].first, spans_[i].second));
+namespace {
+// What closes a hand-edited or damaged line before a test is added to it, so that the test stands
+// in a group of its own: a caret at its end, and as many more as make 1 + 3g.
+QString closing(qsizetype carets, bool endsWithCaret) {
+    QString close;
+    if (!endsWithCaret) {
+        close += u'^';
+        ++carets;
+    }
+    for (; (carets - 1) % 3 != 0; ++carets)
+        close += u'^';
+    return close;
+}
+} // namespace
+
+void Month::addRecords(const QList<ResultJournal::Record>& records) {
+    // As MonthResults::AddResult: a record goes to the first line whose field 0 is its key, else
+    // to a new line. Only the keys of the records are looked for among the file's lines.
+    QHash<QString, int> lineOf;
+    for (const ResultJournal::Record& r : records)
+        lineOf.insert(r.key, -1);
+    for (int i = 0; i < spans_.size(); ++i) {
+        const QByteArrayView l = span(i);
+        const qsizetype caret = l.indexOf('^');
+        const auto it = lineOf.find(caret < 0 ? QString() : Cp1251::decode(l.first(caret)));
+        if (it != lineOf.end() && *it < 0)
+            *it = i;
+    }
+    for (const ResultJournal::Record& r : records) {
+        const QString group = r.answer + u'^' + r.delay + u'^' + r.stamp + u'^';
+        const int i = lineOf.value(r.key, -1);
+        if (i < 0) {
+            // A damaged journal's key may hold a caret: the new line's field 0 is what precedes it.
+            added_.append(r.key + u'^' + group);
+            const QString key = r.key.left(r.key.indexOf(u'^'));
+            if (lineOf.value(key, -1) < 0)
+                lineOf.insert(key, lineCount() - 1);
+        } else if (i >= spans_.size()) {
+            QString& l = added_[i - spans_.size()];
+            l += closing(l.count(u'^'), l.endsWith(u'^')) + group;
+        } else {
+            auto tail = tails_.find(i);
+            if (tail == tails_.end()) {
+                const QByteArrayView l = span(i);
+                tail = tails_.insert(i, closing(l.count('^'), l.endsWith('^')));
+            }
+            *tail += group;
+        }
+    }
+}
+
+QString Month::labelOf(int i) const {
+    if (i >= spans_.size())
+        return results::ChannelLabel(added_[i - spans_.size()]);
+    // From the bytes: the label is short, the line may be long.
+    const QByteArrayView l = span(i);
+    const qsizetype arrow = l.indexOf(" --> ");
+    if (arrow >= 0)
+        return Cp1251::decode(l.first(arrow + 1));
+    return tails_.contains(i) ? results::ChannelLabel(line(i)) : QString();
+}
+
+void Month::index() {
+    // One channel per label, at its first line; a line without " --> " has no label and belongs
+    // to no channel.
+    firstDay_ = date(1).isValid() ? date(1).toJulianDay() : 0;
+    latestDay_ = -1;
+    latestMinute_ = -1;
+    channels.clear();
+    labels.clear();
+    next_.fill(-1, lineCount());
+    QHash<QString, int> channelOf;
+    channelOf.reserve(lineCount());
+    QVector<int> lastLine;
+    for (int i = 0; i < lineCount(); ++i) {
+        const QString label = labelOf(i);
+        if (label.isEmpty())
+            continue;
+        const auto it = channelOf.constFind(label);
+        if (it == channelOf.constEnd()) {
+            channelOf.insert(label, int(channels.size()));
+            channels.append(i);
+            labels.append(label);
+            lastLine.append(i);
+        } else {
+            next_[lastLine[*it]] = i;
+            lastLine[*it] = i;
+        }
+    }
 }
 
 ChannelTests Month::tests(int channel) const {
     ChannelTests t;
-    t.line = line(channels[channel]);
-    t.groups = results::ResultGroups(t.line);
-    t.groups.removeIf([this](const results::ResultGroup& g) { return g.day > days; });
+    for (int i = channels[channel]; i >= 0; i = next_[i])
+        t.lines.append(line(i));
+    if (t.lines.size() == 1) {
+        t.groups = results::ResultGroups(t.lines[0]);
+        t.groups.removeIf([this](const results::ResultGroup& g) { return g.day > days; });
+        return t;
+    }
+    // A channel whose dial string changed: its lines' tests merged by time.
+    struct Timed {
+        qint64 minute;
+        int line;
+        results::ResultGroup g;
+    };
+    QVector<Timed> all;
+    for (int k = 0; k < t.lines.size(); ++k)
+        for (const results::ResultGroup& g : results::ResultGroups(t.lines[k]))
+            if (g.day <= days)
+                all.append({minuteOf(g), k, g});
+    std::stable_sort(all.begin(), all.end(),
+                     [](const Timed& a, const Timed& b) { return a.minute < b.minute; });
+    t.groups.reserve(all.size());
+    for (const Timed& a : all)
+        t.groups.append(a.g);
+    t.latest = all.isEmpty() ? int(t.lines.size()) - 1 : all.last().line;
     return t;
 }
 
-namespace {
-// Minutes into the month of a test (hours and minutes that are not a time count as 00:00).
-int minuteOf(const results::ResultGroup& g) {
-    int hh = -1, nn = -1;
-    if (!results::ParseInt(g.timestamp.mid(6, 2), hh) || !results::ParseInt(g.timestamp.mid(8, 2), nn) || hh < 0 ||
-        hh > 23 || nn < 0 || nn > 59)
-        hh = nn = 0;
-    return (g.day * 24 + hh) * 60 + nn;
-}
-QDateTime atMinute(const Month& m, int minute) {
-    return QDateTime(m.date(minute / (24 * 60)), QTime(minute / 60 % 24, minute % 60));
-}
-} // namespace
-
 QDateTime TestTime(const Month& m, const results::ResultGroup& g) {
-    return atMinute(m, minuteOf(g));
+    const qint64 minute = m.minuteOf(g);
+    return QDateTime(QDate::fromJulianDay(minute / 1440), QTime(int(minute / 60 % 24), int(minute % 60)));
 }
 
 void Month::scan() const {
@@ -126,46 +234,82 @@ int Month::latestDay() const {
     return latestDay_;
 }
 
-QDateTime Month::latestTest() const {
+qint64 Month::latestMinute() const {
     scan();
-    return latestMinute_ < 0 ? QDateTime() : atMinute(*this, latestMinute_);
+    return latestMinute_;
+}
+
+QDateTime Month::latestTest() const {
+    const qint64 minute = latestMinute();
+    return minute < 0 ? QDateTime()
+                      : QDateTime(QDate::fromJulianDay(minute / 1440),
+                                  QTime(int(minute / 60 % 24), int(minute % 60)));
 }
 
 namespace {
-// The channels: the first line of every label, as the results page ties rows to lines. A line
-// without " --> " has no label and belongs to no channel.
-void indexChannels(Month& m) {
-    QSet<QString> seen;
-    seen.reserve(m.lineCount());
-    m.channels.clear();
-    for (int i = 0; i < m.lineCount(); ++i) {
-        const QString label = results::ChannelLabel(m.line(i));
-        if (label.isEmpty() || seen.contains(label))
-            continue;
-        seen.insert(label);
-        m.channels.append(i);
+QString kindOf(mode_t mode) {
+    return S_ISDIR(mode)                    ? QStringLiteral("папка")
+           : S_ISFIFO(mode)                 ? QStringLiteral("програмен канал (FIFO)")
+           : S_ISCHR(mode) || S_ISBLK(mode) ? QStringLiteral("устройство")
+           : S_ISSOCK(mode)                 ? QStringLiteral("гнездо (socket)")
+                                            : QStringLiteral("файл от особен вид");
+}
+
+// Opens a file of the report without waiting for it: a FIFO or a device is refused rather than
+// read, and a refusal is named. -1 when there is no such file. `what` names the file in Bulgarian.
+int openRegular(const FileAccess& files, const QString& path, const QString& what) {
+    const QString shown = QDir::toNativeSeparators(path);
+    const int fd = files.openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT || e == ENOTDIR)
+            return -1;
+        if (e == EACCES || e == EPERM)
+            throw ReportError(
+                QStringLiteral("%1 %2 не може да бъде прочетен: достъпът е отказан.").arg(what, shown),
+                QStringLiteral("permission denied: %1").arg(shown));
+        throw ReportError(QStringLiteral("%1 %2 не може да бъде отворен: %3.")
+                              .arg(what, shown, QString::fromLocal8Bit(std::strerror(e))),
+                          QStringLiteral("cannot read %1").arg(shown));
     }
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw ReportError(
+            QStringLiteral("%1 %2 не е обикновен файл, а %3; отчетът чете само обикновени файлове.")
+                .arg(what, shown, kindOf(st.st_mode)),
+            QStringLiteral("cannot read %1: not a regular file").arg(shown));
+    }
+    return fd;
+}
+
+// A month file is text: a NUL byte means another file or a damaged one.
+void refuseNul(QByteArrayView bytes, const QString& path) {
+    const qsizetype nul = bytes.indexOf('\0');
+    if (nul < 0)
+        return;
+    const QString shown = QDir::toNativeSeparators(path);
+    throw ReportError(QStringLiteral("Файлът с резултати %1 съдържа нулев байт (отместване %2 от началото): "
+                                     "това не е текстов файл с резултати.")
+                          .arg(shown)
+                          .arg(nul),
+                      QStringLiteral("NUL byte at offset %1 in %2").arg(nul).arg(shown));
 }
 
 void applyJournal(Month& m, const ResultJournal::Contents& j, const FileFingerprint& base) {
     if (!j.headerValid || j.base != base || j.records.isEmpty())
         return;
-    QStringList lines;
-    lines.reserve(m.lineCount());
-    for (int i = 0; i < m.lineCount(); ++i)
-        lines.append(m.line(i));
-    MonthResults month(std::move(lines));
-    for (const ResultJournal::Record& r : j.records)
-        month.AddResult(r.key, r.answer, r.delay, r.stamp);
-    m.setLines(month.lines());
+    m.addRecords(j.records);
     m.journalRecords = int(j.records.size());
 }
 } // namespace
 
 void BuildMonth(Month& out, const QByteArray& monthBytes, bool monthExists, const QByteArray& journalBytes) {
     out.fileExists = monthExists;
-    out.setBytes(monthExists ? monthBytes : QByteArray());
     out.days = results::DaysInMonth(out.year, out.month);
+    if (monthExists)
+        refuseNul(monthBytes, out.path);
+    out.setBytes(monthExists ? monthBytes : QByteArray());
     if (!journalBytes.isEmpty()) {
         // The journal reader takes a path: the bytes go through a private temporary file.
         QTemporaryFile f;
@@ -173,10 +317,10 @@ void BuildMonth(Month& out, const QByteArray& monthBytes, bool monthExists, cons
             applyJournal(out, ResultJournal::read(f.fileName()),
                          monthExists ? FileFingerprint::of(monthBytes) : FileFingerprint());
     }
-    indexChannels(out);
+    out.index();
 }
 
-bool LoadMonth(const QString& dir, int year, int month, Month& out) {
+bool LoadMonth(const QString& dir, int year, int month, Month& out, const FileAccess& files) {
     out = {};
     out.year = year;
     out.month = month;
@@ -184,18 +328,18 @@ bool LoadMonth(const QString& dir, int year, int month, Month& out) {
     out.path = results::MonthFileName(dir, year, month);
     const QString jrn = ResultJournal::pathFor(out.path);
     const QString shown = QDir::toNativeSeparators(out.path);
-    auto file = std::make_shared<QFile>(out.path);
-    QFile& f = *file;
-    out.fileExists = f.exists();
-    const bool journalExists = QFileInfo(jrn).isFile();
-    if (!out.fileExists && !journalExists)
-        return false;
+    const int fd = openRegular(files, out.path, QStringLiteral("Файлът с резултати"));
+    out.fileExists = fd >= 0;
     QByteArray bytes;
     if (out.fileExists) {
-        if (QFileInfo(out.path).isDir() || !f.open(QIODevice::ReadOnly))
+        auto file = std::make_shared<QFile>();
+        QFile& f = *file;
+        if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
             throw ReportError(QStringLiteral("Файлът с резултати %1 не може да бъде отворен: %2.")
                                   .arg(shown, f.errorString()),
                               QStringLiteral("cannot read %1").arg(shown));
+        }
         // Mapped rather than read: a big month is then never copied whole.
         const qint64 size = f.size();
         uchar* map = size > 0 ? f.map(0, size) : nullptr;
@@ -209,9 +353,14 @@ bool LoadMonth(const QString& dir, int year, int month, Month& out) {
             throw ReportError(QStringLiteral("Файлът с резултати %1 не може да бъде прочетен: %2.")
                                   .arg(shown, f.errorString()),
                               QStringLiteral("cannot read %1").arg(shown));
+        refuseNul(bytes, out.path);
     }
     out.setBytes(bytes);
-    if (journalExists) {
+    const int journal = openRegular(files, jrn, QStringLiteral("Дневникът"));
+    if (!out.fileExists && journal < 0)
+        return false;
+    if (journal >= 0) {
+        ::close(journal);
         try {
             applyJournal(out, ResultJournal::read(jrn),
                          out.fileExists ? FileFingerprint::of(bytes) : FileFingerprint());
@@ -223,8 +372,101 @@ bool LoadMonth(const QString& dir, int year, int month, Month& out) {
                               .arg(QDir::toNativeSeparators(jrn));
         }
     }
-    indexChannels(out);
+    out.index();
     return true;
+}
+
+Period Period::ofDay(const Month& m, int day) {
+    Period p;
+    p.months = {&m};
+    p.day = day;
+    p.from = m.firstMinute() + qint64(day - 1) * 1440;
+    p.to = p.from + 1439;
+    return p;
+}
+
+Period Period::ofHours(QVector<const Month*> months, int hours) {
+    Period p;
+    p.months = std::move(months);
+    p.hours = hours;
+    p.end = p.months.last()->latestTest();
+    p.to = p.months.last()->latestMinute();
+    p.from = p.to < 0 ? 0 : p.to - qint64(hours) * 60 + 1;
+    return p;
+}
+
+namespace {
+// The tests of `gs` within the period: their mark (a connection wins, else the latest) and the
+// index of the latest of them, -1 for none.
+int within(const Period& p, const Month& m, const QVector<results::ResultGroup>& gs, QChar& mark) {
+    const qint64 first = m.firstMinute();
+    const qint64 lo = std::max(p.from, first), hi = std::min(p.to, first + qint64(m.days) * 1440 - 1);
+    if (lo > hi)
+        return -1;
+    const int dayLo = int((lo - first) / 1440) + 1, dayHi = int((hi - first) / 1440) + 1;
+    // Only on a day the period cuts do hours and minutes matter.
+    const bool cutLo = (lo - first) % 1440 != 0, cutHi = (hi - first) % 1440 != 1439;
+    int latest = -1;
+    for (int i = 0; i < gs.size(); ++i) {
+        const results::ResultGroup& g = gs[i];
+        if (g.day < dayLo || g.day > dayHi)
+            continue;
+        if ((cutLo && g.day == dayLo) || (cutHi && g.day == dayHi)) {
+            const qint64 t = m.minuteOf(g);
+            if (t < lo || t > hi)
+                continue;
+        }
+        if (mark != results::kMarkConnect)
+            mark = results::DayMark(g);
+        latest = i;
+    }
+    return latest;
+}
+} // namespace
+
+void VisitPeriod(const Period& p, const ChannelVisit& visit) {
+    if (p.months.size() == 1) {
+        const Month& m = *p.months[0];
+        for (int c = 0; c < m.channels.size(); ++c) {
+            const ChannelTests t = m.tests(c);
+            QChar mark;
+            const int i = within(p, m, t.groups, mark);
+            if (i >= 0)
+                visit(m, t, t.groups[i], mark);
+        }
+        return;
+    }
+    // A channel over several months: its channel in each, by label.
+    QHash<QString, int> idOf;
+    QVector<QVector<QPair<int, int>>> parts; // per channel: month and channel there
+    for (int k = 0; k < p.months.size(); ++k) {
+        const Month& m = *p.months[k];
+        for (int c = 0; c < m.channels.size(); ++c) {
+            auto it = idOf.constFind(m.labels[c]);
+            if (it == idOf.constEnd()) {
+                it = idOf.insert(m.labels[c], int(parts.size()));
+                parts.append(QVector<QPair<int, int>>());
+            }
+            parts[*it].append({k, c});
+        }
+    }
+    for (const QVector<QPair<int, int>>& part : parts) {
+        QChar mark;
+        ChannelTests latest;
+        const Month* month = nullptr;
+        int index = -1;
+        for (const auto& [k, c] : part) {
+            ChannelTests t = p.months[k]->tests(c);
+            const int i = within(p, *p.months[k], t.groups, mark);
+            if (i >= 0) {
+                latest = std::move(t); // the views move with the lines' text
+                month = p.months[k];
+                index = i;
+            }
+        }
+        if (index >= 0)
+            visit(*month, latest, latest.groups[index], mark);
+    }
 }
 
 } // namespace report

@@ -1,15 +1,19 @@
 #pragma once
 // One month of results as the report reads it: the month file, with the journal of a run that is
-// still going when its header names that very file, read in memory only. Channels and day marks
-// follow the results page: a channel is the first line with its label.
+// still going when its header names that very file, read in memory only. A channel is every line
+// with its label (direction, exchange and channel): after a change of its dial string the month
+// holds a line of each, and their tests are one channel's.
 
+#include "engine/ResultJournal.h"
 #include "results/MonthView.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -28,17 +32,26 @@ private:
     QString text_, status_;
 };
 
+// How the report opens its folder and files: open(2) unless `open` is set. A stand-in gives
+// the refusals a root test run never meets (permission denied) or a file system that hangs.
+struct FileAccess {
+    std::function<int(const QByteArray& path, int flags)> open;
+    int openPath(const QString& path, int flags) const;
+};
+
 // The parts of a channel key "direction -- exchange  channel Ch. --> dial".
 struct ChannelParts {
     QString direction, exchange, channel, dial;
 };
 ChannelParts SplitKey(QStringView key);
 
-// One channel's results line, decoded, and its groups within the month's days (views into it).
+// One channel's lines, decoded, and its tests within the month's days (views into the lines) in
+// time order; tests of one minute keep the file's order.
 struct ChannelTests {
-    QString line;
+    QStringList lines;
     QVector<results::ResultGroup> groups;
-    QString key() const;   // field 0
+    int latest = 0;        // the line of the latest test: its dial string is the one shown
+    QString key() const;   // field 0 of that line
     QString label() const; // as a person reads it, without the blank in front of the arrow
 };
 
@@ -48,42 +61,85 @@ struct Month {
     bool fileExists = false;
     QString journalPath;    // a journal read with the file, or empty
     int journalRecords = 0; // its records
-    QString warning;        // a journal that could not be read, for standard error
-    QVector<int> channels;  // per channel, the line it takes, in file order
+    QString warning;        // a journal that could not be read, for the operator
+    QVector<int> channels;  // per channel, its first line, in file order
+    QStringList labels;     // per channel, its label
 
     // Lines are decoded when they are used, so a big month is held once, as its bytes.
-    int lineCount() const { return decoded_ ? int(lines_.size()) : int(spans_.size()); }
+    int lineCount() const { return int(spans_.size() + added_.size()); }
     QString line(int i) const;
     ChannelTests tests(int channel) const;
     int latestDay() const; // 0 without tests
     // The local time of the latest test; invalid without tests.
     QDateTime latestTest() const;
+    qint64 latestMinute() const; // as minuteOf(); -1 without tests
     QDate date(int day) const { return QDate(year, month, day); }
+    // A test's local time in minutes from the start of the Julian day count (hours and minutes
+    // that are not a time count as 00:00), so that tests of several months compare.
+    qint64 minuteOf(const results::ResultGroup& g) const {
+        int hh = 0, nn = 0;
+        if (!results::ParseInt(g.timestamp.mid(6, 2), hh) || !results::ParseInt(g.timestamp.mid(8, 2), nn) ||
+            hh < 0 || hh > 23 || nn < 0 || nn > 59)
+            hh = nn = 0;
+        return (firstDay_ + g.day - 1) * 1440 + hh * 60 + nn;
+    }
+    qint64 firstMinute() const { return firstDay_ * 1440; }
 
     void setBytes(QByteArray bytes);
-    void setLines(QStringList lines);
+    // The records of a journal, as MonthResults::AddResult would add them to the file's lines,
+    // kept beside the bytes instead of in a decoded copy of the whole file.
+    void addRecords(const QList<ResultJournal::Record>& records);
+    // The channels of the lines read; the month's year and month are set.
+    void index();
     // The file whose mapping the bytes are.
     void keepMapped(std::shared_ptr<QFile> file) { mapped_ = std::move(file); }
 
 private:
     void scan() const;
+    QByteArrayView span(int i) const {
+        return QByteArrayView(bytes_).sliced(spans_[i].first, spans_[i].second);
+    }
+    QString labelOf(int i) const;
     std::shared_ptr<QFile> mapped_;
     QByteArray bytes_;
     QVector<QPair<qsizetype, qsizetype>> spans_; // offset and length of each line in bytes_
-    bool decoded_ = false;
-    QStringList lines_;
+    QHash<int, QString> tails_;                  // a journal's tests after a line of the file
+    QStringList added_;                          // a journal's lines for keys the file lacks
+    QVector<int> next_;                          // per line, the next line of its channel or -1
+    qint64 firstDay_ = 0;                        // the Julian day of the month's first day
     mutable int latestDay_ = -1;
-    mutable int latestMinute_ = -1;
+    mutable qint64 latestMinute_ = -1;
 };
 
 // Reads month `month` of `year` from `dir`. Returns false when neither the month file nor a
-// journal for it exists; raises ReportError when one cannot be read.
-bool LoadMonth(const QString& dir, int year, int month, Month& out);
+// journal for it exists; raises ReportError when one cannot be read or is no regular file, or
+// when the month file holds a NUL byte.
+bool LoadMonth(const QString& dir, int year, int month, Month& out, const FileAccess& files = {});
 // The same from bytes already read (the fuzzer's way in); `journal` may be empty.
 void BuildMonth(Month& out, const QByteArray& monthBytes, bool monthExists, const QByteArray& journalBytes);
 
 // The test's local time: the month's day, hours and minutes of the timestamp (00:00 when they are
 // not a time).
 QDateTime TestTime(const Month& m, const results::ResultGroup& g);
+
+// What the morning list and the check cover: one calendar day of a month, or the hours up to the
+// latest test over the months they reach. Tests from `from` to `to` (minutes, both included).
+struct Period {
+    QVector<const Month*> months; // oldest first; the last holds the latest test
+    int day = 0;                  // a calendar day of the last month, or 0 for hours
+    int hours = 0;
+    QDateTime end; // hours: the latest test
+    qint64 from = 0, to = -1;
+    static Period ofDay(const Month& m, int day);
+    // The months in time order, the latest test in the last one.
+    static Period ofHours(QVector<const Month*> months, int hours);
+};
+
+// Every channel tested within the period, one per label over all its months, in the order the
+// months first list them: its mark there (a connection wins, else its latest test) and its latest
+// test, a view into `tests`.
+using ChannelVisit = std::function<void(const Month& m, const ChannelTests& tests,
+                                        const results::ResultGroup& latest, QChar mark)>;
+void VisitPeriod(const Period& p, const ChannelVisit& visit);
 
 } // namespace report

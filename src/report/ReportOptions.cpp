@@ -61,10 +61,24 @@ QString quotedName(const QString& qtError) {
 }
 } // namespace
 
-bool ParseArguments(const QStringList& args, Options& out, QString& error, bool* checkAsked) {
+bool AllowedSeparator(QChar c) {
+    return c == u',' || c == u';' || c == u'\t';
+}
+
+bool ParseArguments(const QStringList& args, Options& out, QString& error, bool* checkAsked,
+                    QString* badArgument) {
     out = {};
+    const auto fail = [&](const QString& text, const QString& argument) {
+        error = text;
+        if (badArgument)
+            *badArgument = argument;
+        return false;
+    };
     if (checkAsked)
-        *checkAsked = args.mid(1).contains(QStringLiteral("--check"));
+        *checkAsked =
+            std::any_of(args.begin() + std::min<qsizetype>(1, args.size()), args.end(), [](const QString& a) {
+                return a == QLatin1String("--check") || a.startsWith(QLatin1String("--check="));
+            });
     QCommandLineParser p;
     p.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
@@ -72,6 +86,7 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
     const QCommandLineOption dir(QStringLiteral("results"), {}, QStringLiteral("DIR"));
     const QCommandLineOption month(QStringLiteral("month"), {}, QStringLiteral("YYMM"));
     const QCommandLineOption day(QStringLiteral("day"), {}, QStringLiteral("D"));
+    const QCommandLineOption hours(QStringLiteral("hours"), {}, QStringLiteral("H"));
     const QCommandLineOption failed(QStringLiteral("failed"), {});
     const QCommandLineOption format(QStringLiteral("format"), {}, QStringLiteral("FORMAT"));
     const QCommandLineOption separator(QStringLiteral("separator"), {}, QStringLiteral("C"));
@@ -79,64 +94,69 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
     const QCommandLineOption warning({QStringLiteral("w"), QStringLiteral("warning")}, {}, QStringLiteral("N"));
     const QCommandLineOption critical({QStringLiteral("c"), QStringLiteral("critical")}, {}, QStringLiteral("N"));
     const QCommandLineOption maxAge(QStringLiteral("max-age"), {}, QStringLiteral("H"));
-    p.addOptions({help, version, dir, month, day, failed, format, separator, check, warning, critical, maxAge});
+    const QCommandLineOption timeout({QStringLiteral("t"), QStringLiteral("timeout")}, {},
+                                     QStringLiteral("S"));
+    p.addOptions({help, version, dir, month, day, hours, failed, format, separator, check, warning, critical,
+                  maxAge, timeout});
 
     if (!p.parse(args)) {
         const QString qt = p.errorText();
         const QString name = quotedName(qt);
-        if (!p.unknownOptionNames().isEmpty())
-        {
+        if (!p.unknownOptionNames().isEmpty()) {
             const QString u = p.unknownOptionNames().constFirst();
-            error = QStringLiteral("Непозната опция: %1%2.").arg(QLatin1String(u.size() == 1 ? "-" : "--"), u);
+            const QString shown = QLatin1String(u.size() == 1 ? "-" : "--") + u;
+            return fail(QStringLiteral("Непозната опция: %1.").arg(shown), shown);
         }
-        else if (qt.startsWith(QLatin1String("Missing value")))
-            error = QStringLiteral("Опцията %1 изисква стойност.").arg(name);
-        else if (qt.startsWith(QLatin1String("Unexpected value")))
-            error = QStringLiteral("Опцията %1 не приема стойност.").arg(name);
-        else
-            error = QStringLiteral("Грешка в аргументите: %1").arg(qt);
-        return false;
+        if (qt.startsWith(QLatin1String("Missing value")))
+            return fail(QStringLiteral("Опцията %1 изисква стойност.").arg(name), name);
+        if (qt.startsWith(QLatin1String("Unexpected value"))) {
+            // Name the argument as it was given, "--check=1", not only its option.
+            const auto given = std::find_if(args.begin() + 1, args.end(),
+                                            [&](const QString& a) { return a.startsWith(name + u'='); });
+            return fail(QStringLiteral("Опцията %1 не приема стойност.").arg(name),
+                        given == args.end() ? name : *given);
+        }
+        return fail(QStringLiteral("Грешка в аргументите: %1").arg(qt), name);
     }
     if (!p.positionalArguments().isEmpty()) {
-        error = QStringLiteral("Неочакван аргумент: %1.").arg(p.positionalArguments().constFirst());
-        return false;
+        const QString a = p.positionalArguments().constFirst();
+        return fail(QStringLiteral("Неочакван аргумент: %1.").arg(a), a);
     }
     out.help = p.isSet(help);
     out.version = p.isSet(version);
     out.failedOnly = p.isSet(failed);
     out.check = p.isSet(check);
     // A repeated option: the last one counts, as in most GNU programs.
+    const auto value = [&](const QCommandLineOption& o) { return p.values(o).constLast(); };
+    const auto named = [](const char* option, const QString& v) { return QLatin1String(option) + u' ' + v; };
     if (p.isSet(dir)) {
-        out.resultsDir = p.values(dir).constLast();
-        if (out.resultsDir.isEmpty()) {
-            error = QStringLiteral("Папката с резултати не може да е празен текст.");
-            return false;
-        }
+        out.resultsDir = value(dir);
+        if (out.resultsDir.isEmpty())
+            return fail(QStringLiteral("Папката с резултати не може да е празен текст."),
+                        named("--results", "\"\""));
     }
     if (p.isSet(month)) {
-        const QString m = p.values(month).constLast();
+        const QString m = value(month);
         int mm = 0;
         const bool digits = m.size() == 4 && std::all_of(m.begin(), m.end(), [](QChar c) {
                                 return c.unicode() >= u'0' && c.unicode() <= u'9';
                             });
-        if (!digits || !results::ParseInt(m.mid(2), mm) || mm < 1 || mm > 12) {
-            error = QStringLiteral("Месецът „%1“ не е във вида ГГММ (например 2612 за декември 2026 г.).").arg(m);
-            return false;
-        }
+        if (!digits || !results::ParseInt(m.mid(2), mm) || mm < 1 || mm > 12)
+            return fail(
+                QStringLiteral("Месецът „%1“ не е във вида ГГММ (например 2612 за декември 2026 г.).").arg(m),
+                named("--month", m));
         // The window's years run from 1995: 95..99 are the 1990s.
         const int yy = m.left(2).toInt();
         out.year = yy >= 95 ? 1900 + yy : 2000 + yy;
         out.month = mm;
     }
     if (p.isSet(day)) {
-        const QString d = p.values(day).constLast();
-        if (!results::ParseInt(d, out.day) || out.day < 1 || out.day > 31) {
-            error = QStringLiteral("Денят „%1“ не е число от 1 до 31.").arg(d);
-            return false;
-        }
+        const QString d = value(day);
+        if (!results::ParseInt(d, out.day) || out.day < 1 || out.day > 31)
+            return fail(QStringLiteral("Денят „%1“ не е число от 1 до 31.").arg(d), named("--day", d));
     }
     if (p.isSet(format)) {
-        const QString f = p.values(format).constLast();
+        const QString f = value(format);
         if (f == QLatin1String("text"))
             out.format = Format::Text;
         else if (f == QLatin1String("csv"))
@@ -145,40 +165,60 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
             out.format = Format::Json;
         else if (f == QLatin1String("html"))
             out.format = Format::Html;
-        else {
-            error = QStringLiteral("Непознат формат „%1“: възможни са text, csv, json и html.").arg(f);
-            return false;
-        }
+        else
+            return fail(QStringLiteral("Непознат формат „%1“: възможни са text, csv, json и html.").arg(f),
+                        named("--format", f));
+    }
+    if (p.isSet(hours)) {
+        const QString h = value(hours);
+        // Up to a month of 31 days.
+        if (!results::ParseInt(h, out.hours) || out.hours < 1 || out.hours > 744)
+            return fail(QStringLiteral("Часовете „%1“ трябва да са цяло число от 1 до 744.").arg(h),
+                        named("--hours", h));
+        if (out.day)
+            return fail(QStringLiteral("--hours и --day не вървят заедно: --day дава целия календарен ден."),
+                        QStringLiteral("--hours with --day"));
+        if (!out.check && out.format != Format::Text)
+            return fail(
+                QStringLiteral("--hours се отнася до списъка (text) и --check; csv, json и html дават месеца "
+                               "или деня от --day."),
+                QStringLiteral("--hours with --format"));
     }
     if (p.isSet(separator)) {
-        const QString s = p.values(separator).constLast();
+        const QString s = value(separator);
         const QChar c = s == QLatin1String("\\t") || s == QLatin1String("tab") ? QChar(u'\t')
                         : s.size() == 1                                        ? s[0]
                                                                                : QChar();
-        if (c.isNull() || c == u'"' || c == u'\r' || c == u'\n') {
-            error = QStringLiteral("Разделителят „%1“ трябва да е един знак, различен от кавички и нов ред.").arg(s);
-            return false;
-        }
+        if (!AllowedSeparator(c))
+            return fail(QStringLiteral("Разделителят „%1“ не е позволен: възможни са „,“, „;“ и tab.").arg(s),
+                        named("--separator", s));
         out.separator = c;
     }
     const auto threshold = [&](const QCommandLineOption& o, Threshold& t, const char* name) {
         if (!p.isSet(o))
             return true;
-        const QString v = p.values(o).constLast();
+        const QString v = value(o);
         if (ParseThreshold(v, t))
             return true;
-        error = QStringLiteral("Прагът %1 „%2“ трябва да е цяло число N или дял N% от 0 до 100.")
-                    .arg(QLatin1String(name), v);
-        return false;
+        return fail(QStringLiteral("Прагът %1 „%2“ трябва да е цяло число N или дял N% от 0 до 100.")
+                        .arg(QLatin1String(name), v),
+                    named(name, v));
     };
     if (!threshold(warning, out.warning, "-w") || !threshold(critical, out.critical, "-c"))
         return false;
     if (p.isSet(maxAge)) {
-        const QString h = p.values(maxAge).constLast();
-        if (!results::ParseInt(h, out.maxAgeHours) || out.maxAgeHours < 0 || out.maxAgeHours > 24 * 366) {
-            error = QStringLiteral("Възрастта „%1“ трябва да е цяло число часове (0 я изключва).").arg(h);
-            return false;
-        }
+        const QString h = value(maxAge);
+        if (!results::ParseInt(h, out.maxAgeHours) || out.maxAgeHours < 0 || out.maxAgeHours > 24 * 366)
+            return fail(QStringLiteral("Възрастта „%1“ трябва да е цяло число часове (0 я изключва).").arg(h),
+                        named("--max-age", h));
+    }
+    if (p.isSet(timeout)) {
+        const QString t = value(timeout);
+        if (!results::ParseInt(t, out.timeoutSeconds) || out.timeoutSeconds < 0 || out.timeoutSeconds > 3600)
+            return fail(
+                QStringLiteral("Времето „%1“ трябва да е цяло число секунди от 0 до 3600 (0 го изключва).")
+                    .arg(t),
+                named("-t", t));
     }
     return true;
 }
@@ -192,19 +232,24 @@ QString HelpText() {
         "                     chantest ползва, стартирана в текущата папка)\n"
         "  --month ГГММ       месецът, например 2612 за декември 2026 г. (по подразбиране\n"
         "                     текущият или предишният, докато в текущия няма тестове)\n"
-        "  --day Д            денят от месеца (по подразбиране последният ден с тестове);\n"
-        "                     csv, json и html без --day дават целия месец\n"
+        "  --day Д            един календарен ден от месеца; без него списъкът и --check\n"
+        "                     дават часовете до последния тест, а csv, json и html целия месец\n"
+        "  --hours Ч          колко часа до последния тест дават списъкът и --check\n"
+        "                     (от 1 до 744, по подразбиране 24), ако трябва и от предишния месец\n"
         "  --failed           само каналите със знак „Г“ (за месеца: в който и да е ден)\n"
-        "  --format ФОРМАТ    text (списък за деня), csv, json или html (по подразбиране text)\n"
-        "  --separator З      разделител за csv, например ';' за електронни таблици с\n"
-        "                     десетична запетая (по подразбиране ',')\n"
-        "  --check            проверка за система за наблюдение (Icinga, Nagios): един ред\n"
-        "                     състояние и код 0 (OK), 1 (WARNING), 2 (CRITICAL), 3 (UNKNOWN)\n"
-        "  -w, --warning N    WARNING, когато неуспешните канали („Г“) за деня са повече от N;\n"
+        "  --format ФОРМАТ    text (списък на каналите), csv, json или html (по подразбиране text)\n"
+        "  --separator З      разделител за csv: ',' (по подразбиране), ';' за електронни\n"
+        "                     таблици с десетична запетая (закъснението е със запетая) или tab\n"
+        "  --check            проверка за система за наблюдение (Icinga, Nagios): ред състояние\n"
+        "                     и код 0 (OK), 1 (WARNING), 2 (CRITICAL), 3 (UNKNOWN); обясненията\n"
+        "                     са след реда, също на стандартния изход\n"
+        "  -w, --warning N    WARNING, когато неуспешните канали („Г“) за периода са повече от N;\n"
         "                     N% сравнява дела им от тестваните канали\n"
         "  -c, --critical N   CRITICAL при същото условие\n"
         "  --max-age Ч        CRITICAL, когато последният тест е по-стар от Ч часа\n"
         "                     (по подразбиране 26; 0 изключва проверката)\n"
+        "  -t, --timeout С    спира, ако файловете не са прочетени за С секунди (с --check:\n"
+        "                     цялата проверка); по подразбиране 10, 0 го изключва\n"
         "  -h, --help         показва тази помощ\n"
         "  -V, --version      показва версията\n"
         "\n"

@@ -2,8 +2,11 @@
 // lines, each format read back as its consumers read it, the monitoring check and bad input.
 #include "engine/ResultJournal.h"
 #include "mock/TestFiles.h"
+#include "report/Report.h"
+#include "report/ReportFormats.h"
 #include "shell/TextFile.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
@@ -13,12 +16,20 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 const QString kA = QStringLiteral("София -- Център  12 Ch. --> #8123");
 const QString kB = QStringLiteral("София -- Център  13 Ch. --> #8124");
 const QString kC = QStringLiteral("Пловдив -- Юг  3 Ch. --> #7003");
 const QString kD = QStringLiteral("Пловдив -- Юг  4 Ch. --> #7004");
 const QString kE = QStringLiteral("Пловдив -- Юг  5 Ch. --> 7,\"5\"");
+const QString kA2 = QStringLiteral("София -- Център  12 Ch. --> #9123"); // A after a new dial string
 
 QString group(const QString& answer, const QString& delay, int day, const QString& hhnn) {
     return answer + u'^' + delay + u'^' + QStringLiteral("2612%1").arg(day, 2, 10, QChar(u'0')) + hhnn + u'^';
@@ -42,10 +53,14 @@ private Q_SLOTS:
     void check();
     void ageRule();
     void journalOfARunningRun();
+    void nightAcrossMidnight();
+    void unreadableFiles();
     void badInput();
 
 private:
     Run run(const QStringList& args) const;
+    // The program in this process, as of `now`, reaching its files through `files`.
+    Run runAt(const QStringList& args, const QDateTime& now, const report::FileAccess& files = {}) const;
     QJsonObject read(const QString& kind, const QByteArray& bytes, const QString& sep = QStringLiteral(",")) const;
     QStringList month(const QStringList& extra = {}) const {
         return QStringList{QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2612")} +
@@ -62,17 +77,18 @@ void TestReport::initTestCase() {
     QVERIFY(QDir().mkpath(results_));
     // Day 8: A fails, B connects after a busy, C is busy too long, D is busy, E fails with an empty
     // delay. Damaged: a line without a caret, a short timestamp, a day that is no number, a BUSY
-    // whose delay is no number; a later line of A's label is not A's.
-    TextFile::writeLines(results_ + QStringLiteral("/2612.tst"),
-                         {kA + u'^' + group("CONNECT 9600", "340", 7, "0210") + group("NO CARRIER", "1200", 8, "0215"),
-                          QStringLiteral("a line without a caret"),
-                          kB + u'^' + group("BUSY", "1500", 8, "0216") + group("CONNECT", "abc", 8, "0217") +
-                              QStringLiteral("BUSY^100^26120^"),
-                          kC + u'^' + group("BUSY", "2300", 8, "0220") + group("NO DIALTONE", "x", 9, "0100") +
-                              QStringLiteral("BUSY^100^2612xx0300^"),
-                          kD + u'^' + group("BUSY", "1800", 8, "0221") + group("BUSY", "zz", 8, "0222"),
-                          kE + u'^' + group("NO ANSWER <&>", "", 8, "0230"),
-                          kA + u'^' + group("CONNECT", "100", 8, "0300")});
+    // whose delay is no number. A's dial string changed: its later line is A's too.
+    TextFile::writeLines(
+        results_ + QStringLiteral("/2612.tst"),
+        {kA + u'^' + group("CONNECT 9600", "340", 7, "0210") + group("NO CARRIER", "1200", 8, "0215"),
+         QStringLiteral("a line without a caret"),
+         kB + u'^' + group("BUSY", "1500", 8, "0216") + group("CONNECT", "abc", 8, "0217") +
+             QStringLiteral("BUSY^100^26120^"),
+         kC + u'^' + group("BUSY", "2300", 8, "0220") + group("NO DIALTONE", "x", 9, "0100") +
+             QStringLiteral("BUSY^100^2612xx0300^"),
+         kD + u'^' + group("BUSY", "1800", 8, "0221") + group("BUSY", "zz", 8, "0222"),
+         kE + u'^' + group("NO ANSWER <&>", "", 8, "0230"),
+         kA2 + u'^' + group("NO CARRIER", "500", 9, "0130")});
 }
 
 Run TestReport::run(const QStringList& args) const {
@@ -86,6 +102,20 @@ Run TestReport::run(const QStringList& args) const {
     r.bytes = p.readAllStandardOutput();
     r.out = QString::fromUtf8(r.bytes);
     r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+Run TestReport::runAt(const QStringList& args, const QDateTime& now, const report::FileAccess& files) const {
+    QBuffer out, err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    report::RunHooks hooks;
+    hooks.files = files;
+    Run r;
+    r.code = report::Run(QStringList{QStringLiteral("chantest-report")} + args, out, err, now, tmp_.path(), hooks);
+    r.bytes = out.data();
+    r.out = QString::fromUtf8(r.bytes);
+    r.err = QString::fromUtf8(err.data());
     return r;
 }
 
@@ -115,7 +145,7 @@ void TestReport::morningList() {
     QVERIFY(lines[4].startsWith(QStringLiteral("З  Пловдив -- Юг  4 Ch.")) && lines[4].contains(QStringLiteral("18,00")));
     QVERIFY(lines[5].startsWith(QStringLiteral("Р  София -- Център  13 Ch.")));
     QVERIFY(lines[5].contains(QStringLiteral("CONNECT")) && lines[5].contains(QStringLiteral("abc  02:17")));
-    const QString totals = QStringLiteral("Общо 5 канала: 3 без връзка (Г), 1 заети (З), 1 с връзка (Р)");
+    const QString totals = QStringLiteral("Общо 5 канала: 3 без връзка (Г), 1 зает (З), 1 с връзка (Р)");
     QCOMPARE(lines[6], totals);
 
     // Only the failures, the totals still of the whole day; the default day is the latest one.
@@ -134,7 +164,7 @@ void TestReport::csv() {
     QVERIFY(c.value("bom").toBool());
     QVERIFY(c.value("crlf").toBool());
     const QJsonArray rows = c.value("rows").toArray();
-    QCOMPARE(rows.size(), 1 + 8); // header and one row per valid test
+    QCOMPARE(rows.size(), 1 + 9); // header and one row per valid test
     QCOMPARE(rows[0].toArray().size(), 9);
     const auto row = [&](int i) {
         QStringList l;
@@ -142,11 +172,16 @@ void TestReport::csv() {
             l.append(v.toString());
         return l;
     };
-    QCOMPARE(row(1), QStringList({"София", "Център", "12", "#8123", "2026-12-07", "02:10", "CONNECT 9600", "3.40", "Р"}));
-    QCOMPARE(row(4), QStringList({"София", "Център", "13", "#8124", "2026-12-08", "02:17", "CONNECT", "", "Р"}));
-    QCOMPARE(row(5)[8], QStringLiteral("Г")); // BUSY above 22 s
-    QCOMPARE(row(6)[7], QString());          // NO DIALTONE with a damaged delay
-    QCOMPARE(row(8), QStringList({"Пловдив", "Юг", "5", "7,\"5\"", "2026-12-08", "02:30", "NO ANSWER <&>", "", "Г"}));
+    // A's two lines are one channel, shown with its latest dial string.
+    QCOMPARE(row(1), QStringList({"София", "Център", "12", "#9123", "2026-12-07", "02:10", "CONNECT 9600",
+                                  "3.40", "Р"}));
+    QCOMPARE(row(3)[5], QStringLiteral("01:30"));
+    QCOMPARE(row(5),
+             QStringList({"София", "Център", "13", "#8124", "2026-12-08", "02:17", "CONNECT", "", "Р"}));
+    QCOMPARE(row(6)[8], QStringLiteral("Г")); // BUSY above 22 s
+    QCOMPARE(row(7)[7], QString());           // NO DIALTONE with a damaged delay
+    QCOMPARE(row(9),
+             QStringList({"Пловдив", "Юг", "5", "7,\"5\"", "2026-12-08", "02:30", "NO ANSWER <&>", "", "Г"}));
 
     // For a spreadsheet with a decimal comma; one day; only failed channels.
     const Run s = run(month({QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--separator"),
@@ -154,7 +189,22 @@ void TestReport::csv() {
                              QStringLiteral("--failed")}));
     const QJsonArray semi = read(QStringLiteral("csv"), s.bytes, QStringLiteral(";")).value("rows").toArray();
     QCOMPARE(semi.size(), 1 + 3);
+    QCOMPARE(semi[1].toArray()[7].toString(), QStringLiteral("12,00")); // the decimal comma too
     QCOMPARE(semi[3].toArray()[3].toString(), QStringLiteral("7,\"5\""));
+
+    // Fields a spreadsheet would take for a formula get an apostrophe; json keeps them as recorded.
+    TextFile::writeLines(
+        results_ + QStringLiteral("/2610.tst"),
+        {QStringLiteral("Русе -- Изток  1 Ch. --> +35982^=HYPERLINK(\"http://x\")^300^2610010100^")});
+    const QStringList oct = {QStringLiteral("--results"), results_, QStringLiteral("--month"),
+                             QStringLiteral("2610")};
+    const Run t = run(oct + QStringList{QStringLiteral("--format"), QStringLiteral("csv"),
+                                        QStringLiteral("--separator"), QStringLiteral("tab")});
+    const QJsonArray tab = read(QStringLiteral("csv"), t.bytes, QStringLiteral("\t")).value("rows").toArray();
+    QCOMPARE(tab[1].toArray()[3].toString(), QStringLiteral("'+35982"));
+    QCOMPARE(tab[1].toArray()[6].toString(), QStringLiteral("'=HYPERLINK(\"http://x\")"));
+    QVERIFY(run(oct + QStringList{QStringLiteral("--format"), QStringLiteral("json")})
+                .out.contains(QStringLiteral("\"dial\":\"+35982\"")));
 }
 
 void TestReport::json() {
@@ -167,9 +217,9 @@ void TestReport::json() {
     QCOMPARE(a.value("direction").toString(), QStringLiteral("София"));
     QCOMPARE(a.value("exchange").toString(), QStringLiteral("Център"));
     QCOMPARE(a.value("channel").toString(), QStringLiteral("12"));
-    QCOMPARE(a.value("dial").toString(), QStringLiteral("#8123"));
+    QCOMPARE(a.value("dial").toString(), QStringLiteral("#9123"));
     const QJsonArray days = a.value("days").toArray();
-    QCOMPARE(days.size(), 2);
+    QCOMPARE(days.size(), 3);
     QCOMPARE(days[1].toObject().value("mark").toString(), QStringLiteral("Г"));
     const QJsonObject t = days[1].toObject().value("tests").toArray()[0].toObject();
     QCOMPARE(t.value("answer").toString(), QStringLiteral("NO CARRIER"));
@@ -202,7 +252,8 @@ void TestReport::html() {
     QCOMPARE(cell(2, 8).value("title").toString(), QStringLiteral("BUSY 15,00 02:16\nCONNECT abc 02:17"));
     QCOMPARE(cell(4, 8).value("class").toString(), QStringLiteral("z"));
     QCOMPARE(cell(5, 8).value("title").toString(), QStringLiteral("NO ANSWER <&>  02:30"));
-    QVERIFY(cell(1, 9).value("text").toString().isEmpty());
+    QCOMPARE(cell(1, 9).value("title").toString(), QStringLiteral("NO CARRIER 5,00 01:30"));
+    QVERIFY(cell(2, 9).value("text").toString().isEmpty());
     // Per direction: channels, tested channel-days, with a connection, the share.
     const QJsonArray sum = tables[1].toObject().value("rows").toArray();
     QCOMPARE(sum.size(), 1 + 2 + 1);
@@ -212,9 +263,9 @@ void TestReport::html() {
             l.append(v.toObject().value("text").toString());
         return l;
     };
-    QCOMPARE(texts(1), QStringList({"София", "2", "3", "2", "66,7 %"}));
+    QCOMPARE(texts(1), QStringList({"София", "2", "4", "2", "50,0 %"}));
     QCOMPARE(texts(2), QStringList({"Пловдив", "3", "4", "0", "0,0 %"}));
-    QCOMPARE(texts(3), QStringList({"Общо", "5", "7", "2", "28,6 %"}));
+    QCOMPARE(texts(3), QStringList({"Общо", "5", "8", "2", "25,0 %"}));
 }
 
 void TestReport::check() {
@@ -236,12 +287,13 @@ void TestReport::check() {
     QVERIFY(r.out.endsWith(QStringLiteral("failed=3;;;0;5 busy=1 connected=1 failed_share=60%;50;60;0;100\n")));
     QCOMPARE(status({QStringLiteral("-c"), QStringLiteral("59.9%")}).code, 2);
 
-    // UNKNOWN: with a status line on standard output and the reason on standard error.
+    // UNKNOWN: all on standard output, the status line first and the reason after it (a
+    // monitoring system shows the first line and may merge standard error into it).
     const auto unknown = [&](const QStringList& args, const QString& status) {
         const Run u = run(QStringList{QStringLiteral("--check")} + args);
         QCOMPARE(u.code, 3);
         QVERIFY2(u.out.startsWith(QStringLiteral("CHANTEST UNKNOWN - ") + status), qPrintable(u.out));
-        QVERIFY(!u.err.isEmpty());
+        QVERIFY2(u.out.count(u'\n') >= 2 && u.err.isEmpty(), qPrintable(u.err));
     };
     unknown({QStringLiteral("--results"), tmp_.filePath(QStringLiteral("none"))}, QStringLiteral("no results folder"));
     unknown({QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2601")},
@@ -252,9 +304,20 @@ void TestReport::check() {
     TextFile::writeLines(results_ + QStringLiteral("/2603.tst"), {QStringLiteral("no tests^here")});
     unknown({QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2603")},
             QStringLiteral("no test in"));
-    unknown({QStringLiteral("-w"), QStringLiteral("-1")}, QStringLiteral("bad arguments"));
-    unknown({QStringLiteral("-c"), QStringLiteral("101%")}, QStringLiteral("bad arguments"));
-    unknown(month({QStringLiteral("--day"), QStringLiteral("32")}), QStringLiteral("bad arguments"));
+    // The bad argument named, on one line without a '|' that would start the performance data.
+    unknown({QStringLiteral("-w"), QStringLiteral("-1")}, QStringLiteral("bad arguments: -w -1\n"));
+    unknown({QStringLiteral("-c"), QStringLiteral("101%")}, QStringLiteral("bad arguments: -c 101%\n"));
+    unknown(month({QStringLiteral("--day"), QStringLiteral("32")}),
+            QStringLiteral("bad arguments: --day 32\n"));
+    unknown({QStringLiteral("--separator"), QStringLiteral("|")},
+            QStringLiteral("bad arguments: --separator ?\n"));
+    r = run({QStringLiteral("--check=1")});
+    QCOMPARE(r.code, 3);
+    QVERIFY(r.out.startsWith(QStringLiteral("CHANTEST UNKNOWN - bad arguments: --check=1\n")));
+    for (const QString& what : {QStringLiteral("--help"), QStringLiteral("--version")}) {
+        r = run({QStringLiteral("--check"), what});
+        QVERIFY(r.code == 3 && r.out.contains(QStringLiteral("chantest-report")));
+    }
 }
 
 void TestReport::ageRule() {
@@ -292,12 +355,159 @@ void TestReport::journalOfARunningRun() {
     QCOMPARE(r.code, 0);
     QVERIFY2(r.out.contains(QStringLiteral("10.11.2026")) && r.out.contains(QStringLiteral("Общо 2 канала: 1 без")),
              qPrintable(r.out));
+    QVERIFY2(r.out.contains(QStringLiteral(".jrn (2 теста)")), qPrintable(r.out));
     QCOMPARE(testfiles::readBytes(path), before);
     QVERIFY(QFile::exists(ResultJournal::pathFor(path)));
     // A journal made for another state of the file has already been merged: not counted twice.
     TextFile::writeLines(path, {kA + u'^' + QStringLiteral("BUSY^1500^2611091000^NO CARRIER^300^2611100700^")});
     r = run(args);
     QVERIFY2(r.out.contains(QStringLiteral("Общо 1 канал: 1 без")), qPrintable(r.out));
+    // The next run's first test.
+    ResultJournal next;
+    next.create(ResultJournal::pathFor(path), FileFingerprint::of(testfiles::readBytes(path)));
+    next.append({kB, QStringLiteral("BUSY"), QStringLiteral("300"), QStringLiteral("2611110700")});
+    next.close();
+    QVERIFY2(run(args).out.contains(QStringLiteral(".jrn (1 тест)")), qPrintable(run(args).out));
+}
+
+void TestReport::nightAcrossMidnight() {
+    // A nightly run from 30.11 22:00: five channels fail before midnight, ten connect after it.
+    // Channel 6's dial string changed on the 1st: its old line failed, its new one connects last.
+    QTemporaryDir dir;
+    const auto key = [](int c, const char* dial) {
+        return QStringLiteral("Варна -- Морска  %1 Ch. --> %2").arg(c).arg(QLatin1String(dial));
+    };
+    QStringList nov, dec{key(6, "#1") + QStringLiteral("^NO CARRIER^400^2612010001^")};
+    const int failedAt[] = {40, 45, 50, 55, 58};
+    for (int c = 1; c <= 5; ++c)
+        nov.append(key(c, "#1") + QStringLiteral("^NO CARRIER^400^26113023%1^").arg(failedAt[c - 1]));
+    for (int c = 7; c <= 15; ++c)
+        dec.append(key(c, "#1") +
+                   QStringLiteral("^CONNECT 9600^1200^26120100%1^").arg(5 * (c - 6), 2, 10, QChar(u'0')));
+    dec.append(key(6, "#2") + QStringLiteral("^CONNECT 9600^1200^2612010050^"));
+    TextFile::writeLines(dir.filePath(QStringLiteral("2611.tst")), nov);
+    TextFile::writeLines(dir.filePath(QStringLiteral("2612.tst")), dec);
+
+    // The morning check: the last 24 hours, from the previous month's file too; the age rule from
+    // the latest test, on channel 6's new line.
+    const QDateTime morning(QDate(2026, 12, 1), QTime(1, 48));
+    const QStringList check = {QStringLiteral("--results"), dir.path(),          QStringLiteral("--check"),
+                               QStringLiteral("-c"),        QStringLiteral("4"), QStringLiteral("--max-age"),
+                               QStringLiteral("1")};
+    Run r = runAt(check, morning);
+    QCOMPARE(r.out,
+             QStringLiteral("CHANTEST CRITICAL - 5 of 15 channels failed in the 24 h to 01.12.2026 00:50 | "
+                            "failed=5;;4;0;15 busy=0 connected=10\n"));
+    QCOMPARE(r.code, 2);
+    r = runAt(check + QStringList{QStringLiteral("--hours"), QStringLiteral("1")}, morning);
+    QVERIFY2(r.out.startsWith(
+                 QStringLiteral("CHANTEST OK - 2 of 12 channels failed in the 1 h to 01.12.2026 00:50 |")),
+             qPrintable(r.out));
+    r = runAt(check + QStringList{QStringLiteral("--day"), QStringLiteral("1")}, morning);
+    QVERIFY2(r.out.startsWith(QStringLiteral("CHANTEST OK - 0 of 10 channels failed on 01.12.2026 |")),
+             qPrintable(r.out));
+
+    // The list names both files; times come with their dates.
+    const QStringList lines =
+        runAt({QStringLiteral("--results"), dir.path()}, morning).out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1 + 15 + 1);
+    QCOMPARE(lines[0],
+             QStringLiteral("Тестове на каналите за 24 ч до 01.12.2026 00:50, файлове %1 и %2")
+                 .arg(dir.filePath(QStringLiteral("2611.tst")), dir.filePath(QStringLiteral("2612.tst"))));
+    QVERIFY2(lines[1].startsWith(QStringLiteral("Г  Варна -- Морска  1 Ch. ")) &&
+                 lines[1].endsWith(QStringLiteral(" 4,00  30.11 23:40")),
+             qPrintable(lines[1]));
+    QVERIFY2(lines[6].startsWith(QStringLiteral("Р  Варна -- Морска  6 Ch. ")) &&
+                 lines[6].endsWith(QStringLiteral("12,00  01.12 00:50")),
+             qPrintable(lines[6]));
+    QCOMPARE(lines[16], QStringLiteral("Общо 15 канала: 5 без връзка (Г), 0 заети (З), 10 с връзка (Р)"));
+    // The month for a program: channel 6 once, with its new dial string.
+    const QJsonArray channels =
+        QJsonDocument::fromJson(runAt({QStringLiteral("--results"), dir.path(), QStringLiteral("--format"),
+                                       QStringLiteral("json")},
+                                      morning)
+                                    .bytes)
+            .object()
+            .value("channels")
+            .toArray();
+    QCOMPARE(channels.size(), 10);
+    QCOMPARE(channels[0].toObject().value("dial").toString(), QStringLiteral("#2"));
+    QCOMPARE(channels[0].toObject().value("days").toArray()[0].toObject().value("mark").toString(),
+             QStringLiteral("Р"));
+}
+
+void TestReport::unreadableFiles() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("2612.tst"));
+    const QStringList args = {QStringLiteral("--results"), dir.path(), QStringLiteral("--month"),
+                              QStringLiteral("2612")};
+    const QStringList check = QStringList{QStringLiteral("--check")} + args;
+    const auto status = [](const Run& r) { return r.out.section(u'\n', 0, 0); };
+
+    // A month file is text: one with a NUL byte is refused at the first.
+    testfiles::writeBytes(path, QByteArray("a line\r\nab\0cd\0\r\n", 16));
+    QCOMPARE(status(run(check)), QStringLiteral("CHANTEST UNKNOWN - NUL byte at offset 10 in ") + path);
+    QVERIFY(run(args).err.contains(QStringLiteral("съдържа нулев байт (отместване 10 ")));
+
+    // A FIFO is refused at once, not waited on.
+    QVERIFY(QFile::remove(path) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    Run r = run(check);
+    QCOMPARE(r.code, 3);
+    QCOMPARE(status(r), QStringLiteral("CHANTEST UNKNOWN - cannot read %1: not a regular file").arg(path));
+    QVERIFY(run(args).err.contains(QStringLiteral("не е обикновен файл, а програмен канал (FIFO)")));
+
+    // A file system that does not answer, as an open that waits on that FIFO: the time limit
+    // ends the check with its status line.
+    int pipeFds[2];
+    QVERIFY(::pipe(pipeFds) == 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        report::FileAccess hung;
+        hung.open = [](const QByteArray& p, int flags) { return ::open(p.constData(), flags & ~O_NONBLOCK); };
+        report::Main(
+            QStringList{QStringLiteral("chantest-report"), QStringLiteral("-t"), QStringLiteral("1")} + check,
+            dir.path(), hung);
+        ::_exit(99);
+    }
+    ::close(pipeFds[1]);
+    QByteArray said;
+    pollfd pfd{pipeFds[0], POLLIN, 0};
+    char buf[512];
+    ssize_t n = 1;
+    while (n > 0 && ::poll(&pfd, 1, 20000) == 1 && (n = ::read(pipeFds[0], buf, sizeof buf)) > 0)
+        said.append(buf, n);
+    ::close(pipeFds[0]);
+    ::kill(pid, SIGKILL); // only if it outlived its limit
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    QVERIFY2(said.startsWith("CHANTEST UNKNOWN - timed out after 1 s\n"), said.constData());
+    QVERIFY(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 3);
+
+    // Permission denied, as the kernel tells a monitoring user (it never tells root).
+    const QString nov = dir.filePath(QStringLiteral("2611.tst"));
+    TextFile::writeLines(nov, {kA + QStringLiteral("^BUSY^100^2611010100^")});
+    const auto refusing = [](const QString& refused) {
+        report::FileAccess f;
+        f.open = [name = QFile::encodeName(refused)](const QByteArray& p, int flags) {
+            if (p != name && !p.startsWith(name + '/')) // a folder refuses all within it
+                return ::open(p.constData(), flags);
+            errno = EACCES;
+            return -1;
+        };
+        return f;
+    };
+    const QStringList novArgs = {QStringLiteral("--results"), dir.path(), QStringLiteral("--month"),
+                                 QStringLiteral("2611")};
+    const QDateTime now(QDate(2026, 11, 2), QTime(8, 0));
+    QCOMPARE(status(runAt(QStringList{QStringLiteral("--check")} + novArgs, now, refusing(dir.path()))),
+             QStringLiteral("CHANTEST UNKNOWN - permission denied: ") + dir.path());
+    r = runAt(novArgs, now, refusing(nov));
+    QVERIFY2(r.code == 1 &&
+                 r.err.contains(QStringLiteral("Файлът с резултати %1 не може да бъде прочетен: достъпът е "
+                                               "отказан.")
+                                    .arg(nov)),
+             qPrintable(r.err));
 }
 
 void TestReport::badInput() {
@@ -311,6 +521,9 @@ void TestReport::badInput() {
     bad(month({QStringLiteral("--format"), QStringLiteral("pdf")}), 2, QStringLiteral("Непознат формат „pdf“"));
     bad({QStringLiteral("--month"), QStringLiteral("2613")}, 2, QStringLiteral("ГГММ"));
     bad(month({QStringLiteral("--separator"), QStringLiteral("\"")}), 2, QStringLiteral("Разделителят"));
+    bad(month({QStringLiteral("--separator"), QStringLiteral("|")}), 2,
+        QStringLiteral("възможни са „,“, „;“ и tab"));
+    bad(month({QStringLiteral("--hours"), QStringLiteral("745")}), 2, QStringLiteral("от 1 до 744"));
     bad(month({QStringLiteral("--day")}), 2, QStringLiteral("изисква стойност"));
     bad({QStringLiteral("--results"), tmp_.filePath(QStringLiteral("none"))}, 1, QStringLiteral("не съществува"));
     bad({QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2601")}, 1,
