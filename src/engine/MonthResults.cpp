@@ -5,7 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QDate>
-#include <QDir>
 #include <QFile>
 
 QString FileFingerprint::toText() const {
@@ -56,15 +55,8 @@ MonthResults::MonthResults(QStringList lines) : lines_(std::move(lines)) {
 void MonthResults::load(const QString& path) {
     lines_.clear();
     loaded_ = {};
-    QFile f(path);
-    if (f.exists()) {
-        if (!f.open(QIODevice::ReadOnly))
-            throw FileError(QStringLiteral("Cannot open file %1. %2")
-                                .arg(QDir::toNativeSeparators(path), f.errorString()));
-        const QByteArray bytes = f.readAll();
-        if (f.error() != QFileDevice::NoError)
-            throw FileError(QStringLiteral("Cannot read file %1. %2")
-                                .arg(QDir::toNativeSeparators(path), f.errorString()));
+    if (QFile::exists(path)) {
+        const QByteArray bytes = TextFile::readBytes(path);
         loaded_ = FileFingerprint::of(bytes);
         lines_ = TextFile::splitLines(bytes);
     }

@@ -1,6 +1,7 @@
 #include "RunResults.h"
 
 #include "shell/AppError.h"
+#include "shell/TextFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -129,6 +130,7 @@ const MonthResults* RunResults::month(const QDate& date) const {
 }
 
 int RecoverJournalsIn(const QString& resultsDir) {
+    TextFile::removeStaleTemporaries(resultsDir);
     const QDir dir(resultsDir);
     int merged = 0;
     QStringList failures; // every journal is tried; all that went wrong is told together

@@ -4,12 +4,15 @@
 #include "engine/RunResults.h"
 #include "mock/TestFiles.h"
 #include "shell/AppError.h"
+#include "shell/TextFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using testfiles::readBytes;
 using testfiles::writeBytes;
@@ -39,6 +42,7 @@ private Q_SLOTS:
     void journalOnChangedMonthKeptAside();
     void unreadableNewMonthKeepsItsTest();
     void runWithoutTestsCreatesItsMonth();
+    void staleTemporariesRemovedAtStart();
 
 private:
     QString path(const QString& name) const { return dir_->filePath(name); }
@@ -387,7 +391,9 @@ void TestMonthResults::journalOnChangedMonthKeptAside() {
 
 void TestMonthResults::unreadableNewMonthKeepsItsTest() {
     // Just after midnight the new month's file is there but cannot be read.
-    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("2406.tst")));
+    const QByteArray june1 = "x^OK^20^2406010000^\r\n";
+    writeBytes(path("2406.tst"), june1);
+    TextFile::failReadsOf(path("2406.tst"));
     const QDateTime june(QDate(2024, 6, 1), QTime(0, 1));
     RunResults run(dir_->path());
     run.open(kMay.date());
@@ -395,17 +401,16 @@ void TestMonthResults::unreadableNewMonthKeepsItsTest() {
     QVERIFY(run.hasUnsaved());
     QCOMPARE(ResultJournal::read(path("2406.jrn")).records.size(), 1);
     QVERIFY_THROWS_EXCEPTION(FileError, run.finish());
-    QVERIFY(QFileInfo(path("2406.tst")).isDir()); // never replaced
+    QCOMPARE(readBytes(path("2406.tst")), june1); // never replaced
     // Were the program to die now, the next start would merge it once the file can be read.
     QTemporaryDir copy;
     QVERIFY(QFile::copy(path("2406.jrn"), copy.filePath("2406.jrn")));
-    writeBytes(copy.filePath("2406.tst"), "x^OK^20^2406010000^\r\n");
+    writeBytes(copy.filePath("2406.tst"), june1);
     QCOMPARE(RecoverJournalsIn(copy.path()), 1);
     QCOMPARE(testfiles::readText(copy.filePath("2406.tst")),
              QStringLiteral("x^OK^20^2406010000^\r\n") + kCh1 + QStringLiteral("^BUSY^400^2406010001^\r\n"));
     // Readable again: the next chance writes it.
-    QVERIFY(QDir(path("2406.tst")).removeRecursively());
-    writeBytes(path("2406.tst"), "x^OK^20^2406010000^\r\n");
+    TextFile::failReadsOf({});
     run.finish();
     QVERIFY(!run.hasUnsaved());
     QCOMPARE(testfiles::readText(path("2406.tst")), testfiles::readText(copy.filePath("2406.tst")));
@@ -424,6 +429,30 @@ void TestMonthResults::runWithoutTestsCreatesItsMonth() {
     again.open(kMay.date());
     again.finish();
     QCOMPARE(readBytes(path("2405.tst")), QByteArray("x^BUSY^20^2405010000"));
+}
+
+void TestMonthResults::staleTemporariesRemovedAtStart() {
+    // A write cut short before its rename; only what is the program's own and left by a process
+    // that is gone goes, and never one a live writer may still be at.
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    QCOMPARE(waitpid(gone, nullptr, 0), gone);
+    const QString stale = TextFile::temporaryPath(path("2405.tst"), gone);
+    const QString fresh = TextFile::temporaryPath(path("2406.tst"), gone);
+    const QString live = TextFile::temporaryPath(path("2407.tst"), getpid());
+    const QString foreign = path("2405.tst.Ab12Cd");
+    for (const QString& f : {stale, fresh, live, foreign}) {
+        writeBytes(f, "half a month");
+        QFile file(f);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        if (f != fresh)
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    }
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
+    QVERIFY(!QFile::exists(stale));
+    for (const QString& f : {fresh, live, foreign})
+        QVERIFY2(QFile::exists(f), qPrintable(f));
 }
 
 QTEST_GUILESS_MAIN(TestMonthResults)
