@@ -54,11 +54,15 @@ MonthResults::MonthResults(QStringList lines) : lines_(std::move(lines)) {
 
 void MonthResults::load(const QString& path) {
     lines_.clear();
-    loaded_ = {};
+    loaded_ = rewritten_ = {};
     if (QFile::exists(path)) {
         const QByteArray bytes = TextFile::readBytes(path);
-        loaded_ = FileFingerprint::of(bytes);
+        loaded_ = rewritten_ = FileFingerprint::of(bytes);
         lines_ = TextFile::splitLines(bytes);
+        // Another editor's line ends (or none after the last line) go in the next rewrite.
+        const bool crLf = bytes.isEmpty() || (bytes.endsWith('\n') && bytes.count('\n') == bytes.count("\r\n"));
+        if (!crLf)
+            rewritten_ = FileFingerprint::of(TextFile::joinLines(lines_));
     }
     rebuildIndex();
 }
@@ -66,7 +70,7 @@ void MonthResults::load(const QString& path) {
 void MonthResults::save(const QString& path) {
     const QByteArray bytes = TextFile::joinLines(lines_);
     TextFile::writeBytes(path, bytes, true); // its journal is deleted once it is written
-    loaded_ = FileFingerprint::of(bytes);    // a journal made from now on applies to this file
+    loaded_ = rewritten_ = FileFingerprint::of(bytes); // a journal made from now on applies to this file
 }
 
 QString MonthResults::keyOf(const QString& line) {

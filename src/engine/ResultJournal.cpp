@@ -68,7 +68,8 @@ ResultJournal::~ResultJournal() {
     close();
 }
 
-void ResultJournal::create(const QString& path, const std::optional<FileFingerprint>& base) {
+void ResultJournal::create(const QString& path, const std::optional<FileFingerprint>& base,
+                           const std::optional<FileFingerprint>& rewritten) {
     close();
     path_ = path;
     seq_ = 0;
@@ -77,7 +78,10 @@ void ResultJournal::create(const QString& path, const std::optional<FileFingerpr
     if (fd_ < 0)
         throw FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), errnoText()));
     try {
-        writeDurably(sealed(kMagic + (base ? base->toText() : kUnknownBase) + u'^'));
+        QString header = kMagic + (base ? base->toText() : kUnknownBase) + u'^';
+        if (base && rewritten && *rewritten != *base)
+            header += rewritten->toText() + u'^';
+        writeDurably(sealed(header));
     } catch (...) {
         close();
         QFile::remove(path);
@@ -138,6 +142,27 @@ void ResultJournal::remove() {
     }
 }
 
+namespace {
+// "<month file>^" or "<month file>^<the same rewritten>^" after the magic.
+bool readHeader(const QString& text, ResultJournal::Contents& c) {
+    QStringList fields = text.mid(kMagic.size()).split(u'^');
+    fields.removeLast(); // after the closing caret
+    if (fields == QStringList{kUnknownBase})
+        return true;
+    FileFingerprint base, rewritten;
+    if (fields.isEmpty() || fields.size() > 2 || !FileFingerprint::fromText(fields[0], base))
+        return false;
+    rewritten = base;
+    if (fields.size() == 2 && !FileFingerprint::fromText(fields[1], rewritten))
+        return false;
+    c.baseKnown = true;
+    c.base = base;
+    c.rewritten = rewritten;
+    return true;
+}
+
+} // namespace
+
 ResultJournal::Contents ResultJournal::read(const QString& path) {
     Contents c;
     QFile f(path);
@@ -159,10 +184,7 @@ ResultJournal::Contents ResultJournal::read(const QString& path) {
             first = false;
             const QString text = Cp1251::decode(body);
             if (ok && text.startsWith(kMagic)) {
-                QString fp = text.mid(kMagic.size());
-                fp.chop(1);
-                c.baseKnown = FileFingerprint::fromText(fp, c.base);
-                c.headerValid = c.baseKnown || fp == kUnknownBase;
+                c.headerValid = readHeader(text, c);
                 if (c.headerValid)
                     continue;
             }
@@ -277,7 +299,7 @@ int ResultJournal::recover(const QString& journalPath, const QString& monthPath)
         if (c.baseKnown) {
             if (month.loadedFingerprint() == c.base)
                 what = Merge;
-            else if (mergedInto(month, c.records, c.base))
+            else if (mergedInto(month, c.records, c.rewritten))
                 what = Drop;
         } else {
             switch (findRecords(month, c.records)) {

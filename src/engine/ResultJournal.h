@@ -17,8 +17,9 @@ public:
     };
     struct Contents {
         bool headerValid = false;
-        bool baseKnown = false; // the header names the month file state the records go on
-        FileFingerprint base;   // the month file the records are to be added to
+        bool baseKnown = false;    // the header names the month file state the records go on
+        FileFingerprint base;      // the month file the records are to be added to
+        FileFingerprint rewritten; // the same as the program writes it (CR LF after every line)
         QList<Record> records;
     };
 
@@ -31,8 +32,10 @@ public:
     ResultJournal& operator=(const ResultJournal&) = delete;
 
     // Creates the journal naming the month file state `base` (none: a month file that could
-    // not be read); durable when it returns.
-    void create(const QString& path, const std::optional<FileFingerprint>& base);
+    // not be read), and `rewritten`, that file as a rewrite leaves it where that differs;
+    // durable when it returns.
+    void create(const QString& path, const std::optional<FileFingerprint>& base,
+                const std::optional<FileFingerprint>& rewritten = std::nullopt);
     // Opens the journal closed earlier for further records, after those it holds.
     void reopen();
     bool isOpen() const { return fd_ >= 0; }

@@ -77,7 +77,8 @@ void RunResults::record(const QString& key, const QString& answer, int delayHund
             std::rethrow_exception(unreadable);
         } else {
             m.journal.create(journalPath,
-                             m.loaded ? std::optional(m.results.loadedFingerprint()) : std::nullopt);
+                             m.loaded ? std::optional(m.results.loadedFingerprint()) : std::nullopt,
+                             m.loaded ? std::optional(m.results.rewrittenFingerprint()) : std::nullopt);
         }
         m.journalKept = true;
     }

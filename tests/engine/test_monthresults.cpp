@@ -159,14 +159,25 @@ void TestMonthResults::crashBeforeRewriteIsMerged() {
     }
     QCOMPARE(RecoverJournalsIn(dir_->path()), 1);
     QCOMPARE(readBytes(path("2407.tst")), Cp1251::encode(kCh1) + "^BUSY^20^2407020102^\r\n");
+
+    // A month file without a line end after its last line: the test goes on a line of its own.
+    writeBytes(path("2408.tst"), "x^OK^20^2408010000^");
+    {
+        RunResults run(dir_->path());
+        run.record(kCh1, QStringLiteral("BUSY"), 20, QDateTime(QDate(2024, 8, 2), QTime(1, 2)));
+    }
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 1);
+    QCOMPARE(readBytes(path("2408.tst")),
+             "x^OK^20^2408010000^\r\n" + Cp1251::encode(kCh1) + "^BUSY^20^2408020102^\r\n");
 }
 
 void TestMonthResults::crashAfterRewriteIsNotDoubled() {
-    // The crash falls between the month file's rewrite and the journal's removal.
-    for (bool monthExisted : {true, false}) {
+    // The crash falls between the month file's rewrite and the journal's removal; a month file
+    // last saved by a text editor may have other line ends, and none after its last line.
+    for (const char* month : {"x^BUSY^20^2405010000^\r\n", "", "x^BUSY^20^2405010000^\ny^OK^20^2405010000^"}) {
         init();
-        if (monthExisted)
-            writeBytes(path("2405.tst"), "x^BUSY^20^2405010000^\r\n");
+        if (*month)
+            writeBytes(path("2405.tst"), month);
         QByteArray journal;
         {
             RunResults run(dir_->path());
