@@ -212,10 +212,32 @@ void TestMonthResults::tornAndDamagedRecordsSkipped() {
     QCOMPARE(c.records.size(), 2);
     QCOMPARE(c.records[1], (ResultJournal::Record{kCh1, QStringLiteral("NO CARRIER"), QStringLiteral("20"),
                                                   QStringLiteral("2405140705")}));
-    QCOMPARE(RecoverJournalsIn(dir_->path()), 2);
+    QCOMPARE(c.unreadLines, QList<int>{3});
+    // The damaged line may have been a test: what can be read is merged, the journal is kept.
+    QVERIFY_THROWS_EXCEPTION(FileError, RecoverJournalsIn(dir_->path()));
     QCOMPARE(testfiles::readText(path("2405.tst")),
              kCh1 + QStringLiteral("^BUSY^400^2405140705^NO CARRIER^20^2405140705^\r\n"));
+    QCOMPARE(readBytes(path("2405.jrn.damaged")), j);
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
 
+    // A header that lost its line end takes the first record with it.
+    QVERIFY(QFile::remove(path("2405.jrn.damaged")) && QFile::remove(path("2405.tst")));
+    j = lines.join('\n').replace("OX", "OK");
+    j.remove(j.indexOf("\r\n"), 2);
+    writeBytes(path("2405.jrn"), j);
+    try {
+        RecoverJournalsIn(dir_->path());
+        QFAIL("the operator was not told");
+    } catch (const FileError& e) {
+        QVERIFY2(e.text().contains(QStringLiteral("2405.jrn.damaged")), qPrintable(e.text()));
+    }
+    QCOMPARE(testfiles::readText(path("2405.tst")), kCh2 + QStringLiteral("^OK^200^2405140705^\r\n") + kCh1 +
+                                                        QStringLiteral("^NO CARRIER^20^2405140705^\r\n"));
+    QCOMPARE(readBytes(path("2405.jrn.damaged")), j);
+
+    // A whole record that lacks only its line end is read.
+    writeBytes(path("whole"), lines.join('\n').replace("OX", "OK").chopped(2));
+    QCOMPARE(ResultJournal::read(path("whole")).records.size(), 3);
     // A journal torn inside its header holds no records: it is dropped.
     writeBytes(path("2406.jrn"), "chantest-jour");
     QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
@@ -345,18 +367,20 @@ void TestMonthResults::tornHeaderDecidedByMonthFile() {
     const QByteArray old = "x^BUSY^20^2405010000^\r\n";
     const QByteArray both = old + Cp1251::encode(kCh1) + "^BUSY^400^2405140705^\r\n" + Cp1251::encode(kCh2) +
                             "^NO CARRIER^600^2405140706^\r\n";
-    // None of its records in the month file: merged, and only once.
+    // None of its records in the month file: merged, and only once; the journal is kept all the same.
     writeBytes(path("2405.tst"), old);
     const QByteArray torn = tornJournal(dir_->path(), kMay);
     writeBytes(path("2405.jrn"), torn);
     QCOMPARE(ResultJournal::read(path("2405.jrn")).records.size(), 2);
-    QCOMPARE(RecoverJournalsIn(dir_->path()), 2);
+    QVERIFY_THROWS_EXCEPTION(FileError, RecoverJournalsIn(dir_->path()));
     QCOMPARE(readBytes(path("2405.tst")), both);
-    // Every record already the last of its line (the crash came after the rewrite): dropped.
+    QVERIFY(QFile::remove(path(keptAside(dir_->path()))));
+    // Every record already the last of its line (the crash came after the rewrite): not again.
     writeBytes(path("2405.jrn"), torn);
-    QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
+    QVERIFY_THROWS_EXCEPTION(FileError, RecoverJournalsIn(dir_->path()));
     QCOMPARE(readBytes(path("2405.tst")), both);
     QVERIFY(!QFile::exists(path("2405.jrn")));
+    QVERIFY(QFile::remove(path(keptAside(dir_->path()))));
     // One of them there, the other not: nobody can tell, so the journal is kept for the operator.
     const QByteArray one = old + Cp1251::encode(kCh1) + "^BUSY^400^2405140705^\r\n";
     writeBytes(path("2405.tst"), one);
