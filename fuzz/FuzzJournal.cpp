@@ -58,19 +58,27 @@ QByteArray resealed(QByteArrayView journal) {
     return out;
 }
 
-QByteArray withHeader(QByteArrayView journal, const FileFingerprint& base) {
-    const QByteArray body = kMagic + base.toText().toLatin1() + '^';
+// The header the program writes for the month file `month` (none: no file).
+QByteArray withHeader(QByteArrayView journal, const std::optional<QByteArray>& month) {
+    const FileFingerprint base = month ? FileFingerprint::of(*month) : FileFingerprint();
+    QByteArray body = kMagic + base.toText().toLatin1() + '^';
+    const FileFingerprint rewritten =
+        month ? FileFingerprint::of(TextFile::joinLines(TextFile::splitLines(*month))) : FileFingerprint();
+    if (rewritten != base)
+        body += rewritten.toText().toLatin1() + '^';
     const qsizetype lf = journal.indexOf('\n');
     return body + checkOf(body) + "\r\n" + (lf < 0 ? QByteArray() : journal.sliced(lf + 1).toByteArray());
 }
 
-// What the journal holds, found independently of the reader: the header and the sealed records
-// after it whose sequence numbers rise.
+// What the journal holds, found independently of the reader: the header, the sealed records
+// after it whose sequence numbers rise, and the lines that are neither. A last line without its
+// line end counts when it is a whole record and is never an unread line.
 struct Expected {
     bool headerValid = false;
     bool baseKnown = false;
-    FileFingerprint base;
+    FileFingerprint base, rewritten;
     QList<ResultJournal::Record> records;
+    QList<int> unread;
 };
 
 Expected expectedOf(QByteArrayView journal) {
@@ -79,8 +87,9 @@ Expected expectedOf(QByteArrayView journal) {
     qsizetype start = 0;
     for (qsizetype lf; (lf = journal.indexOf('\n', start)) >= 0; start = lf + 1)
         lines.append(journal.sliced(start, lf - start));
-    if (lines.isEmpty())
-        return e;
+    const bool tornLast = start < journal.size();
+    if (tornLast)
+        lines.append(journal.sliced(start));
     auto bodyOf = [](QByteArrayView line) -> std::optional<QByteArrayView> {
         if (line.endsWith('\r'))
             line.chop(1);
@@ -89,33 +98,42 @@ Expected expectedOf(QByteArrayView journal) {
             return std::nullopt;
         return line.first(caret + 1);
     };
-    // The records are read whatever became of the header; a sealed first line that is no
-    // header at all is a record.
-    const auto header = bodyOf(lines[0]);
-    qsizetype firstRecord = 1;
-    if (header && header->startsWith(kMagic)) {
-        const QString fp = Cp1251::decode(header->sliced(kMagic.size()).chopped(1));
-        e.baseKnown = FileFingerprint::fromText(fp, e.base);
-        e.headerValid = e.baseKnown || fp == QStringLiteral("unknown");
-        if (!e.baseKnown)
-            e.base = {};
-    } else if (header) {
-        firstRecord = 0;
-    }
     qint64 last = 0;
-    for (qsizetype i = firstRecord; i < lines.size(); ++i) {
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const bool torn = tornLast && i == lines.size() - 1;
         const auto body = bodyOf(lines[i]);
-        if (!body)
-            continue;
-        QStringList f = Cp1251::decode(*body).split(u'^');
-        f.removeLast();
-        bool ok = false;
-        const qint64 seq = f.value(0).toLongLong(&ok);
-        if (f.size() < 5 || !ok || seq <= last)
-            continue;
-        last = seq;
-        const qsizetype n = f.size();
-        e.records.append({f.mid(1, n - 4).join(u'^'), f[n - 3], f[n - 2], f[n - 1]});
+        bool taken = false;
+        if (i == 0 && (!body || body->startsWith(kMagic))) {
+            // "<fingerprint>^" or "<fingerprint>^<rewritten>^", or "unknown^".
+            QStringList f = body ? Cp1251::decode(body->sliced(kMagic.size())).split(u'^') : QStringList();
+            if (!f.isEmpty())
+                f.removeLast();
+            FileFingerprint b, r;
+            if (f == QStringList{QStringLiteral("unknown")}) {
+                taken = true;
+            } else if ((f.size() == 1 || f.size() == 2) && FileFingerprint::fromText(f[0], b) &&
+                       FileFingerprint::fromText(f.value(1, f[0]), r)) {
+                taken = e.baseKnown = true;
+                e.base = b;
+                e.rewritten = r;
+            }
+            e.headerValid = taken;
+        } else if (body) {
+            // A sealed first line that is no header at all is a record, the header still missing.
+            QStringList f = Cp1251::decode(*body).split(u'^');
+            f.removeLast();
+            bool ok = false;
+            const qint64 seq = f.value(0).toLongLong(&ok);
+            if (f.size() >= 5 && ok && seq > last) {
+                last = seq;
+                const qsizetype n = f.size();
+                e.records.append({f.mid(1, n - 4).join(u'^'), f[n - 3], f[n - 2], f[n - 1]});
+                taken = i > 0;
+            }
+        }
+        const bool blank = lines[i].isEmpty() || lines[i] == "\r";
+        if (!taken && !torn && (i == 0 || !blank))
+            e.unread.append(int(i) + 1);
     }
     return e;
 }
@@ -193,7 +211,7 @@ void journal(const uint8_t* data, size_t size) {
     if (mode & 1)
         jrn = resealed(jrn);
     if (mode & 2)
-        jrn = withHeader(jrn, hasMonth ? FileFingerprint::of(month) : FileFingerprint());
+        jrn = withHeader(jrn, hasMonth ? std::optional(month) : std::nullopt);
 
     // tmpfs where there is one: every merge syncs the disk.
     const QString base = QDir(QStringLiteral("/dev/shm")).exists()
@@ -212,7 +230,8 @@ void journal(const uint8_t* data, size_t size) {
     const Expected e = expectedOf(jrn);
     FUZZ_CHECK(c.headerValid == e.headerValid, "header validity");
     FUZZ_CHECK(c.baseKnown == e.baseKnown, "whether the header names its month file");
-    FUZZ_CHECK(!c.baseKnown || c.base == e.base, "the header's fingerprint");
+    FUZZ_CHECK(!c.baseKnown || (c.base == e.base && c.rewritten == e.rewritten), "the header's fingerprints");
+    FUZZ_CHECK(c.unreadLines == e.unread, "the lines that could not be read");
     if (mode & 2)
         FUZZ_CHECK(c.baseKnown, "a header written as the program writes it does not read back");
     FUZZ_CHECK(c.records.size() == e.records.size(),
@@ -225,9 +244,11 @@ void journal(const uint8_t* data, size_t size) {
     }
 
     // The merge: a journal naming the month file as it is goes into it whole. Any other is merged
-    // whole, dropped only with every record on its channel's line already, or set aside.
+    // whole, dropped only with every record on its channel's line already, or set aside. One with
+    // a line that could not be read is always set aside, after its records were merged or not.
     const FileFingerprint now = hasMonth ? FileFingerprint::of(month) : FileFingerprint();
     const bool applies = c.baseKnown && c.base == now;
+    const bool damaged = !e.unread.isEmpty();
     const std::optional<QByteArray> unchanged = hasMonth ? std::optional(month) : std::nullopt;
     int merged = -1;
     bool raised = false;
@@ -237,33 +258,39 @@ void journal(const uint8_t* data, size_t size) {
         raised = true;
     }
     const std::optional<QByteArray> after = contentsOf(mpath);
-    if (raised) {
-        FUZZ_CHECK(!c.records.isEmpty() && !applies, "a journal that applies was refused");
-        FUZZ_CHECK(!QFile::exists(jpath) && (contentsOf(jpath + QStringLiteral(".damaged")) == jrn ||
-                                             contentsOf(jpath + QStringLiteral(".unmerged")) == jrn),
-                   "the merge failed without keeping the journal");
-        FUZZ_CHECK(after == unchanged, "a failed merge changed the month file");
-        return;
-    }
     FUZZ_CHECK(!QFile::exists(jpath), "the journal is left after its merge");
-    FUZZ_CHECK(merged == 0 || merged == c.records.size(), "merged" + show(merged) + " records, not all");
-    if (applies)
-        FUZZ_CHECK(merged == c.records.size(), "merged" + show(merged) + " records of a journal that applies");
-    if (merged == 0) {
-        FUZZ_CHECK(after == unchanged, "a journal dropped unmerged changed the month file");
-        // Dropped: every record is on the line of its channel already.
-        const QStringList lines = hasMonth ? TextFile::splitLines(month) : QStringList();
-        for (const ResultJournal::Record& r : c.records) {
-            const QString group = u'^' + r.answer + u'^' + r.delay + u'^' + r.stamp + u'^';
-            qsizetype at = 0;
-            while (at < lines.size() && keyOf(lines[at]) != r.key)
-                ++at;
-            FUZZ_CHECK(at < lines.size() && lines[at].contains(group),
-                       "a journal was dropped with a record the month file does not hold " + show(r.key));
+    if (raised) {
+        FUZZ_CHECK(damaged || (!c.records.isEmpty() && !applies), "a journal that applies was refused");
+        FUZZ_CHECK(contentsOf(jpath + (damaged ? QStringLiteral(".damaged") : QStringLiteral(".unmerged"))) == jrn,
+                   "the merge failed without keeping the journal");
+        if (after != unchanged) {
+            FUZZ_CHECK(damaged, "a journal kept unmerged changed the month file");
+            checkMerged(TextFile::splitLines(month), c.records, after.value_or(QByteArray()));
+        } else {
+            FUZZ_CHECK(!applies || c.records.isEmpty(), "a damaged journal that applies was not merged");
         }
     } else {
-        FUZZ_CHECK(after.has_value(), "the merge left no month file");
-        checkMerged(TextFile::splitLines(month), c.records, *after);
+        FUZZ_CHECK(!damaged, "a journal with a line that could not be read was deleted");
+        FUZZ_CHECK(merged == 0 || merged == c.records.size(), "merged" + show(merged) + " records, not all");
+        if (applies)
+            FUZZ_CHECK(merged == c.records.size(),
+                       "merged" + show(merged) + " records of a journal that applies");
+        if (merged == 0) {
+            FUZZ_CHECK(after == unchanged, "a journal dropped unmerged changed the month file");
+            // Dropped: every record is on the line of its channel already.
+            const QStringList lines = hasMonth ? TextFile::splitLines(month) : QStringList();
+            for (const ResultJournal::Record& r : c.records) {
+                const QString group = u'^' + r.answer + u'^' + r.delay + u'^' + r.stamp + u'^';
+                qsizetype at = 0;
+                while (at < lines.size() && keyOf(lines[at]) != r.key)
+                    ++at;
+                FUZZ_CHECK(at < lines.size() && lines[at].contains(group),
+                           "a journal was dropped with a record the month file does not hold " + show(r.key));
+            }
+        } else {
+            FUZZ_CHECK(after.has_value(), "the merge left no month file");
+            checkMerged(TextFile::splitLines(month), c.records, *after);
+        }
     }
 
     // A second start finds nothing to merge and leaves the month file as it is.

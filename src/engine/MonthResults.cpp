@@ -5,7 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QDate>
-#include <QDir>
 #include <QFile>
 
 QString FileFingerprint::toText() const {
@@ -55,18 +54,15 @@ MonthResults::MonthResults(QStringList lines) : lines_(std::move(lines)) {
 
 void MonthResults::load(const QString& path) {
     lines_.clear();
-    loaded_ = {};
-    QFile f(path);
-    if (f.exists()) {
-        if (!f.open(QIODevice::ReadOnly))
-            throw FileError(QStringLiteral("Cannot open file %1. %2")
-                                .arg(QDir::toNativeSeparators(path), f.errorString()));
-        const QByteArray bytes = f.readAll();
-        if (f.error() != QFileDevice::NoError)
-            throw FileError(QStringLiteral("Cannot read file %1. %2")
-                                .arg(QDir::toNativeSeparators(path), f.errorString()));
-        loaded_ = FileFingerprint::of(bytes);
+    loaded_ = rewritten_ = {};
+    if (QFile::exists(path)) {
+        const QByteArray bytes = TextFile::readBytes(path);
+        loaded_ = rewritten_ = FileFingerprint::of(bytes);
         lines_ = TextFile::splitLines(bytes);
+        // Another editor's line ends (or none after the last line) go in the next rewrite.
+        const bool crLf = bytes.isEmpty() || (bytes.endsWith('\n') && bytes.count('\n') == bytes.count("\r\n"));
+        if (!crLf)
+            rewritten_ = FileFingerprint::of(TextFile::joinLines(lines_));
     }
     rebuildIndex();
 }
@@ -74,7 +70,7 @@ void MonthResults::load(const QString& path) {
 void MonthResults::save(const QString& path) {
     const QByteArray bytes = TextFile::joinLines(lines_);
     TextFile::writeBytes(path, bytes, true); // its journal is deleted once it is written
-    loaded_ = FileFingerprint::of(bytes);    // a journal made from now on applies to this file
+    loaded_ = rewritten_ = FileFingerprint::of(bytes); // a journal made from now on applies to this file
 }
 
 QString MonthResults::keyOf(const QString& line) {

@@ -35,6 +35,9 @@ public:
     // that of the file written.
     void save(const QString& path);
     const FileFingerprint& loadedFingerprint() const { return loaded_; }
+    // The file read as save() writes it unchanged (CR LF after every line); differs from the
+    // loaded one only for a file last saved by another editor.
+    const FileFingerprint& rewrittenFingerprint() const { return rewritten_; }
 
     // 0-based index of the first line whose field 0 equals the key, or -1.
     int IndexOfChannel(const QString& key) const;
@@ -50,5 +53,5 @@ private:
 
     QStringList lines_;
     QHash<QString, int> index_; // key -> first line holding it
-    FileFingerprint loaded_;
+    FileFingerprint loaded_, rewritten_;
 };

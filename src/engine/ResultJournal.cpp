@@ -68,7 +68,8 @@ ResultJournal::~ResultJournal() {
     close();
 }
 
-void ResultJournal::create(const QString& path, const std::optional<FileFingerprint>& base) {
+void ResultJournal::create(const QString& path, const std::optional<FileFingerprint>& base,
+                           const std::optional<FileFingerprint>& rewritten) {
     close();
     path_ = path;
     seq_ = 0;
@@ -77,7 +78,10 @@ void ResultJournal::create(const QString& path, const std::optional<FileFingerpr
     if (fd_ < 0)
         throw FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), errnoText()));
     try {
-        writeDurably(sealed(kMagic + (base ? base->toText() : kUnknownBase) + u'^'));
+        QString header = kMagic + (base ? base->toText() : kUnknownBase) + u'^';
+        if (base && rewritten && *rewritten != *base)
+            header += rewritten->toText() + u'^';
+        writeDurably(sealed(header));
     } catch (...) {
         close();
         QFile::remove(path);
@@ -138,57 +142,73 @@ void ResultJournal::remove() {
     }
 }
 
+namespace {
+// "<month file>^" or "<month file>^<the same rewritten>^" after the magic.
+bool readHeader(const QString& text, ResultJournal::Contents& c) {
+    QStringList fields = text.mid(kMagic.size()).split(u'^');
+    fields.removeLast(); // after the closing caret
+    if (fields == QStringList{kUnknownBase})
+        return true;
+    FileFingerprint base, rewritten;
+    if (fields.isEmpty() || fields.size() > 2 || !FileFingerprint::fromText(fields[0], base))
+        return false;
+    rewritten = base;
+    if (fields.size() == 2 && !FileFingerprint::fromText(fields[1], rewritten))
+        return false;
+    c.baseKnown = true;
+    c.base = base;
+    c.rewritten = rewritten;
+    return true;
+}
+
+bool readRecord(const QByteArray& body, qint64& lastSeq, QList<ResultJournal::Record>& records) {
+    QStringList fields = Cp1251::decode(body).split(u'^');
+    fields.removeLast(); // after the closing caret
+    if (fields.size() < 5)
+        return false;
+    bool seqOk = false;
+    const qint64 seq = fields[0].toLongLong(&seqOk);
+    if (!seqOk || seq <= lastSeq)
+        return false; // never the same record twice
+    lastSeq = seq;
+    ResultJournal::Record r;
+    r.stamp = fields.takeLast();
+    r.delay = fields.takeLast();
+    r.answer = fields.takeLast();
+    fields.removeFirst();
+    r.key = fields.join(u'^');
+    records.append(r);
+    return true;
+}
+} // namespace
+
 ResultJournal::Contents ResultJournal::read(const QString& path) {
     Contents c;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw FileError(QStringLiteral("Cannot open file %1. %2").arg(shown(path), f.errorString()));
-    const QByteArray bytes = f.readAll();
-    qsizetype start = 0;
+    const QByteArray bytes = TextFile::readBytes(path);
     qint64 lastSeq = 0;
-    bool first = true;
-    while (start < bytes.size()) {
-        const qsizetype lf = bytes.indexOf('\n', start);
-        if (lf < 0)
-            break; // torn last line: the record being written when the program stopped
-        const QByteArrayView line = QByteArrayView(bytes).sliced(start, lf - start);
-        start = lf + 1;
+    int number = 0;
+    for (qsizetype start = 0; start < bytes.size();) {
+        qsizetype end = bytes.indexOf('\n', start);
+        // Without its line end: the line being written when the program stopped.
+        const bool torn = end < 0;
+        if (torn)
+            end = bytes.size();
+        const QByteArrayView line = QByteArrayView(bytes).sliced(start, end - start);
+        start = end + 1;
+        ++number;
         QByteArray body;
         const bool ok = unseal(line, body);
-        if (first) {
-            first = false;
-            const QString text = Cp1251::decode(body);
-            if (ok && text.startsWith(kMagic)) {
-                QString fp = text.mid(kMagic.size());
-                fp.chop(1);
-                c.baseKnown = FileFingerprint::fromText(fp, c.base);
-                c.headerValid = c.baseKnown || fp == kUnknownBase;
-                if (c.headerValid)
-                    continue;
-            }
-            // A torn header: the record lines after it carry checks of their own.
-            c.base = {};
-            if (!ok || text.startsWith(kMagic))
+        if (number == 1 && (!ok || body.startsWith(kMagic.toLatin1()))) {
+            c.headerValid = ok && readHeader(Cp1251::decode(body), c);
+            if (c.headerValid)
                 continue;
+        } else if (ok && readRecord(body, lastSeq, c.records) && number > 1) {
+            continue;
         }
-        if (!ok)
-            continue;
-        QStringList fields = Cp1251::decode(body).split(u'^');
-        fields.removeLast(); // after the closing caret
-        if (fields.size() < 5)
-            continue;
-        bool seqOk = false;
-        const qint64 seq = fields[0].toLongLong(&seqOk);
-        if (!seqOk || seq <= lastSeq)
-            continue; // never the same record twice
-        lastSeq = seq;
-        Record r;
-        r.stamp = fields.takeLast();
-        r.delay = fields.takeLast();
-        r.answer = fields.takeLast();
-        fields.removeFirst();
-        r.key = fields.join(u'^');
-        c.records.append(r);
+        // Anything else may have been a test, a missing header its base. An empty line (left
+        // where a write failed before its first byte) held nothing.
+        if (!torn && (number == 1 || !(line.isEmpty() || line == "\r")))
+            c.unreadLines.append(number);
     }
     return c;
 }
@@ -267,17 +287,27 @@ QString asideName(const QString& journalPath, const QString& suffix) {
 }
 } // namespace
 
+namespace {
+QString lineNumbers(const QList<int>& lines) {
+    QStringList shownLines;
+    for (qsizetype i = 0; i < lines.size() && i < 10; ++i)
+        shownLines.append(QString::number(lines[i]));
+    return shownLines.join(QStringLiteral(", ")) + (lines.size() > 10 ? QStringLiteral(", …") : QString());
+}
+} // namespace
+
 int ResultJournal::recover(const QString& journalPath, const QString& monthPath) {
     const Contents c = read(journalPath);
-    int merged = 0;
+    const bool damaged = !c.unreadLines.isEmpty();
+    enum { Merge, Drop, KeepAside } what = Drop; // no record: nothing to merge
+    MonthResults month;
     if (!c.records.isEmpty()) {
-        MonthResults month;
         month.load(monthPath); // an unreadable month file keeps its journal for later
-        enum { Merge, Drop, KeepAside } what = KeepAside;
+        what = KeepAside;
         if (c.baseKnown) {
             if (month.loadedFingerprint() == c.base)
                 what = Merge;
-            else if (mergedInto(month, c.records, c.base))
+            else if (mergedInto(month, c.records, c.rewritten))
                 what = Drop;
         } else {
             switch (findRecords(month, c.records)) {
@@ -291,34 +321,50 @@ int ResultJournal::recover(const QString& journalPath, const QString& monthPath)
                 break;
             }
         }
-        if (what == KeepAside) {
-            const QString kept = asideName(journalPath, c.headerValid ? QStringLiteral(".unmerged")
-                                                                      : QStringLiteral(".damaged"));
-            if (!QFile::rename(journalPath, kept))
-                throw FileError(QStringLiteral("Cannot rename file %1.").arg(shown(journalPath)));
-            SyncDirectory(QFileInfo(journalPath).absolutePath());
-            const QString why =
-                c.baseKnown
-                    ? QStringLiteral("Месечният файл %2 е променян след началото на дневника с резултати "
-                                     "%1 и записите от дневника не могат да бъдат открити в него.")
-                : c.headerValid
-                    ? QStringLiteral(
-                          "Не може да се разбере кои от записите в дневника с резултати %1 вече са в %2.")
-                    : QStringLiteral("Заглавният ред на дневника с резултати %1 е повреден и не може да се "
-                                     "разбере кои от записите му вече са в %2.");
-            throw FileError(
-                why.arg(shown(journalPath), shown(monthPath)) +
-                QStringLiteral(" Дневникът е запазен като %1; прегледайте го и прибавете липсващите "
-                               "резултати ръчно.")
-                    .arg(shown(kept)));
-        }
-        if (what == Merge) {
-            for (const Record& r : c.records)
-                month.AddResult(r.key, r.answer, r.delay, r.stamp);
-            month.save(monthPath);
-            SyncDirectory(QFileInfo(monthPath).absolutePath());
-            merged = int(c.records.size());
-        }
+    }
+    int merged = 0;
+    if (what == Merge) {
+        for (const Record& r : c.records)
+            month.AddResult(r.key, r.answer, r.delay, r.stamp);
+        month.save(monthPath);
+        SyncDirectory(QFileInfo(monthPath).absolutePath());
+        merged = int(c.records.size());
+    }
+    if (damaged || what == KeepAside) {
+        // Kept after the merge: a crash between the two finds the records in the month file.
+        const QString kept =
+            asideName(journalPath, damaged ? QStringLiteral(".damaged") : QStringLiteral(".unmerged"));
+        if (!QFile::rename(journalPath, kept))
+            throw FileError(QStringLiteral("Cannot rename file %1.").arg(shown(journalPath)));
+        SyncDirectory(QFileInfo(journalPath).absolutePath());
+        const QString jrn = shown(journalPath), tst = shown(monthPath);
+        QStringList why;
+        if (c.unreadLines == QList<int>{1})
+            why << QStringLiteral("Заглавният ред на дневника с резултати %1 е повреден.").arg(jrn);
+        else if (c.unreadLines.size() == 1)
+            why << QStringLiteral("Ред %1 на дневника с резултати %2 не може да бъде прочетен.")
+                       .arg(lineNumbers(c.unreadLines), jrn);
+        else if (damaged)
+            why << QStringLiteral("Редове %1 на дневника с резултати %2 не могат да бъдат прочетени.")
+                       .arg(lineNumbers(c.unreadLines), jrn);
+        if (what == Merge)
+            why << QStringLiteral("Записите, които могат да бъдат прочетени (%1), са добавени в %2.")
+                       .arg(QString::number(merged), tst);
+        else if (what == Drop && !c.records.isEmpty())
+            why << QStringLiteral("Записите, които могат да бъдат прочетени, вече са в %1.").arg(tst);
+        else if (what == Drop)
+            why << QStringLiteral("В него няма записи, които могат да бъдат прочетени.");
+        else if (c.baseKnown)
+            why << QStringLiteral("Месечният файл %2 е променян след началото на дневника с резултати %1 "
+                                  "и записите от дневника не могат да бъдат открити в него.")
+                       .arg(jrn, tst);
+        else
+            why << QStringLiteral("Не може да се разбере кои от записите в дневника с резултати %1 вече са в %2.")
+                       .arg(jrn, tst);
+        throw FileError(why.join(u' ') +
+                        QStringLiteral(" Дневникът е запазен като %1; прегледайте го и прибавете липсващите "
+                                       "резултати ръчно.")
+                            .arg(shown(kept)));
     }
     if (!QFile::remove(journalPath))
         throw FileError(QStringLiteral("Cannot delete file %1.").arg(shown(journalPath)));

@@ -17,9 +17,12 @@ public:
     };
     struct Contents {
         bool headerValid = false;
-        bool baseKnown = false; // the header names the month file state the records go on
-        FileFingerprint base;   // the month file the records are to be added to
+        bool baseKnown = false;    // the header names the month file state the records go on
+        FileFingerprint base;      // the month file the records are to be added to
+        FileFingerprint rewritten; // the same as the program writes it (CR LF after every line)
         QList<Record> records;
+        QList<int> unreadLines; // 1-based: lines that are no header and no record (line 1 when
+                                // the header is damaged or missing)
     };
 
     // "2405.tst" -> "2405.jrn" in the same folder.
@@ -31,8 +34,10 @@ public:
     ResultJournal& operator=(const ResultJournal&) = delete;
 
     // Creates the journal naming the month file state `base` (none: a month file that could
-    // not be read); durable when it returns.
-    void create(const QString& path, const std::optional<FileFingerprint>& base);
+    // not be read), and `rewritten`, that file as a rewrite leaves it where that differs;
+    // durable when it returns.
+    void create(const QString& path, const std::optional<FileFingerprint>& base,
+                const std::optional<FileFingerprint>& rewritten = std::nullopt);
     // Opens the journal closed earlier for further records, after those it holds.
     void reopen();
     bool isOpen() const { return fd_ >= 0; }
@@ -43,16 +48,19 @@ public:
     void remove();
     const QString& path() const { return path_; }
 
-    // Reads a journal; a torn or damaged record (a crash while writing it) is skipped, and so
-    // is a damaged header: every intact record line is read all the same.
+    // Reads a journal: every intact record line, whatever became of the others. A damaged line
+    // is noted in unreadLines; a last line without its line end (the record being written when
+    // the program stopped) is read when whole and otherwise left out unnoted.
     static Contents read(const QString& path);
     // Brings the month file up to date with the journal, then deletes the journal. The records
     // are merged when the month file is the one the header names; the journal is dropped
     // unmerged only when its records are verifiably in the month file already (the crash came
     // after its rewrite). Without the header's word, the month file decides: no record there,
-    // they are merged; every record the last of its channel's line, dropped. Any other journal
-    // is kept aside under a name of its own and FileError tells where. Returns the number of
-    // records merged.
+    // they are merged; every record the last of its channel's line, dropped. A journal with a
+    // line that could not be read is never deleted, as that line may have held a test: what
+    // could be read is merged or dropped as above, and the journal kept aside. Any journal kept
+    // aside is under a name of its own and FileError tells where. Returns the number of records
+    // merged.
     static int recover(const QString& journalPath, const QString& monthPath);
 
 private:

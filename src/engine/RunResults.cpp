@@ -1,6 +1,7 @@
 #include "RunResults.h"
 
 #include "shell/AppError.h"
+#include "shell/TextFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,7 +77,8 @@ void RunResults::record(const QString& key, const QString& answer, int delayHund
             std::rethrow_exception(unreadable);
         } else {
             m.journal.create(journalPath,
-                             m.loaded ? std::optional(m.results.loadedFingerprint()) : std::nullopt);
+                             m.loaded ? std::optional(m.results.loadedFingerprint()) : std::nullopt,
+                             m.loaded ? std::optional(m.results.rewrittenFingerprint()) : std::nullopt);
         }
         m.journalKept = true;
     }
@@ -129,6 +131,7 @@ const MonthResults* RunResults::month(const QDate& date) const {
 }
 
 int RecoverJournalsIn(const QString& resultsDir) {
+    TextFile::removeStaleTemporaries(resultsDir);
     const QDir dir(resultsDir);
     int merged = 0;
     QStringList failures; // every journal is tried; all that went wrong is told together

@@ -54,6 +54,7 @@ private:
     QStringList notices_;
 };
 
-// Start-up: merges every journal left in the folder into its month file. Returns the
-// number of records merged; a failure is raised after all journals were tried.
+// Start-up: merges every journal left in the folder into its month file, and deletes the
+// temporaries of month file writes cut short. Returns the number of records merged; a failure
+// is raised after all journals were tried.
 int RecoverJournalsIn(const QString& resultsDir);

@@ -3,18 +3,52 @@
 #include "AppError.h"
 #include "Cp1251.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
+
+QString errnoText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+QString failingRead; // absolute; empty: none
+
+// "<file>.<pid>-<8 hex digits>.chantest-tmp"
+const QString kTempSuffix = QStringLiteral(".chantest-tmp");
+
+// Older than any write still at work, even on a slow or shared disk.
+constexpr qint64 kStaleAfterSecs = 10 * 60;
 } // namespace
+
+QByteArray TextFile::readBytes(const QString& path) {
+    if (!failingRead.isEmpty() && QFileInfo(path).absoluteFilePath() == failingRead)
+        throw FileError(QStringLiteral("Cannot read file %1. %2").arg(shown(path), errnoText(EIO)));
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw FileError(QStringLiteral("Cannot open file %1. %2").arg(shown(path), f.errorString()));
+    const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError)
+        throw FileError(QStringLiteral("Cannot read file %1. %2").arg(shown(path), f.errorString()));
+    return bytes;
+}
+
+void TextFile::failReadsOf(const QString& path) {
+    failingRead = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+}
 
 QStringList TextFile::splitLines(QByteArrayView bytes) {
     QStringList lines;
@@ -35,13 +69,7 @@ QStringList TextFile::splitLines(QByteArrayView bytes) {
 }
 
 QStringList TextFile::readLines(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw FileError(QStringLiteral("Cannot open file %1. %2").arg(shown(path), f.errorString()));
-    const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError)
-        throw FileError(QStringLiteral("Cannot read file %1. %2").arg(shown(path), f.errorString()));
-    return splitLines(bytes);
+    return splitLines(readBytes(path));
 }
 
 QString TextFile::readFirstLine(const QString& path) {
@@ -73,18 +101,69 @@ void TextFile::writeLines(const QString& path, const QStringList& lines) {
 }
 
 void TextFile::writeBytes(const QString& path, const QByteArray& bytes, bool durable) {
-    QSaveFile f(path);
-    // Unbuffered: the bytes reach the kernel inside write(), so a full disk is seen there. A
-    // buffered write that only fails in commit()'s own flush is not reported by commit(), which
-    // would put a truncated file in place of the old one.
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), f.errorString()));
-    if (f.write(bytes) != bytes.size() || f.error() != QFileDevice::NoError ||
-        (durable && ::fdatasync(f.handle()) != 0))
-        throw FileError(QStringLiteral("Cannot create file %1. %2")
-                            .arg(shown(path), f.error() != QFileDevice::NoError
-                                                  ? f.errorString()
-                                                  : QString::fromLocal8Bit(std::strerror(errno))));
-    if (!f.commit())
-        throw FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), f.errorString()));
+    // A link stays a link: the file it names is replaced.
+    const QFileInfo info(path);
+    const QString target = info.isSymLink() ? info.symLinkTarget() : path;
+    const auto failed = [&path](int err) {
+        return FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), errnoText(err)));
+    };
+    QByteArray temp;
+    int fd = -1;
+    for (int tries = 0; fd < 0; ++tries) {
+        temp = QFile::encodeName(temporaryPath(target, ::getpid()));
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || tries == 20))
+            throw failed(errno);
+    }
+    int err = 0;
+    struct stat old {};
+    if (::stat(QFile::encodeName(target).constData(), &old) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(fd, old.st_mode & 07777); // the file keeps its permissions
+    // Written straight to the kernel, so a full disk is seen here and the old file stays.
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            err = n < 0 ? errno : EIO;
+            break;
+        }
+        done += n;
+    }
+    if (!err && durable && ::fdatasync(fd) != 0)
+        err = errno;
+    if (::close(fd) != 0 && !err)
+        err = errno;
+    if (!err && ::rename(temp.constData(), QFile::encodeName(target).constData()) != 0)
+        err = errno;
+    if (err) {
+        ::unlink(temp.constData());
+        throw failed(err);
+    }
+}
+
+QString TextFile::temporaryPath(const QString& path, qint64 pid) {
+    return path + u'.' + QString::number(pid) + u'-' +
+           QStringLiteral("%1").arg(QRandomGenerator::global()->generate(), 8, 16, QChar(u'0')) + kTempSuffix;
+}
+
+int TextFile::removeStaleTemporaries(const QString& dir) {
+    static const QRegularExpression own(QStringLiteral("^.+\\.(\\d{1,9})-[0-9a-f]{8}") +
+                                        QRegularExpression::escape(kTempSuffix) + u'$');
+    // The file system's own time: the ages are those of files, not of the program's clock.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    int removed = 0;
+    const QDir d(dir);
+    for (const QFileInfo& f : d.entryInfoList({u'*' + kTempSuffix}, QDir::Files | QDir::Hidden)) {
+        const QRegularExpressionMatch m = own.match(f.fileName());
+        if (!m.hasMatch())
+            continue;
+        // The pid says whether its writer lives on this machine; the age covers a folder shared
+        // with another machine, whose pids mean nothing here.
+        const pid_t pid = pid_t(m.captured(1).toInt());
+        const bool gone = pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+        if (gone && f.lastModified().secsTo(now) > kStaleAfterSecs && QFile::remove(f.filePath()))
+            ++removed;
+    }
+    return removed;
 }

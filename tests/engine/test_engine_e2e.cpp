@@ -4,6 +4,7 @@
 #include "mock/RealProgram.h"
 #include "mock/TestFiles.h"
 #include "shell/Cp1251.h"
+#include "shell/TextFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -171,14 +172,22 @@ void TestEngineE2E::killedRunJournalMergedAtNextStart() {
     const QString journal = bin_ + "/Results/" + monthFile().replace(".tst", ".jrn");
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(journal) && testfiles::readBytes(journal).contains("^BUSY^"),
                              60000);
+    const qint64 killed = program_.processId();
     program_.kill(); // dies in the middle of the silent channel's test
     program_.waitForFinished(5000);
     QVERIFY(!QFile::exists(bin_ + "/Results/" + monthFile()));
+    // Had it died inside a rewrite, its temporary would be left; the next start removes it.
+    const QString temporary = TextFile::temporaryPath(bin_ + "/Results/" + monthFile(), killed);
+    testfiles::writeBytes(temporary, "half a month");
+    QFile aged(temporary);
+    QVERIFY(aged.open(QIODevice::ReadWrite) &&
+            aged.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
 
     QFile::remove(work_ + "/e2e.tsk"); // not run again
     startProgram();
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(journal), 20000);
     stopProgram();
+    QVERIFY(!QFile::exists(temporary));
     const QByteArray month = testfiles::readBytes(bin_ + "/Results/" + monthFile());
     QCOMPARE(month.count("\r\n"), 1);
     QVERIFY(month.startsWith(Cp1251::encode(kCh1 + QStringLiteral("^BUSY^"))));

@@ -4,12 +4,15 @@
 #include "engine/RunResults.h"
 #include "mock/TestFiles.h"
 #include "shell/AppError.h"
+#include "shell/TextFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using testfiles::readBytes;
 using testfiles::writeBytes;
@@ -39,6 +42,7 @@ private Q_SLOTS:
     void journalOnChangedMonthKeptAside();
     void unreadableNewMonthKeepsItsTest();
     void runWithoutTestsCreatesItsMonth();
+    void staleTemporariesRemovedAtStart();
 
 private:
     QString path(const QString& name) const { return dir_->filePath(name); }
@@ -155,14 +159,25 @@ void TestMonthResults::crashBeforeRewriteIsMerged() {
     }
     QCOMPARE(RecoverJournalsIn(dir_->path()), 1);
     QCOMPARE(readBytes(path("2407.tst")), Cp1251::encode(kCh1) + "^BUSY^20^2407020102^\r\n");
+
+    // A month file without a line end after its last line: the test goes on a line of its own.
+    writeBytes(path("2408.tst"), "x^OK^20^2408010000^");
+    {
+        RunResults run(dir_->path());
+        run.record(kCh1, QStringLiteral("BUSY"), 20, QDateTime(QDate(2024, 8, 2), QTime(1, 2)));
+    }
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 1);
+    QCOMPARE(readBytes(path("2408.tst")),
+             "x^OK^20^2408010000^\r\n" + Cp1251::encode(kCh1) + "^BUSY^20^2408020102^\r\n");
 }
 
 void TestMonthResults::crashAfterRewriteIsNotDoubled() {
-    // The crash falls between the month file's rewrite and the journal's removal.
-    for (bool monthExisted : {true, false}) {
+    // The crash falls between the month file's rewrite and the journal's removal; a month file
+    // last saved by a text editor may have other line ends, and none after its last line.
+    for (const char* month : {"x^BUSY^20^2405010000^\r\n", "", "x^BUSY^20^2405010000^\ny^OK^20^2405010000^"}) {
         init();
-        if (monthExisted)
-            writeBytes(path("2405.tst"), "x^BUSY^20^2405010000^\r\n");
+        if (*month)
+            writeBytes(path("2405.tst"), month);
         QByteArray journal;
         {
             RunResults run(dir_->path());
@@ -197,10 +212,32 @@ void TestMonthResults::tornAndDamagedRecordsSkipped() {
     QCOMPARE(c.records.size(), 2);
     QCOMPARE(c.records[1], (ResultJournal::Record{kCh1, QStringLiteral("NO CARRIER"), QStringLiteral("20"),
                                                   QStringLiteral("2405140705")}));
-    QCOMPARE(RecoverJournalsIn(dir_->path()), 2);
+    QCOMPARE(c.unreadLines, QList<int>{3});
+    // The damaged line may have been a test: what can be read is merged, the journal is kept.
+    QVERIFY_THROWS_EXCEPTION(FileError, RecoverJournalsIn(dir_->path()));
     QCOMPARE(testfiles::readText(path("2405.tst")),
              kCh1 + QStringLiteral("^BUSY^400^2405140705^NO CARRIER^20^2405140705^\r\n"));
+    QCOMPARE(readBytes(path("2405.jrn.damaged")), j);
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
 
+    // A header that lost its line end takes the first record with it.
+    QVERIFY(QFile::remove(path("2405.jrn.damaged")) && QFile::remove(path("2405.tst")));
+    j = lines.join('\n').replace("OX", "OK");
+    j.remove(j.indexOf("\r\n"), 2);
+    writeBytes(path("2405.jrn"), j);
+    try {
+        RecoverJournalsIn(dir_->path());
+        QFAIL("the operator was not told");
+    } catch (const FileError& e) {
+        QVERIFY2(e.text().contains(QStringLiteral("2405.jrn.damaged")), qPrintable(e.text()));
+    }
+    QCOMPARE(testfiles::readText(path("2405.tst")), kCh2 + QStringLiteral("^OK^200^2405140705^\r\n") + kCh1 +
+                                                        QStringLiteral("^NO CARRIER^20^2405140705^\r\n"));
+    QCOMPARE(readBytes(path("2405.jrn.damaged")), j);
+
+    // A whole record that lacks only its line end is read.
+    writeBytes(path("whole"), lines.join('\n').replace("OX", "OK").chopped(2));
+    QCOMPARE(ResultJournal::read(path("whole")).records.size(), 3);
     // A journal torn inside its header holds no records: it is dropped.
     writeBytes(path("2406.jrn"), "chantest-jour");
     QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
@@ -330,18 +367,20 @@ void TestMonthResults::tornHeaderDecidedByMonthFile() {
     const QByteArray old = "x^BUSY^20^2405010000^\r\n";
     const QByteArray both = old + Cp1251::encode(kCh1) + "^BUSY^400^2405140705^\r\n" + Cp1251::encode(kCh2) +
                             "^NO CARRIER^600^2405140706^\r\n";
-    // None of its records in the month file: merged, and only once.
+    // None of its records in the month file: merged, and only once; the journal is kept all the same.
     writeBytes(path("2405.tst"), old);
     const QByteArray torn = tornJournal(dir_->path(), kMay);
     writeBytes(path("2405.jrn"), torn);
     QCOMPARE(ResultJournal::read(path("2405.jrn")).records.size(), 2);
-    QCOMPARE(RecoverJournalsIn(dir_->path()), 2);
+    QVERIFY_THROWS_EXCEPTION(FileError, RecoverJournalsIn(dir_->path()));
     QCOMPARE(readBytes(path("2405.tst")), both);
-    // Every record already the last of its line (the crash came after the rewrite): dropped.
+    QVERIFY(QFile::remove(path(keptAside(dir_->path()))));
+    // Every record already the last of its line (the crash came after the rewrite): not again.
     writeBytes(path("2405.jrn"), torn);
-    QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
+    QVERIFY_THROWS_EXCEPTION(FileError, RecoverJournalsIn(dir_->path()));
     QCOMPARE(readBytes(path("2405.tst")), both);
     QVERIFY(!QFile::exists(path("2405.jrn")));
+    QVERIFY(QFile::remove(path(keptAside(dir_->path()))));
     // One of them there, the other not: nobody can tell, so the journal is kept for the operator.
     const QByteArray one = old + Cp1251::encode(kCh1) + "^BUSY^400^2405140705^\r\n";
     writeBytes(path("2405.tst"), one);
@@ -387,7 +426,9 @@ void TestMonthResults::journalOnChangedMonthKeptAside() {
 
 void TestMonthResults::unreadableNewMonthKeepsItsTest() {
     // Just after midnight the new month's file is there but cannot be read.
-    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("2406.tst")));
+    const QByteArray june1 = "x^OK^20^2406010000^\r\n";
+    writeBytes(path("2406.tst"), june1);
+    TextFile::failReadsOf(path("2406.tst"));
     const QDateTime june(QDate(2024, 6, 1), QTime(0, 1));
     RunResults run(dir_->path());
     run.open(kMay.date());
@@ -395,17 +436,16 @@ void TestMonthResults::unreadableNewMonthKeepsItsTest() {
     QVERIFY(run.hasUnsaved());
     QCOMPARE(ResultJournal::read(path("2406.jrn")).records.size(), 1);
     QVERIFY_THROWS_EXCEPTION(FileError, run.finish());
-    QVERIFY(QFileInfo(path("2406.tst")).isDir()); // never replaced
+    QCOMPARE(readBytes(path("2406.tst")), june1); // never replaced
     // Were the program to die now, the next start would merge it once the file can be read.
     QTemporaryDir copy;
     QVERIFY(QFile::copy(path("2406.jrn"), copy.filePath("2406.jrn")));
-    writeBytes(copy.filePath("2406.tst"), "x^OK^20^2406010000^\r\n");
+    writeBytes(copy.filePath("2406.tst"), june1);
     QCOMPARE(RecoverJournalsIn(copy.path()), 1);
     QCOMPARE(testfiles::readText(copy.filePath("2406.tst")),
              QStringLiteral("x^OK^20^2406010000^\r\n") + kCh1 + QStringLiteral("^BUSY^400^2406010001^\r\n"));
     // Readable again: the next chance writes it.
-    QVERIFY(QDir(path("2406.tst")).removeRecursively());
-    writeBytes(path("2406.tst"), "x^OK^20^2406010000^\r\n");
+    TextFile::failReadsOf({});
     run.finish();
     QVERIFY(!run.hasUnsaved());
     QCOMPARE(testfiles::readText(path("2406.tst")), testfiles::readText(copy.filePath("2406.tst")));
@@ -424,6 +464,30 @@ void TestMonthResults::runWithoutTestsCreatesItsMonth() {
     again.open(kMay.date());
     again.finish();
     QCOMPARE(readBytes(path("2405.tst")), QByteArray("x^BUSY^20^2405010000"));
+}
+
+void TestMonthResults::staleTemporariesRemovedAtStart() {
+    // A write cut short before its rename; only what is the program's own and left by a process
+    // that is gone goes, and never one a live writer may still be at.
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    QCOMPARE(waitpid(gone, nullptr, 0), gone);
+    const QString stale = TextFile::temporaryPath(path("2405.tst"), gone);
+    const QString fresh = TextFile::temporaryPath(path("2406.tst"), gone);
+    const QString live = TextFile::temporaryPath(path("2407.tst"), getpid());
+    const QString foreign = path("2405.tst.Ab12Cd");
+    for (const QString& f : {stale, fresh, live, foreign}) {
+        writeBytes(f, "half a month");
+        QFile file(f);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        if (f != fresh)
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    }
+    QCOMPARE(RecoverJournalsIn(dir_->path()), 0);
+    QVERIFY(!QFile::exists(stale));
+    for (const QString& f : {fresh, live, foreign})
+        QVERIFY2(QFile::exists(f), qPrintable(f));
 }
 
 QTEST_GUILESS_MAIN(TestMonthResults)
