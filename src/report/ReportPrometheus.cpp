@@ -1,0 +1,276 @@
+#include "ReportPrometheus.h"
+
+#include <QHash>
+#include <QLocale>
+#include <QVarLengthArray>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace report {
+
+namespace {
+bool nameChar(char c, bool first, bool colon) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || (colon && c == ':') ||
+           (!first && c >= '0' && c <= '9');
+}
+
+bool validName(QByteArrayView name, bool colon) {
+    if (name.isEmpty())
+        return false;
+    for (qsizetype i = 0; i < name.size(); ++i)
+        if (!nameChar(name[i], i == 0, colon))
+            return false;
+    return true;
+}
+
+QByteArray utf8(QAnyStringView text) {
+    return text.visit([](auto s) -> QByteArray {
+        if constexpr (std::is_same_v<decltype(s), QStringView>)
+            return s.toUtf8();
+        else if constexpr (std::is_same_v<decltype(s), QLatin1StringView>)
+            return QString(s).toUtf8();
+        else
+            return QByteArray(reinterpret_cast<const char*>(s.data()), s.size());
+    });
+}
+
+// The format's escapes: in a help text backslash and line feed, in a label value the double
+// quote as well.
+void appendEscaped(QByteArray& to, QByteArrayView text, bool quote) {
+    for (char c : text) {
+        if (c == '\\')
+            to += "\\\\";
+        else if (c == '\n')
+            to += "\\n";
+        else if (quote && c == '"')
+            to += "\\\"";
+        else
+            to += c;
+    }
+}
+} // namespace
+
+bool PromWriter::validMetricName(QByteArrayView name) {
+    return validName(name, true);
+}
+
+bool PromWriter::validLabelName(QByteArrayView name) {
+    return validName(name, false) && !name.startsWith("__");
+}
+
+QByteArray PromWriter::number(double v) {
+    if (std::isnan(v))
+        return QByteArrayLiteral("NaN");
+    if (std::isinf(v))
+        return v > 0 ? QByteArrayLiteral("+Inf") : QByteArrayLiteral("-Inf");
+    if (v == std::trunc(v) && std::fabs(v) < 1e15)
+        return QByteArray::number(qint64(v));
+    return QByteArray::number(v, 'g', QLocale::FloatingPointShortest);
+}
+
+void PromWriter::family(const char* name, const char* type, QAnyStringView help) {
+    const QByteArray n(name);
+    if (!validMetricName(n))
+        throw PromError("invalid metric name: " + n.toStdString());
+    if (qstrcmp(type, "gauge") && qstrcmp(type, "counter") && qstrcmp(type, "untyped"))
+        throw PromError("metric type not written here: " + std::string(type));
+    if (families_.contains(n))
+        throw PromError("metric family written twice: " + n.toStdString());
+    QByteArray head = "# HELP " + n + ' ';
+    appendEscaped(head, utf8(help), false);
+    head += "\n# TYPE " + n + ' ' + type + '\n';
+    out_ << head;
+    families_.insert(n);
+    name_ = n;
+    series_.clear();
+}
+
+void PromWriter::sample(std::span<const Label> labels, double value) {
+    if (name_.isEmpty())
+        throw PromError("a sample before its metric family");
+    // The label set as written, and each label's place in it, for the series key.
+    QByteArray line = name_;
+    QVarLengthArray<std::pair<qsizetype, qsizetype>, 6> parts;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        const QByteArrayView ln(labels[i].name);
+        if (!validLabelName(ln))
+            throw PromError("invalid label name on " + name_.toStdString() + ": " +
+                            std::string(labels[i].name));
+        for (size_t j = 0; j < i; ++j)
+            if (ln == QByteArrayView(labels[j].name))
+                throw PromError("label given twice on " + name_.toStdString() + ": " +
+                                std::string(labels[i].name));
+        line += i ? ',' : '{';
+        const qsizetype from = line.size();
+        line += ln;
+        line += "=\"";
+        appendEscaped(line, utf8(labels[i].value), true);
+        line += '"';
+        parts.append({from, line.size() - from});
+    }
+    if (!labels.empty())
+        line += '}';
+    // The same labels in another order are the same series.
+    std::sort(parts.begin(), parts.end(), [&](auto a, auto b) {
+        return QByteArrayView(line).sliced(a.first, a.second) <
+               QByteArrayView(line).sliced(b.first, b.second);
+    });
+    QByteArray key;
+    for (const auto& p : parts) {
+        key += QByteArrayView(line).sliced(p.first, p.second);
+        key += ',';
+    }
+    if (series_.contains(key))
+        throw PromError("series written twice: " + line.toStdString());
+    series_.insert(key);
+    line += ' ' + number(value) + '\n';
+    out_ << line;
+}
+
+void PromExchange::add(QChar mark, int streak) {
+    if (mark == results::kMarkConnect)
+        ++connected;
+    else if (mark == results::kMarkBusy)
+        ++busy;
+    else if (mark == results::kMarkFailure)
+        ++failed;
+    else
+        return;
+    ++tested;
+    for (size_t i = 0; i < kStreakSteps.size(); ++i)
+        streakAtLeast[i] += streak >= kStreakSteps[i];
+}
+
+namespace {
+// The row of `key` in `rows`: a new one when the key is new (second: true).
+std::pair<qsizetype, bool> rowOf(QHash<QString, qsizetype>& at, const QString& key, qsizetype rows) {
+    const auto it = at.constFind(key);
+    if (it != at.constEnd())
+        return {*it, false};
+    at.insert(key, rows);
+    return {rows, true};
+}
+
+// A key of several texts that no two different lists share.
+QString joinedKey(std::initializer_list<const QString*> parts) {
+    QString k;
+    for (const QString* p : parts)
+        k += QString::number(p->size()) + u':' + *p;
+    return k;
+}
+} // namespace
+
+void WritePrometheus(const PromMetrics& m, Sink& out) {
+    const bool withStation = m.stationLabel || m.stations.size() > 1;
+    const QString none;
+    auto st = [&](const QString& s) -> const QString& { return withStation ? s : none; };
+
+    QVector<PromStation> stations;
+    QHash<QString, qsizetype> at;
+    for (const PromStation& s : m.stations) {
+        const auto [row, fresh] = rowOf(at, st(s.name), stations.size());
+        if (fresh) {
+            stations.append(s);
+            continue;
+        }
+        PromStation& t = stations[row];
+        t.ok = t.ok && s.ok;
+        if (s.latestTest.isValid() && (!t.latestTest.isValid() || s.latestTest > t.latestTest))
+            t.latestTest = s.latestTest;
+    }
+    QVector<PromExchange> exchanges;
+    at.clear();
+    for (const PromExchange& e : m.exchanges) {
+        const auto [row, fresh] =
+            rowOf(at, joinedKey({&st(e.station), &e.direction, &e.exchange}), exchanges.size());
+        if (fresh) {
+            exchanges.append(e);
+            continue;
+        }
+        PromExchange& t = exchanges[row];
+        t.tested += e.tested;
+        t.connected += e.connected;
+        t.busy += e.busy;
+        t.failed += e.failed;
+        for (size_t i = 0; i < kStreakSteps.size(); ++i)
+            t.streakAtLeast[i] += e.streakAtLeast[i];
+    }
+    QVector<PromFailedChannel> failed;
+    at.clear();
+    for (const PromFailedChannel& f : m.failed) {
+        const auto [row, fresh] =
+            rowOf(at, joinedKey({&st(f.station), &f.direction, &f.exchange, &f.channel}), failed.size());
+        if (fresh)
+            failed.append(f);
+        else
+            failed[row].streak = std::max(failed[row].streak, f.streak);
+    }
+
+    PromWriter w(out);
+    using L = PromWriter::Label;
+    // The station comes first in every label list and is left out without the label.
+    auto labels = [&](std::span<const L> all) { return withStation ? all : all.subspan(1); };
+
+    w.family("chantest_report_success", "gauge",
+             "1 when the report read the results folder and its month file, 0 when it could not.");
+    for (const PromStation& s : stations) {
+        const L l[] = {{"station", s.name}};
+        w.sample(labels(l), s.ok ? 1 : 0);
+    }
+    w.family("chantest_latest_test_timestamp_seconds", "gauge",
+             "Unix time of the latest test in the results read.");
+    for (const PromStation& s : stations) {
+        if (!s.latestTest.isValid())
+            continue;
+        const L l[] = {{"station", s.name}};
+        w.sample(labels(l), double(s.latestTest.toSecsSinceEpoch()));
+    }
+    struct Count {
+        const char* name;
+        const char* help;
+        int PromExchange::*field;
+    };
+    const Count counts[] = {
+        {"chantest_channels_tested", "Channels tested on the reported day.", &PromExchange::tested},
+        {"chantest_channels_connected", "Channels with a connection on the reported day (day mark Р).",
+         &PromExchange::connected},
+        {"chantest_channels_busy", "Channels busy within 22 s on the reported day (day mark З).",
+         &PromExchange::busy},
+        {"chantest_channels_failed", "Channels without a connection on the reported day (day mark Г).",
+         &PromExchange::failed},
+    };
+    for (const Count& c : counts) {
+        w.family(c.name, "gauge", c.help);
+        for (const PromExchange& e : exchanges) {
+            const L l[] = {{"station", e.station}, {"direction", e.direction}, {"exchange", e.exchange}};
+            w.sample(labels(l), e.*c.field);
+        }
+    }
+    w.family("chantest_channels_failing_streak", "gauge",
+             "Channels failed (day mark Г) on at least min_days days in a row up to the reported day.");
+    std::array<QString, kStreakSteps.size()> steps;
+    for (size_t i = 0; i < kStreakSteps.size(); ++i)
+        steps[i] = QString::number(kStreakSteps[i]);
+    for (const PromExchange& e : exchanges)
+        for (size_t i = 0; i < kStreakSteps.size(); ++i) {
+            const L l[] = {{"station", e.station},
+                           {"direction", e.direction},
+                           {"exchange", e.exchange},
+                           {"min_days", steps[i]}};
+            w.sample(labels(l), e.streakAtLeast[i]);
+        }
+    w.family("chantest_failed_channel_streak", "gauge",
+             "Days in a row, up to the reported day, on which a channel failed (day mark Г); "
+             "one series per channel failed on that day.");
+    for (const PromFailedChannel& f : failed) {
+        const L l[] = {{"station", f.station},
+                       {"direction", f.direction},
+                       {"exchange", f.exchange},
+                       {"channel", f.channel}};
+        w.sample(labels(l), f.streak);
+    }
+}
+
+} // namespace report

@@ -1,0 +1,199 @@
+// The report's building blocks: the Prometheus metrics read back by a strict reader of the
+// format (and by promtool where it is installed), and the SVG charts read as XML.
+#include "PromReader.h"
+#include "report/ReportCharts.h"
+#include "report/ReportPrometheus.h"
+
+#include <QBuffer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <QXmlStreamReader>
+
+using namespace report;
+
+namespace {
+template <typename Fn> QByteArray written(Fn fn) {
+    QBuffer buf;
+    buf.open(QIODevice::WriteOnly);
+    {
+        Sink out(buf);
+        fn(out);
+    }
+    return buf.data();
+}
+
+const QString kOdd = QStringLiteral("Русе \"Юг\" \\ ред\nдва");
+
+// Two stations, one unreadable; an exchange with every character the format escapes; a channel
+// listed twice (two dial strings) with two streaks.
+PromMetrics sampleMetrics() {
+    PromMetrics m;
+    m.stations = {{QStringLiteral("Север"), true, QDateTime(QDate(2026, 12, 8), QTime(2, 23))},
+                  {QStringLiteral("Юг"), false, {}}};
+    PromExchange e{QStringLiteral("Север"), kOdd, QStringLiteral("Център")};
+    e.add(results::kMarkConnect, 0);
+    e.add(results::kMarkBusy, 0);
+    e.add(results::kMarkFailure, 3);
+    e.add(results::kMarkFailure, 14);
+    m.exchanges = {e, e};
+    m.failed = {{QStringLiteral("Север"), kOdd, QStringLiteral("Център"), QStringLiteral("12"), 3},
+                {QStringLiteral("Север"), kOdd, QStringLiteral("Център"), QStringLiteral("12"), 14}};
+    return m;
+}
+} // namespace
+
+class TestReportParts : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void prometheusMetrics();
+    void prometheusWriterRefuses();
+    void readerRefuses_data();
+    void readerRefuses();
+    void promtool();
+    void charts();
+};
+
+void TestReportParts::prometheusMetrics() {
+    const QByteArray text = written([](Sink& out) { WritePrometheus(sampleMetrics(), out); });
+    QVERIFY(text.contains("direction=\"Русе \\\"Юг\\\" \\\\ ред\\nдва\""));
+    const promreader::Result r = promreader::Read(text);
+    QVERIFY2(r.ok(), qPrintable(QStringLiteral("line %1: %2").arg(r.errorLine).arg(r.error)));
+    QCOMPARE(r.families.size(), 8);
+    for (const promreader::Family& f : r.families)
+        QVERIFY(f.type == "gauge" && !f.help.isEmpty());
+    QCOMPARE(r.family("chantest_report_success")->samples[1].value, 0.0);
+    QCOMPARE(r.family("chantest_latest_test_timestamp_seconds")->samples.size(), 1); // the other has no test
+    QCOMPARE(r.family("chantest_latest_test_timestamp_seconds")->samples[0].value,
+             double(QDateTime(QDate(2026, 12, 8), QTime(2, 23)).toSecsSinceEpoch()));
+    // The repeated rows are one series, their counts added.
+    const promreader::Sample& tested = r.family("chantest_channels_tested")->samples.value(0);
+    QCOMPARE(r.family("chantest_channels_tested")->samples.size(), 1);
+    QCOMPARE(tested.label("direction"), kOdd);
+    QCOMPARE(tested.label("station"), QStringLiteral("Север"));
+    QCOMPARE(tested.value, 8.0);
+    QCOMPARE(r.family("chantest_channels_failed")->samples[0].value, 4.0);
+    QList<double> streaks;
+    for (const promreader::Sample& s : r.family("chantest_channels_failing_streak")->samples)
+        streaks << s.value;
+    QCOMPARE(streaks, (QList<double>{4, 4, 2, 2})); // at least 2, 3, 7, 14 days
+    const auto& failed = r.family("chantest_failed_channel_streak")->samples;
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed[0].value, 14.0);
+    QCOMPARE(failed[0].label("channel"), QStringLiteral("12"));
+}
+
+void TestReportParts::prometheusWriterRefuses() {
+    QBuffer buf;
+    buf.open(QIODevice::WriteOnly);
+    Sink out(buf);
+    PromWriter w(out);
+    QVERIFY_THROWS_EXCEPTION(PromError, w.sample(1));
+    QVERIFY_THROWS_EXCEPTION(PromError, w.family("9lives", "gauge", "x"));
+    QVERIFY_THROWS_EXCEPTION(PromError, w.family("a_hist", "histogram", "x"));
+    w.family("a", "untyped", "back\\slash\nand line");
+    w.sample({{"x", u"1"}, {"y", u"2"}}, qQNaN());
+    QVERIFY_THROWS_EXCEPTION(PromError, w.sample({{"y", u"2"}, {"x", u"1"}}, 1));
+    QVERIFY_THROWS_EXCEPTION(PromError, w.sample({{"__x", u"1"}}, 1));
+    QVERIFY_THROWS_EXCEPTION(PromError, w.sample({{"a-b", u"1"}}, 1));
+    w.sample({{"x", u"2"}}, qInf());
+    w.sample({{"x", u"3"}}, 0.1);
+    w.sample({{"x", u"4"}}, -3);
+    w.sample({{"x", u"5"}}, 1e20);
+    QVERIFY_THROWS_EXCEPTION(PromError, w.family("a", "gauge", "x"));
+    out.flush();
+    QCOMPARE(buf.data(), QByteArray("# HELP a back\\\\slash\\nand line\n# TYPE a untyped\n"
+                                    "a{x=\"1\",y=\"2\"} NaN\na{x=\"2\"} +Inf\na{x=\"3\"} 0.1\na{x=\"4\"} -3\n"
+                                    "a{x=\"5\"} 1e+20\n"));
+    QVERIFY(promreader::Read(buf.data()).ok());
+}
+
+void TestReportParts::readerRefuses_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("line");
+    QTest::newRow("sample before its TYPE") << QByteArray("# HELP a x\na 1\n") << 2;
+    QTest::newRow("same series twice")
+        << QByteArray("# TYPE a gauge\na{x=\"1\",y=\"2\"} 1\na{y=\"2\",x=\"1\"} 2\n") << 3;
+    QTest::newRow("bad escape") << QByteArray("# TYPE a gauge\na{x=\"\\t\"} 1\n") << 2;
+    QTest::newRow("family comes back") << QByteArray("# TYPE a gauge\na 1\n# TYPE b gauge\nb 1\na 2\n") << 5;
+    QTest::newRow("HELP after samples") << QByteArray("# TYPE a gauge\na 1\n# HELP a late\n") << 3;
+    QTest::newRow("decimal comma") << QByteArray("# TYPE a gauge\na 1,5\n") << 2;
+    QTest::newRow("no line feed at the end") << QByteArray("# TYPE a gauge\na 1") << 2;
+    QTest::newRow("unclosed value") << QByteArray("# TYPE a gauge\na{x=\"1\\\"} 1\n") << 2;
+    QTest::newRow("valid") << QByteArray("# HELP a x\n# TYPE a gauge\na{b=\"\\\"\",} -Inf\n\n# c\n") << 0;
+}
+
+void TestReportParts::readerRefuses() {
+    QFETCH(QByteArray, text);
+    QFETCH(int, line);
+    const promreader::Result r = promreader::Read(text);
+    QVERIFY2(r.errorLine == line, qPrintable(QStringLiteral("line %1: %2").arg(r.errorLine).arg(r.error)));
+}
+
+void TestReportParts::promtool() {
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (tool.isEmpty())
+        QSKIP("promtool is not installed (Debian's prometheus package)");
+    QProcess p;
+    p.start(tool, {QStringLiteral("check"), QStringLiteral("metrics")});
+    QVERIFY(p.waitForStarted());
+    p.write(written([](Sink& out) { WritePrometheus(sampleMetrics(), out); }));
+    p.closeWriteChannel();
+    QVERIFY(p.waitForFinished());
+    const QByteArray said = p.readAllStandardOutput() + p.readAllStandardError();
+    QVERIFY2(p.exitCode() == 0 && said.trimmed().isEmpty(), said.constData());
+}
+
+void TestReportParts::charts() {
+    QCOMPARE(DelayBin(2200), 4); // BUSY at 22.00 s is still "З": the bin 15–22
+    QCOMPARE(DelayBin(2201), 5);
+    QCOMPARE(DelayBin(18001), kDelayBins - 1);
+    DayShares s{QStringLiteral("<Русе & \"Юг\">"), 30};
+    for (int d : {1, 2, 3, 5, 7, 8}) {
+        s.tested[d] = 200;
+        s.connected[d] = d == 2 ? 199 : 150;
+    }
+    DelayHistogram h;
+    h.addConnection(1260);
+    h.addBusy(2200);
+    h.addBusy(2201);
+    const QByteArray page = written([&](Sink& out) {
+        out << "<div>";
+        WriteDayChartGrid(QVector<DayShares>(14, s), "d", out);
+        WriteDelayChart(h, u"Север & <Юг>", "delays", out);
+        WriteDayTable({s}, 0, out);
+        WriteDelayTable(h, out);
+        out << "</div>";
+    });
+    QXmlStreamReader xml(page);
+    int charts = 0, lineStarts = 0, hatched = 0;
+    QStringList titles, descs, cells;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const auto a = xml.attributes();
+        if (xml.name() == u"svg")
+            ++charts;
+        else if (xml.name() == u"path" && a.value(QLatin1StringView("fill")) == u"none" && charts == 1)
+            lineStarts = int(a.value(QLatin1StringView("d")).count(u'M'));
+        else if (xml.name() == u"rect" && a.value(QLatin1StringView("fill")) == u"url(#delays-p)")
+            ++hatched;
+        else if (xml.name() == u"title" || xml.name() == u"desc" || xml.name() == u"td")
+            (xml.name() == u"title"  ? titles
+             : xml.name() == u"desc" ? descs
+                                     : cells)
+                << xml.readElementText();
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(charts, kDayChartsOnPage + 1);
+    QCOMPARE(lineStarts, 3); // days 1–3, 5 and 7–8: the days without tests stay gaps
+    QCOMPARE(hatched, 3);    // two BUSY bars and the legend
+    QCOMPARE(titles.first(), QStringLiteral("Дял на каналите с връзка по дни: <Русе & \"Юг\">"));
+    QCOMPARE(titles.last(), QStringLiteral("Закъснения на отговорите — Север & <Юг>"));
+    QVERIFY2(descs.last().contains(QStringLiteral("от тях 1 след 22 сек.")), qPrintable(descs.last()));
+    QCOMPARE(cells.mid(1, 3),
+             (QStringList{QStringLiteral("75"), QStringLiteral("99"), QStringLiteral("75")}));
+}
+
+QTEST_GUILESS_MAIN(TestReportParts)
+#include "test_report_parts.moc"
