@@ -2,7 +2,7 @@
 // of a tick of 32 modems over a full month, on a fake clock with modems in memory.
 #include "Bench.h"
 
-#include "engine/RunResults.h"
+#include "monthfile/RunResults.h"
 #include "mock/FakeBank.h"
 #include "shell/TextFile.h"
 

@@ -37,7 +37,7 @@ void metrics(int failEvery) {
             m.exchanges.append({m.stations[0].name, dir, ex});
         }
         const bool failed = i % failEvery == 0;
-        m.exchanges[*it].add(failed ? results::kMarkFailure : results::kMarkConnect, failed ? 1 + i % 9 : 0);
+        m.exchanges[*it].add(failed ? monthfile::kMarkFailure : monthfile::kMarkConnect, failed ? 1 + i % 9 : 0);
         if (failed)
             m.failed.append({m.stations[0].name, dir, ex, QString::number(i), 1 + i % 9});
     }

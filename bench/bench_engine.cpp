@@ -1,6 +1,6 @@
 #include "Bench.h"
 
-#include "engine/RunResults.h"
+#include "monthfile/RunResults.h"
 #include "engine/TestCycle.h"
 #include "links/CommLog.h"
 #include "mock/MockClock.h"

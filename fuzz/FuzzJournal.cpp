@@ -8,9 +8,9 @@
 #include "FuzzEntries.h"
 #include "FuzzUtil.h"
 
-#include "engine/MonthResults.h"
-#include "engine/ResultJournal.h"
-#include "engine/RunResults.h"
+#include "monthfile/MonthResults.h"
+#include "monthfile/ResultJournal.h"
+#include "monthfile/RunResults.h"
 #include "shell/AppError.h"
 #include "shell/Cp1251.h"
 #include "shell/TextFile.h"

@@ -8,7 +8,7 @@
 #include "FuzzEntries.h"
 #include "FuzzUtil.h"
 
-#include "engine/MonthResults.h"
+#include "monthfile/MonthResults.h"
 #include "report/ReportFormats.h"
 #include "report/ReportMonth.h"
 #include "report/ReportOptions.h"
@@ -134,10 +134,10 @@ void reportFile(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!label.isEmpty() && !labels.contains(label), "a channel without a label or twice " + show(label));
         labels.insert(label);
         for (const QString& l : t.lines)
-            FUZZ_CHECK(results::ChannelLabel(l) == label, "a line in another's channel " + show(l));
+            FUZZ_CHECK(monthfile::ChannelLabel(l) == label, "a line in another's channel " + show(l));
         lines += int(t.lines.size());
         qint64 before = -1;
-        for (const results::ResultGroup& g : t.groups) {
+        for (const monthfile::ResultGroup& g : t.groups) {
             FUZZ_CHECK(g.day >= 1 && g.day <= m.days, "a test outside the month");
             FUZZ_CHECK(g.delayIsNumber || g.answer != u"BUSY", "a BUSY without a numeric delay");
             FUZZ_CHECK(t.lines.size() == 1 || m.minuteOf(g) >= before, "a channel's tests out of time order");
@@ -147,7 +147,7 @@ void reportFile(const uint8_t* data, size_t size) {
     }
     int labelled = 0;
     for (int i = 0; i < m.lineCount(); ++i)
-        labelled += !results::ChannelLabel(m.line(i)).isEmpty();
+        labelled += !monthfile::ChannelLabel(m.line(i)).isEmpty();
     FUZZ_CHECK(lines == labelled, "lines in channels" + show(lines) + show(labelled));
     FUZZ_CHECK((m.latestDay() > 0) == m.latestTest().isValid(), "latest day and latest test disagree");
     if (m.journalRecords > 0)

@@ -3,7 +3,7 @@
 #include "FuzzEntries.h"
 #include "FuzzUtil.h"
 
-#include "engine/MonthResults.h"
+#include "monthfile/MonthResults.h"
 #include "results/MonthView.h"
 #include "shell/TextFile.h"
 

@@ -2,7 +2,7 @@
 #include "FuzzEntries.h"
 #include "FuzzUtil.h"
 
-#include "engine/MonthResults.h"
+#include "monthfile/MonthResults.h"
 #include "results/MonthView.h"
 #include "shell/Cp1251.h"
 #include "shell/MyUtils.h"

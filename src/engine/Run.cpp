@@ -1,7 +1,7 @@
 #include "Run.h"
 
 #include "links/TcpPorts.h"
-#include "results/MonthView.h"
+#include "monthfile/ResultGroups.h"
 #include "shell/AppError.h"
 #include "shell/Clock.h"
 #include "shell/Cp1251.h"
@@ -87,15 +87,15 @@ void Run::makeLines(const RunSettings& settings) {
 }
 
 void Run::record(const QString& key, const QString& answer, int delay, const QDateTime& when) {
-    results::ResultGroup g;
+    monthfile::ResultGroup g;
     g.answer = answer;
     g.delayIsNumber = true;
     g.delayValue = delay;
-    const QChar mark = results::DayMark(g);
+    const QChar mark = monthfile::DayMark(g);
     ++tested_;
-    if (mark == results::kMarkConnect)
+    if (mark == monthfile::kMarkConnect)
         ++connected_;
-    else if (mark == results::kMarkBusy)
+    else if (mark == monthfile::kMarkBusy)
         ++busy_;
     else
         ++failed_;

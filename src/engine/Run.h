@@ -4,7 +4,7 @@
 // it tells its log lines and results through signals and never shows anything itself.
 
 #include "config/LinkSettings.h"
-#include "engine/RunResults.h"
+#include "monthfile/RunResults.h"
 #include "engine/Scheduler.h"
 #include "engine/TestCycle.h"
 #include "links/ModemLine.h"

@@ -83,10 +83,10 @@ int Run(const QStringList& args, QIODevice& out, QIODevice& err, const QDateTime
         return failure;
     };
 
-    if (o.month && o.day > results::DaysInMonth(o.year, o.month))
+    if (o.month && o.day > monthfile::DaysInMonth(o.year, o.month))
         return fail(QStringLiteral("Ден %1 е извън месеца: %2 %3 г. има %4 дни.")
-                        .arg(QString::number(o.day), results::MonthName(o.month), QString::number(o.year),
-                             QString::number(results::DaysInMonth(o.year, o.month))),
+                        .arg(QString::number(o.day), monthfile::MonthName(o.month), QString::number(o.year),
+                             QString::number(monthfile::DaysInMonth(o.year, o.month))),
                     QStringLiteral("day %1 is outside the month").arg(o.day));
     const QString dir = o.resultsDir.isEmpty() ? ExistingDataDir(appDir, QStringLiteral("Results")) : o.resultsDir;
     const QString shownDir = QDir::toNativeSeparators(dir);
@@ -125,7 +125,7 @@ int Run(const QStringList& args, QIODevice& out, QIODevice& err, const QDateTime
         if (o.day > m.days)
             return fail(
                 QStringLiteral("Ден %1 е извън месеца: %2 има %3 дни.")
-                    .arg(QString::number(o.day), results::MonthName(m.month), QString::number(m.days)),
+                    .arg(QString::number(o.day), monthfile::MonthName(m.month), QString::number(m.days)),
                 QStringLiteral("day %1 is outside the month").arg(o.day));
         if (list && o.day == 0) {
             if (m.latestDay() == 0)

@@ -9,10 +9,10 @@
 
 namespace report {
 
-using results::kMarkBusy;
-using results::kMarkConnect;
-using results::kMarkFailure;
-using results::ResultGroup;
+using monthfile::kMarkBusy;
+using monthfile::kMarkConnect;
+using monthfile::kMarkFailure;
+using monthfile::ResultGroup;
 
 namespace {
 constexpr qsizetype kChunk = 1 << 18;
@@ -271,10 +271,10 @@ void WriteText(const Period& p, const Options& o, Sink& out) {
         if (o.failedOnly && mark != kMarkFailure)
             return;
         // Over hours that may cross midnight the date comes with the time.
-        QString time = results::TestTime(last.timestamp);
+        QString time = monthfile::TestTime(last.timestamp);
         if (!p.day)
             time = m.date(last.day).toString(QStringLiteral("dd.MM ")) + time;
-        entries.append({mark, t.label(), last.answer.toString(), results::ShownDelay(last), time});
+        entries.append({mark, t.label(), last.answer.toString(), monthfile::ShownDelay(last), time});
     });
     std::stable_sort(entries.begin(), entries.end(),
                      [](const Entry& a, const Entry& b) { return rank(a.mark) < rank(b.mark); });
@@ -331,7 +331,7 @@ void WriteCsv(const Month& m, const Options& o, Span span, Sink& out) {
         const QVector<ResultGroup>& gs = t.groups;
         if (gs.isEmpty())
             continue;
-        if (o.failedOnly && !failedIn(results::DayMarks(gs, m.days), span))
+        if (o.failedOnly && !failedIn(monthfile::DayMarks(gs, m.days), span))
             continue;
         // The channel's own fields, quoted once for all its rows.
         const ChannelParts p = SplitKey(t.key());
@@ -348,13 +348,13 @@ void WriteCsv(const Month& m, const Options& o, Span span, Sink& out) {
             if (timeDigits(g.timestamp))
                 putTime(out, g.timestamp);
             else
-                out.putCsv(results::TestTime(g.timestamp), sep);
+                out.putCsv(monthfile::TestTime(g.timestamp), sep);
             out << sep;
             out.putCsv(g.answer, sep);
             out << sep;
             if (g.delayIsNumber)
                 out.putSeconds(g.delayValue, point);
-            out << sep << markBytes(results::DayMark(g)) << "\r\n";
+            out << sep << markBytes(monthfile::DayMark(g)) << "\r\n";
         }
     }
 }
@@ -373,7 +373,7 @@ void WriteJson(const Month& m, const Options& o, Span span, Sink& out) {
     for (int c = 0; c < m.channels.size(); ++c) {
         const ChannelTests t = m.tests(c);
         const QVector<ResultGroup>& gs = t.groups;
-        const QVector<QChar> marks = results::DayMarks(gs, m.days);
+        const QVector<QChar> marks = monthfile::DayMarks(gs, m.days);
         bool any = false;
         for (int d = span.from; d <= span.to && d < marks.size() && !any; ++d)
             any = !marks[d].isNull();
@@ -415,7 +415,7 @@ void WriteJson(const Month& m, const Options& o, Span span, Sink& out) {
                     putTime(out, g.timestamp);
                     out << '"';
                 } else {
-                    out.putJson(results::TestTime(g.timestamp));
+                    out.putJson(monthfile::TestTime(g.timestamp));
                 }
                 out << '}';
             }
@@ -469,7 +469,7 @@ table.sum tr.total td { font-weight: bold; border-top: 2px solid #666; }
 } // namespace
 
 void WriteHtml(const Month& m, const Options& o, Span span, const QDateTime& now, Sink& out) {
-    const QString title = results::MonthTitle(results::MonthName(m.month), m.year);
+    const QString title = monthfile::MonthTitle(monthfile::MonthName(m.month), m.year);
     out << "<!DOCTYPE html>\n<html lang=\"bg\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
     out.putHtml(title);
     out << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n<h1>";
@@ -502,7 +502,7 @@ void WriteHtml(const Month& m, const Options& o, Span span, const QDateTime& now
     for (int c = 0; c < m.channels.size(); ++c) {
         const ChannelTests t = m.tests(c);
         const QVector<ResultGroup>& gs = t.groups;
-        const QVector<QChar> marks = results::DayMarks(gs, m.days);
+        const QVector<QChar> marks = monthfile::DayMarks(gs, m.days);
         if (o.failedOnly && !failedIn(marks, span))
             continue;
         const ChannelParts p = SplitKey(t.key());
@@ -542,7 +542,7 @@ void WriteHtml(const Month& m, const Options& o, Span span, const QDateTime& now
                     out << ',';
                     out.putHtml(g.delay.last(2));
                 } else {
-                    out.putHtml(g.delayIsNumber ? results::DelayWithComma(g.delay) : g.delay.toString());
+                    out.putHtml(g.delayIsNumber ? monthfile::DelayWithComma(g.delay) : g.delay.toString());
                 }
                 out << ' ';
                 out.putHtml(g.timestamp.mid(6, 2));

@@ -1,6 +1,6 @@
 #include "ReportMonth.h"
 
-#include "engine/ResultJournal.h"
+#include "monthfile/ResultJournal.h"
 #include "shell/AppError.h"
 #include "shell/Cp1251.h"
 
@@ -52,7 +52,7 @@ QString ChannelTests::key() const {
 }
 
 QString ChannelTests::label() const {
-    return lines.isEmpty() ? QString() : results::ChannelLabel(lines[latest]).trimmed();
+    return lines.isEmpty() ? QString() : monthfile::ChannelLabel(lines[latest]).trimmed();
 }
 
 int FileAccess::openPath(const QString& path, int flags) const {
@@ -146,13 +146,13 @@ void Month::addRecords(const QList<ResultJournal::Record>& records) {
 
 QString Month::labelOf(int i) const {
     if (i >= spans_.size())
-        return results::ChannelLabel(added_[i - spans_.size()]);
+        return monthfile::ChannelLabel(added_[i - spans_.size()]);
     // From the bytes: the label is short, the line may be long.
     const QByteArrayView l = span(i);
     const qsizetype arrow = l.indexOf(" --> ");
     if (arrow >= 0)
         return Cp1251::decode(l.first(arrow + 1));
-    return tails_.contains(i) ? results::ChannelLabel(line(i)) : QString();
+    return tails_.contains(i) ? monthfile::ChannelLabel(line(i)) : QString();
 }
 
 void Month::index() {
@@ -189,19 +189,19 @@ ChannelTests Month::tests(int channel) const {
     for (int i = channels[channel]; i >= 0; i = next_[i])
         t.lines.append(line(i));
     if (t.lines.size() == 1) {
-        t.groups = results::ResultGroups(t.lines[0]);
-        t.groups.removeIf([this](const results::ResultGroup& g) { return g.day > days; });
+        t.groups = monthfile::ResultGroups(t.lines[0]);
+        t.groups.removeIf([this](const monthfile::ResultGroup& g) { return g.day > days; });
         return t;
     }
     // A channel whose dial string changed: its lines' tests merged by time.
     struct Timed {
         qint64 minute;
         int line;
-        results::ResultGroup g;
+        monthfile::ResultGroup g;
     };
     QVector<Timed> all;
     for (int k = 0; k < t.lines.size(); ++k)
-        for (const results::ResultGroup& g : results::ResultGroups(t.lines[k]))
+        for (const monthfile::ResultGroup& g : monthfile::ResultGroups(t.lines[k]))
             if (g.day <= days)
                 all.append({minuteOf(g), k, g});
     std::stable_sort(all.begin(), all.end(),
@@ -213,7 +213,7 @@ ChannelTests Month::tests(int channel) const {
     return t;
 }
 
-QDateTime TestTime(const Month& m, const results::ResultGroup& g) {
+QDateTime TestTime(const Month& m, const monthfile::ResultGroup& g) {
     const qint64 minute = m.minuteOf(g);
     return QDateTime(QDate::fromJulianDay(minute / 1440), QTime(int(minute / 60 % 24), int(minute % 60)));
 }
@@ -223,7 +223,7 @@ void Month::scan() const {
         return;
     latestDay_ = 0;
     for (int c = 0; c < channels.size(); ++c)
-        for (const results::ResultGroup& g : tests(c).groups) {
+        for (const monthfile::ResultGroup& g : tests(c).groups) {
             latestDay_ = std::max(latestDay_, g.day);
             latestMinute_ = std::max(latestMinute_, minuteOf(g));
         }
@@ -306,7 +306,7 @@ void applyJournal(Month& m, const ResultJournal::Contents& j, const FileFingerpr
 
 void BuildMonth(Month& out, const QByteArray& monthBytes, bool monthExists, const QByteArray& journalBytes) {
     out.fileExists = monthExists;
-    out.days = results::DaysInMonth(out.year, out.month);
+    out.days = monthfile::DaysInMonth(out.year, out.month);
     if (monthExists)
         refuseNul(monthBytes, out.path);
     out.setBytes(monthExists ? monthBytes : QByteArray());
@@ -324,8 +324,8 @@ bool LoadMonth(const QString& dir, int year, int month, Month& out, const FileAc
     out = {};
     out.year = year;
     out.month = month;
-    out.days = results::DaysInMonth(year, month);
-    out.path = results::MonthFileName(dir, year, month);
+    out.days = monthfile::DaysInMonth(year, month);
+    out.path = monthfile::MonthFileName(dir, year, month);
     const QString jrn = ResultJournal::pathFor(out.path);
     const QString shown = QDir::toNativeSeparators(out.path);
     const int fd = openRegular(files, out.path, QStringLiteral("Файлът с резултати"));
@@ -398,7 +398,7 @@ Period Period::ofHours(QVector<const Month*> months, int hours) {
 namespace {
 // The tests of `gs` within the period: their mark (a connection wins, else the latest) and the
 // index of the latest of them, -1 for none.
-int within(const Period& p, const Month& m, const QVector<results::ResultGroup>& gs, QChar& mark) {
+int within(const Period& p, const Month& m, const QVector<monthfile::ResultGroup>& gs, QChar& mark) {
     const qint64 first = m.firstMinute();
     const qint64 lo = std::max(p.from, first), hi = std::min(p.to, first + qint64(m.days) * 1440 - 1);
     if (lo > hi)
@@ -408,7 +408,7 @@ int within(const Period& p, const Month& m, const QVector<results::ResultGroup>&
     const bool cutLo = (lo - first) % 1440 != 0, cutHi = (hi - first) % 1440 != 1439;
     int latest = -1;
     for (int i = 0; i < gs.size(); ++i) {
-        const results::ResultGroup& g = gs[i];
+        const monthfile::ResultGroup& g = gs[i];
         if (g.day < dayLo || g.day > dayHi)
             continue;
         if ((cutLo && g.day == dayLo) || (cutHi && g.day == dayHi)) {
@@ -416,8 +416,8 @@ int within(const Period& p, const Month& m, const QVector<results::ResultGroup>&
             if (t < lo || t > hi)
                 continue;
         }
-        if (mark != results::kMarkConnect)
-            mark = results::DayMark(g);
+        if (mark != monthfile::kMarkConnect)
+            mark = monthfile::DayMark(g);
         latest = i;
     }
     return latest;

@@ -4,8 +4,8 @@
 // with its label (direction, exchange and channel): after a change of its dial string the month
 // holds a line of each, and their tests are one channel's.
 
-#include "engine/ResultJournal.h"
-#include "results/MonthView.h"
+#include "monthfile/ResultJournal.h"
+#include "monthfile/ResultGroups.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -49,7 +49,7 @@ ChannelParts SplitKey(QStringView key);
 // time order; tests of one minute keep the file's order.
 struct ChannelTests {
     QStringList lines;
-    QVector<results::ResultGroup> groups;
+    QVector<monthfile::ResultGroup> groups;
     int latest = 0;        // the line of the latest test: its dial string is the one shown
     QString key() const;   // field 0 of that line
     QString label() const; // as a person reads it, without the blank in front of the arrow
@@ -76,9 +76,9 @@ struct Month {
     QDate date(int day) const { return QDate(year, month, day); }
     // A test's local time in minutes from the start of the Julian day count (hours and minutes
     // that are not a time count as 00:00), so that tests of several months compare.
-    qint64 minuteOf(const results::ResultGroup& g) const {
+    qint64 minuteOf(const monthfile::ResultGroup& g) const {
         int hh = 0, nn = 0;
-        if (!results::ParseInt(g.timestamp.mid(6, 2), hh) || !results::ParseInt(g.timestamp.mid(8, 2), nn) ||
+        if (!monthfile::ParseInt(g.timestamp.mid(6, 2), hh) || !monthfile::ParseInt(g.timestamp.mid(8, 2), nn) ||
             hh < 0 || hh > 23 || nn < 0 || nn > 59)
             hh = nn = 0;
         return (firstDay_ + g.day - 1) * 1440 + hh * 60 + nn;
@@ -120,7 +120,7 @@ void BuildMonth(Month& out, const QByteArray& monthBytes, bool monthExists, cons
 
 // The test's local time: the month's day, hours and minutes of the timestamp (00:00 when they are
 // not a time).
-QDateTime TestTime(const Month& m, const results::ResultGroup& g);
+QDateTime TestTime(const Month& m, const monthfile::ResultGroup& g);
 
 // What the morning list and the check cover: one calendar day of a month, or the hours up to the
 // latest test over the months they reach. Tests from `from` to `to` (minutes, both included).
@@ -139,7 +139,7 @@ struct Period {
 // months first list them: its mark there (a connection wins, else its latest test) and its latest
 // test, a view into `tests`.
 using ChannelVisit = std::function<void(const Month& m, const ChannelTests& tests,
-                                        const results::ResultGroup& latest, QChar mark)>;
+                                        const monthfile::ResultGroup& latest, QChar mark)>;
 void VisitPeriod(const Period& p, const ChannelVisit& visit);
 
 } // namespace report

@@ -1,6 +1,6 @@
 #include "ReportOptions.h"
 
-#include "results/MonthView.h"
+#include "monthfile/ResultGroups.h"
 
 #include <QCommandLineParser>
 
@@ -29,7 +29,7 @@ bool ParseThreshold(const QString& text, Threshold& out) {
         for (QChar c : t)
             if (!c.isDigit() || c.unicode() > 0x7F)
                 return false;
-        if (!results::ParseInt(t, n))
+        if (!monthfile::ParseInt(t, n))
             return false;
         out = {true, false, double(n)};
         return true;
@@ -141,7 +141,7 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
         const bool digits = m.size() == 4 && std::all_of(m.begin(), m.end(), [](QChar c) {
                                 return c.unicode() >= u'0' && c.unicode() <= u'9';
                             });
-        if (!digits || !results::ParseInt(m.mid(2), mm) || mm < 1 || mm > 12)
+        if (!digits || !monthfile::ParseInt(m.mid(2), mm) || mm < 1 || mm > 12)
             return fail(
                 QStringLiteral("Месецът „%1“ не е във вида ГГММ (например 2612 за декември 2026 г.).").arg(m),
                 named("--month", m));
@@ -152,7 +152,7 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
     }
     if (p.isSet(day)) {
         const QString d = value(day);
-        if (!results::ParseInt(d, out.day) || out.day < 1 || out.day > 31)
+        if (!monthfile::ParseInt(d, out.day) || out.day < 1 || out.day > 31)
             return fail(QStringLiteral("Денят „%1“ не е число от 1 до 31.").arg(d), named("--day", d));
     }
     if (p.isSet(format)) {
@@ -172,7 +172,7 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
     if (p.isSet(hours)) {
         const QString h = value(hours);
         // Up to a month of 31 days.
-        if (!results::ParseInt(h, out.hours) || out.hours < 1 || out.hours > 744)
+        if (!monthfile::ParseInt(h, out.hours) || out.hours < 1 || out.hours > 744)
             return fail(QStringLiteral("Часовете „%1“ трябва да са цяло число от 1 до 744.").arg(h),
                         named("--hours", h));
         if (out.day)
@@ -208,13 +208,13 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
         return false;
     if (p.isSet(maxAge)) {
         const QString h = value(maxAge);
-        if (!results::ParseInt(h, out.maxAgeHours) || out.maxAgeHours < 0 || out.maxAgeHours > 24 * 366)
+        if (!monthfile::ParseInt(h, out.maxAgeHours) || out.maxAgeHours < 0 || out.maxAgeHours > 24 * 366)
             return fail(QStringLiteral("Възрастта „%1“ трябва да е цяло число часове (0 я изключва).").arg(h),
                         named("--max-age", h));
     }
     if (p.isSet(timeout)) {
         const QString t = value(timeout);
-        if (!results::ParseInt(t, out.timeoutSeconds) || out.timeoutSeconds < 0 || out.timeoutSeconds > 3600)
+        if (!monthfile::ParseInt(t, out.timeoutSeconds) || out.timeoutSeconds < 0 || out.timeoutSeconds > 3600)
             return fail(
                 QStringLiteral("Времето „%1“ трябва да е цяло число секунди от 0 до 3600 (0 го изключва).")
                     .arg(t),

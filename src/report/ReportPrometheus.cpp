@@ -130,11 +130,11 @@ void PromWriter::sample(std::span<const Label> labels, double value) {
 }
 
 void PromExchange::add(QChar mark, int streak) {
-    if (mark == results::kMarkConnect)
+    if (mark == monthfile::kMarkConnect)
         ++connected;
-    else if (mark == results::kMarkBusy)
+    else if (mark == monthfile::kMarkBusy)
         ++busy;
-    else if (mark == results::kMarkFailure)
+    else if (mark == monthfile::kMarkFailure)
         ++failed;
     else
         return;

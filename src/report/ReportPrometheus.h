@@ -3,7 +3,7 @@
 // reads it, and the metrics the report publishes in it.
 
 #include "ReportFormats.h"
-#include "results/MonthView.h"
+#include "monthfile/ResultGroups.h"
 
 #include <QAnyStringView>
 #include <QDateTime>

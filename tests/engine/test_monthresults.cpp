@@ -1,7 +1,7 @@
 // The month results file, the answer sanitising and the journal that keeps every recorded test.
-#include "engine/MonthResults.h"
-#include "engine/ResultJournal.h"
-#include "engine/RunResults.h"
+#include "monthfile/MonthResults.h"
+#include "monthfile/ResultJournal.h"
+#include "monthfile/RunResults.h"
 #include "mock/TestFiles.h"
 #include "shell/AppError.h"
 #include "shell/TextFile.h"

@@ -1,6 +1,6 @@
 // chantest-report end to end: the real executable on a small month with every mark and damaged
 // lines, each format read back as its consumers read it, the monitoring check and bad input.
-#include "engine/ResultJournal.h"
+#include "monthfile/ResultJournal.h"
 #include "mock/TestFiles.h"
 #include "report/Report.h"
 #include "report/ReportFormats.h"

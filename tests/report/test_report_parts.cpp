@@ -32,10 +32,10 @@ PromMetrics sampleMetrics() {
     m.stations = {{QStringLiteral("Север"), true, QDateTime(QDate(2026, 12, 8), QTime(2, 23))},
                   {QStringLiteral("Юг"), false, {}}};
     PromExchange e{QStringLiteral("Север"), kOdd, QStringLiteral("Център")};
-    e.add(results::kMarkConnect, 0);
-    e.add(results::kMarkBusy, 0);
-    e.add(results::kMarkFailure, 3);
-    e.add(results::kMarkFailure, 14);
+    e.add(monthfile::kMarkConnect, 0);
+    e.add(monthfile::kMarkBusy, 0);
+    e.add(monthfile::kMarkFailure, 3);
+    e.add(monthfile::kMarkFailure, 14);
     m.exchanges = {e, e};
     m.failed = {{QStringLiteral("Север"), kOdd, QStringLiteral("Център"), QStringLiteral("12"), 3},
                 {QStringLiteral("Север"), kOdd, QStringLiteral("Център"), QStringLiteral("12"), 14}};

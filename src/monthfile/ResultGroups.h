@@ -1,0 +1,66 @@
+#pragma once
+// The result groups of a month results line and the day marks they give: what every reader of
+// the month files (the results page, the report, the engine's counts) reads the same way. The
+// month names and the file name of a month are here too.
+
+#include <QString>
+#include <QStringView>
+#include <QVector>
+
+namespace monthfile {
+
+inline constexpr QChar kMarkConnect = QChar(0x0420); // "Р"
+inline constexpr QChar kMarkBusy = QChar(0x0417);    // "З"
+inline constexpr QChar kMarkFailure = QChar(0x0413); // "Г"
+inline constexpr int kBusyLimit = 2200;              // hundredths of a second
+
+// The text up to and including the blank in front of the first " --> "; empty without one.
+QString ChannelLabel(QStringView text);
+// The key of a results line: its field 0, the text before its first caret; a line without a
+// caret has an empty key and so belongs to no channel.
+QStringView LineKey(QStringView line);
+// The channel label of a results line: ChannelLabel of its key.
+inline QString LineLabel(QStringView line) {
+    return ChannelLabel(LineKey(line));
+}
+
+// A decimal integer, optionally signed and surrounded by blanks (as StrToInt reads it).
+bool ParseInt(QStringView text, int& value);
+
+// One test of a results line. The views point into the line, which must outlive them.
+struct ResultGroup {
+    QStringView answer;
+    QStringView delay;
+    QStringView timestamp; // "yymmddhhnn"
+    int day = 0;
+    bool delayIsNumber = false;
+    int delayValue = 0; // 0 unless delayIsNumber
+};
+
+// The result groups of a line in line order (groups = carets / 3). A group whose timestamp is
+// short or whose day is not a number in 1..31 is left out, and so is a "BUSY" whose delay is not
+// a number, since its mark depends on it; any other answer keeps its delay as stored.
+QVector<ResultGroup> ResultGroups(QStringView line);
+
+QChar DayMark(const ResultGroup& g);
+// The day marks of days 1..lastDay of one line's groups (index 0 unused, a null QChar for a day
+// without tests): "Р" if any test that day connected, otherwise the mark of its last test.
+QVector<QChar> DayMarks(const QVector<ResultGroup>& groups, int lastDay);
+// 2200 reads "22,00", 20 reads ",20", an empty delay a lone comma.
+QString DelayWithComma(QStringView delay);
+// A delay as a list shows it: with the comma when it is a number, otherwise as stored.
+QString ShownDelay(const ResultGroup& g);
+// "hh:nn" from characters 7 to 10 of the timestamp.
+QString TestTime(QStringView timestamp);
+
+int DaysInMonth(int year, int month);
+
+// ResultsDir/yymm.tst; yy are the last two digits of the year, month counts from 1 (the name
+// MonthResults::fileName gives the month of a date).
+QString MonthFileName(const QString& resultsDir, int year, int month);
+// "Данни за месец Март 2024 г."
+QString MonthTitle(const QString& monthName, int year);
+// "Януари" .. "Декември" for months 1..12.
+QString MonthName(int month);
+
+} // namespace monthfile
