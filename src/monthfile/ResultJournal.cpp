@@ -183,8 +183,11 @@ bool readRecord(const QByteArray& body, qint64& lastSeq, QList<ResultJournal::Re
 } // namespace
 
 ResultJournal::Contents ResultJournal::read(const QString& path) {
+    return parse(TextFile::readBytes(path));
+}
+
+ResultJournal::Contents ResultJournal::parse(QByteArrayView bytes) {
     Contents c;
-    const QByteArray bytes = TextFile::readBytes(path);
     qint64 lastSeq = 0;
     int number = 0;
     for (qsizetype start = 0; start < bytes.size();) {

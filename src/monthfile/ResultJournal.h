@@ -52,6 +52,8 @@ public:
     // is noted in unreadLines; a last line without its line end (the record being written when
     // the program stopped) is read when whole and otherwise left out unnoted.
     static Contents read(const QString& path);
+    // The same from the journal's bytes.
+    static Contents parse(QByteArrayView bytes);
     // Brings the month file up to date with the journal, then deletes the journal. The records
     // are merged when the month file is the one the header names; the journal is dropped
     // unmerged only when its records are verifiably in the month file already (the crash came

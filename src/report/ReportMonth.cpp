@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryFile>
 
 #include <cerrno>
 #include <cstring>
@@ -310,13 +309,9 @@ void BuildMonth(Month& out, const QByteArray& monthBytes, bool monthExists, cons
     if (monthExists)
         refuseNul(monthBytes, out.path);
     out.setBytes(monthExists ? monthBytes : QByteArray());
-    if (!journalBytes.isEmpty()) {
-        // The journal reader takes a path: the bytes go through a private temporary file.
-        QTemporaryFile f;
-        if (f.open() && f.write(journalBytes) == journalBytes.size() && f.flush())
-            applyJournal(out, ResultJournal::read(f.fileName()),
-                         monthExists ? FileFingerprint::of(monthBytes) : FileFingerprint());
-    }
+    if (!journalBytes.isEmpty())
+        applyJournal(out, ResultJournal::parse(journalBytes),
+                     monthExists ? FileFingerprint::of(monthBytes) : FileFingerprint());
     out.index();
 }
 
@@ -360,13 +355,18 @@ bool LoadMonth(const QString& dir, int year, int month, Month& out, const FileAc
     if (!out.fileExists && journal < 0)
         return false;
     if (journal >= 0) {
-        ::close(journal);
-        try {
-            applyJournal(out, ResultJournal::read(jrn),
+        // Read from the file just checked, not opened again by its name.
+        QFile f;
+        const bool read = f.open(journal, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        const QByteArray journalBytes = read ? f.readAll() : QByteArray();
+        if (!read)
+            ::close(journal);
+        if (read && f.error() == QFileDevice::NoError) {
+            applyJournal(out, ResultJournal::parse(journalBytes),
                          out.fileExists ? FileFingerprint::of(bytes) : FileFingerprint());
             if (out.journalRecords > 0)
                 out.journalPath = jrn;
-        } catch (const AppError&) {
+        } else {
             // The month file still answers; the journal only adds the tests of a run going on.
             out.warning = QStringLiteral("Дневникът %1 не може да бъде прочетен; тестовете в него не са включени.")
                               .arg(QDir::toNativeSeparators(jrn));
