@@ -182,6 +182,22 @@ bool readRecord(const QByteArray& body, qint64& lastSeq, QList<ResultJournal::Re
 }
 } // namespace
 
+QStringList ResultJournal::currentLines(const QString& monthPath) {
+    MonthResults month;
+    month.load(monthPath);
+    const QString journal = pathFor(monthPath);
+    if (QFile::exists(journal)) {
+        try {
+            const Contents c = read(journal);
+            if (c.continues(month.loadedFingerprint()))
+                for (const Record& r : c.records)
+                    month.AddResult(r.key, r.answer, r.delay, r.stamp);
+        } catch (const AppError&) {
+        }
+    }
+    return month.lines();
+}
+
 ResultJournal::Contents ResultJournal::read(const QString& path) {
     return parse(TextFile::readBytes(path));
 }

@@ -23,10 +23,19 @@ public:
         QList<Record> records;
         QList<int> unreadLines; // 1-based: lines that are no header and no record (line 1 when
                                 // the header is damaged or missing)
+        // The tests of a run still going on the month file as it was read: the header names
+        // that very file (or its absence).
+        bool continues(const FileFingerprint& monthAsRead) const {
+            return headerValid && baseKnown && base == monthAsRead && !records.isEmpty();
+        }
     };
 
     // "2405.tst" -> "2405.jrn" in the same folder.
     static QString pathFor(const QString& monthPath);
+    // The month file's lines with the tests of a run still going (its journal's, when the
+    // journal continues the file as read), in memory only: nothing is written or deleted.
+    // Raises FileError when the month file cannot be read; a journal that cannot is left out.
+    static QStringList currentLines(const QString& monthPath);
 
     ResultJournal() = default;
     ~ResultJournal();

@@ -296,7 +296,7 @@ void refuseNul(QByteArrayView bytes, const QString& path) {
 }
 
 void applyJournal(Month& m, const ResultJournal::Contents& j, const FileFingerprint& base) {
-    if (!j.headerValid || j.base != base || j.records.isEmpty())
+    if (!j.continues(base))
         return;
     m.addRecords(j.records);
     m.journalRecords = int(j.records.size());

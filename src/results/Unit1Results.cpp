@@ -1,5 +1,7 @@
 // The results handlers of the window: month view, detail panel and spreadsheet export.
 #include "shell/Unit1.h"
+#include "engine/Station.h"
+#include "monthfile/ResultJournal.h"
 
 #include "results/ExportJob.h"
 #include "results/MonthView.h"
@@ -152,12 +154,14 @@ void TForm1::BdbOpenClick() {
         return;
     }
     const QString file = shownFile(*this);
-    if (!QFileInfo::exists(file)) {
+    // Where the service runs the tasks, its run's tests are shown as they come, from its journal.
+    const bool othersRun = !Engine->schedules();
+    if (!QFileInfo::exists(file) && !(othersRun && QFileInfo::exists(ResultJournal::pathFor(file)))) {
         ShowMessage(this, MsgKind::Error, kNoData);
         return;
     }
     // Read before anything changes, so a file that cannot be read leaves the view as it was.
-    QStringList lines = TextFile::readLines(file);
+    QStringList lines = othersRun ? ResultJournal::currentLines(file) : TextFile::readLines(file);
     const int days = results::DaysInMonth(SEgodina->value(), shownMonth(*this));
     if (BdbOpen->text() == kOpen) {
         BdbOpen->setText(kRefresh);

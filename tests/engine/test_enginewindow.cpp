@@ -2,6 +2,8 @@
 // the scheduler, the stop and the close, against a small modem on a local TCP port.
 #include "engine/FolderLock.h"
 #include "engine/Station.h"
+#include "monthfile/ResultJournal.h"
+#include "shell/CheckListBox.h"
 #include "links/TcpLink.h"
 #include "mock/MockClock.h"
 #include "mock/RealProgram.h"
@@ -13,6 +15,7 @@
 #include "shell/Unit1.h"
 
 #include <QCheckBox>
+#include <QTabWidget>
 #include <QDir>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -539,7 +542,11 @@ void TestEngineWindow::windowBesideAServiceRunsNoTask() {
     QCOMPARE(service.take(dir_->path(), FolderLock::Holder::Service), FolderLock::Outcome::Taken);
     writeTask(QStringLiteral("t1.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Чакаща"), {kCh1});
     QDir().mkpath(dir_->filePath("Results"));
-    testfiles::writeText(dir_->filePath("Results/2405.jrn"), QStringLiteral("the service's run\r\n"));
+    {
+        ResultJournal running; // the service's run has recorded one test of a month without a file yet
+        running.create(dir_->filePath("Results/2405.jrn"), FileFingerprint());
+        running.append({kCh1, QStringLiteral("BUSY"), QStringLiteral("300"), QStringLiteral("2405140705")});
+    }
     auto w = makeWindow();
     QVERIFY(!w->Engine->schedules());
     QVERIFY(!w->Engine->run());
@@ -557,6 +564,15 @@ void TestEngineWindow::windowBesideAServiceRunsNoTask() {
     QTest::mouseClick(w->BchStatus, Qt::LeftButton);
     QVERIFY(testfiles::readText(dir_->filePath("t1.tsk")).contains(QStringLiteral("^В процес на спиране^")));
     QCOMPARE(w->BchStatus->text(), QStringLiteral("Почакай!"));
+    QCOMPARE(dialogs_->shown.size(), 1);
+    // The results page shows the service's tests so far, read from its journal in memory.
+    w->PageControl1->setCurrentIndex(1);
+    w->ChLBch->setItems({kCh1});
+    w->ChLBch->setChecked(0, true);
+    QTest::mouseClick(w->BdbOpen, Qt::LeftButton);
+    QVERIFY(w->ViewList && w->ViewList->value(0).startsWith(kCh1 + QStringLiteral("^BUSY^300^")));
+    QCOMPARE(w->SGresults->cell(2 + 14 - 1, 1), QStringLiteral("З"));
+    QVERIFY(QFile::exists(dir_->filePath("Results/2405.jrn")));
     QCOMPARE(dialogs_->shown.size(), 1);
 }
 
