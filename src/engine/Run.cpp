@@ -49,6 +49,16 @@ Run::Run(const TaskRow& task, const RunSettings& settings, const QString& result
 
 Run::~Run() = default;
 
+TestCycle::Step Run::tick() {
+    const TestCycle::Step step = cycle_->tick();
+    Q_EMIT states(step.shownStates);
+    if (step.gauge >= 0)
+        Q_EMIT progress(step.gauge);
+    if (step.end != TestCycle::End::None)
+        Q_EMIT ended(step.end, step.message);
+    return step;
+}
+
 void Run::makeLines(const RunSettings& settings) {
     const LinkSettings& link = settings.link;
     if (link.serial) {

@@ -40,7 +40,8 @@ public:
         std::unique_ptr<RunResults>& unsaved, const Clock& clock);
     ~Run() override;
 
-    TestCycle::Step tick() { return cycle_->tick(); }
+    // One 200 ms tick of the cycle; what it reports is also told by the signals below.
+    TestCycle::Step tick();
     // Lets every line finish the channel it is on and take no other.
     void stop() { stop_ = true; }
     bool stopping() const { return stop_; }
@@ -67,6 +68,12 @@ Q_SIGNALS:
     void recorded(const QString& key, const QString& answer, int delayHundredths, const QDateTime& when);
     // An error met during the run, to be told once the handler has returned.
     void message(const QString& text);
+    // Every tick: each line's state digit ("-" for one that left), first port first.
+    void states(const QString& digits);
+    // The share of the channels finished, when it changed.
+    void progress(int percent);
+    // The run is over and is to be wound up; `message` is to be told after the wind-up.
+    void ended(TestCycle::End how, const QString& message);
 
 private:
     void makeLines(const RunSettings& settings);
