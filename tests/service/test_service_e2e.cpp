@@ -101,8 +101,10 @@ void TestServiceE2E::timedTaskRunsHeadlessBesideAWindow() {
              qPrintable(secondLog));
     const QString windowBin = s.dir.filePath("window");
     QDir().mkpath(windowBin);
-    QVERIFY(QFile::copy(binaryDir() + "/chantest", windowBin + "/chantest"));
-    QVERIFY(realprogram::startOffscreen(window, windowBin + "/chantest", s.work));
+    // A private file name: a running demo or another test's copy is not a second instance.
+    const QString windowExe = windowBin + QStringLiteral("/chantest-svc-%1").arg(QCoreApplication::applicationPid());
+    QVERIFY(QFile::copy(binaryDir() + "/chantest", windowExe));
+    QVERIFY(realprogram::startOffscreen(window, windowExe, s.work));
 
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(s.work + "/timed.tsk"), 150000);
     QTRY_VERIFY_WITH_TIMEOUT(output(service, log).contains(QStringLiteral("Задачата „Нощна“ завърши. Тествани канали: 4")),
