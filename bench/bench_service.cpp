@@ -45,7 +45,7 @@ double cpuTicks(qint64 pid) {
         return 0;
     const QByteArray s = f.readAll();
     const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' '); // from field 3 on
-    return fields.value(11).toDouble() + fields.value(12).toDouble();         // fields 14 and 15
+    return fields.value(11).toDouble() + fields.value(12).toDouble();          // fields 14 and 15
 }
 
 void writeTask(const QString& path, const QString& type, int hour, int first, int count) {
@@ -107,8 +107,8 @@ Ticks runNight(const QString& dir, const QStringList& channels, int modems, cons
     const QString oldCwd = QDir::currentPath();
     QDir::setCurrent(dir);
     TextFile::writeLines(QStringLiteral("night.tsk"),
-                         QStringList{TaskFile::buildHeader(QStringLiteral("Нощ"), TaskFile::TypeImmediate, 0, 0,
-                                                           QStringLiteral("Чакаща"))} +
+                         QStringList{TaskFile::buildHeader(QStringLiteral("Нощ"), TaskFile::TypeImmediate, 0,
+                                                           0, QStringLiteral("Чакаща"))} +
                              channels);
     QDir().mkpath(QStringLiteral("Results"));
     // The log goes where the journal would take it: written, line by line, to nobody.
@@ -133,9 +133,8 @@ Ticks runNight(const QString& dir, const QStringList& channels, int modems, cons
     });
     Ticks t;
     int recorded = 0;
-    QObject::connect(&station, &Station::runStarted, [&](Run* run) {
-        QObject::connect(run, &Run::recorded, [&] { ++recorded; });
-    });
+    QObject::connect(&station, &Station::runStarted,
+                     [&](Run* run) { QObject::connect(run, &Run::recorded, [&] { ++recorded; }); });
     service.start();
     const qint64 startMs = clock.monotonicMs();
     QElapsedTimer timer;
@@ -166,15 +165,17 @@ CHANTEST_BENCH("service.idle") {
                 bin + QStringLiteral("/chantest-service"));
     QStringList base;
     for (int i = 0; i < kChannels; ++i)
-        base.append(bench::channel(i).replace(QStringLiteral(" -- "), QStringLiteral("^")).replace(
-                        QStringLiteral(" Ch. --> "), QStringLiteral("^")) +
+        base.append(bench::channel(i)
+                        .replace(QStringLiteral(" -- "), QStringLiteral("^"))
+                        .replace(QStringLiteral(" Ch. --> "), QStringLiteral("^")) +
                     u'^');
     TextFile::writeLines(QDir(work).filePath(QStringLiteral("ChBase.dat")), base);
     // 50 waiting tasks of the whole base between them, none due in the hour to come.
     const int hour = (QTime::currentTime().hour() + 12) % 24;
     for (int t = 0; t < 50; ++t)
         writeTask(QDir(work).filePath(QStringLiteral("%1.tsk").arg(240101000000LL + t)),
-                  t % 2 ? TaskFile::TypeDaily : TaskFile::TypeAtTime, hour, t * (kChannels / 50), kChannels / 50);
+                  t % 2 ? TaskFile::TypeDaily : TaskFile::TypeAtTime, hour, t * (kChannels / 50),
+                  kChannels / 50);
     QProcess p;
     p.setProgram(bin + QStringLiteral("/chantest-service"));
     p.setArguments({QStringLiteral("--folder"), work});
@@ -193,8 +194,8 @@ CHANTEST_BENCH("service.idle") {
     const double cpu = (cpuTicks(p.processId()) - before) / double(::sysconf(_SC_CLK_TCK));
     bench::report(QStringLiteral("service.idle_65434_channels_50_tasks.cpu_share"),
                   100.0 * cpu / (double(wall.nsecsElapsed()) / 1e9), QStringLiteral("% of a core"));
-    bench::report(QStringLiteral("service.idle_65434_channels_50_tasks.rss"), statusKb(p.processId(), "VmRSS:") / 1024,
-                  QStringLiteral("MB"));
+    bench::report(QStringLiteral("service.idle_65434_channels_50_tasks.rss"),
+                  statusKb(p.processId(), "VmRSS:") / 1024, QStringLiteral("MB"));
     bench::report(QStringLiteral("service.idle_65434_channels_50_tasks.peak_rss"),
                   statusKb(p.processId(), "VmHWM:") / 1024, QStringLiteral("MB"));
     p.terminate();
@@ -217,9 +218,12 @@ CHANTEST_BENCH("service.month_run") {
     QStringList run;
     for (int i = 0; i < kModems * 40; ++i)
         run.append(bench::channel(i * 51 % kChannels));
-    const Ticks t = runNight(dir.path(), run, kModems, QStringLiteral("0"),
-                             [](const QByteArray&) { return std::pair{1000, QByteArrayLiteral("\r\nBUSY\r\n")}; },
-                             clock);
+    const Ticks t = runNight(
+        dir.path(), run, kModems, QStringLiteral("0"),
+        [](const QByteArray&) {
+            return std::pair{1000, QByteArrayLiteral("\r\nBUSY\r\n")};
+        },
+        clock);
     if (t.recorded != run.size())
         qFatal("the month run recorded %d of %d", t.recorded, int(run.size()));
     bench::report(QStringLiteral("service.32_lines_month_65434.tick_recording_nothing_p99"),
@@ -234,7 +238,8 @@ CHANTEST_BENCH("service.night") {
     // time and the tick, not the disk's flushes (the month run above has those).
     constexpr int kModems = 32;
     const QString shm = QStringLiteral("/dev/shm");
-    QTemporaryDir dir((QFileInfo(shm).isWritable() ? shm : QDir::currentPath()) + QStringLiteral("/chantest-night-XXXXXX"));
+    QTemporaryDir dir((QFileInfo(shm).isWritable() ? shm : QDir::currentPath()) +
+                      QStringLiteral("/chantest-night-XXXXXX"));
     MockClock clock(QDateTime(QDate(2024, 5, 14), QTime(20, 0)));
     QStringList channels;
     for (int i = 0; i < kChannels; ++i)

@@ -14,16 +14,18 @@
 
 using Level = EventLog::Level;
 
-Service::Service(Station& station, const Clock& clock, EventLog& log, std::function<RunSettings()> runSettings,
-                 QObject* parent)
+Service::Service(Station& station, const Clock& clock, EventLog& log,
+                 std::function<RunSettings()> runSettings, QObject* parent)
     : QObject(parent), station_(station), clock_(clock), log_(log), runSettings_(std::move(runSettings)) {
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(kIdleMs);
     connect(&timer_, &QTimer::timeout, this, &Service::timerTick);
     // In the words the window would show them.
-    connect(&station_, &Station::message, this, [this](const QString& text) { log_.line(text, Level::Error); });
+    connect(&station_, &Station::message, this,
+            [this](const QString& text) { log_.line(text, Level::Error); });
     connect(&station_, &Station::runFinished, this, [this](const QString& task, const QString& summary) {
-        log_.line(QStringLiteral("Задачата „%1“ завърши. %2").arg(task, QString(summary).replace(u'\n', QStringLiteral("; "))));
+        log_.line(QStringLiteral("Задачата „%1“ завърши. %2")
+                      .arg(task, QString(summary).replace(u'\n', QStringLiteral("; "))));
     });
 }
 
@@ -89,7 +91,8 @@ void Service::startRun(const TaskRow& task, int settle) {
         ports.append(run.line(i).name());
     QString where;
     if (run.overTcp())
-        where = QStringLiteral("адрес %1, портове %2").arg(settings.link.address, ports.join(QStringLiteral(", ")));
+        where = QStringLiteral("адрес %1, портове %2")
+                    .arg(settings.link.address, ports.join(QStringLiteral(", ")));
     else if (settings.link.serial && !settings.makeLines)
         where = QStringLiteral("сериен порт %1, %2 bps").arg(settings.link.port, settings.link.speed);
     else if (ports.join(QString()).isEmpty())
@@ -159,7 +162,8 @@ void Service::terminate(const QString& why) {
         windUp();
         return;
     }
-    log_.line(QStringLiteral("%1: задачата „%2“ спира, модемите затварят линиите; каналите в процес не се записват.")
+    log_.line(QStringLiteral(
+                  "%1: задачата „%2“ спира, модемите затварят линиите; каналите в процес не се записват.")
                   .arg(why, run->task().name));
     run->hangUp();
     QTimer::singleShot(kHangUpMs, this, [this] {

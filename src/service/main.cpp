@@ -81,7 +81,8 @@ int main(int argc, char* argv[]) {
         QString error;
         if (!p.unknownOptionNames().isEmpty()) {
             const QString u = p.unknownOptionNames().constFirst();
-            error = QStringLiteral("Непозната опция: %1%2.").arg(QLatin1String(u.size() == 1 ? "-" : "--"), u);
+            error =
+                QStringLiteral("Непозната опция: %1%2.").arg(QLatin1String(u.size() == 1 ? "-" : "--"), u);
         } else if (!p.positionalArguments().isEmpty()) {
             error = QStringLiteral("Неочакван аргумент: %1.").arg(p.positionalArguments().constFirst());
         } else if (p.errorText().startsWith(QLatin1String("Missing value"))) {
@@ -121,20 +122,24 @@ int main(int argc, char* argv[]) {
         break;
     case FolderLock::Outcome::HeldByOther: {
         const FolderLock& lock = station.folderLock();
-        log.line((lock.holder() == FolderLock::Holder::Service
-                      ? QStringLiteral("Задачите в папка %1 вече се изпълняват от друга услуга chantest (процес %2).")
-                      : QStringLiteral("Задачите в папка %1 се изпълняват от прозореца на програмата (процес %2). "
-                                       "Затворете прозореца и стартирайте услугата отново."))
-                         .arg(QDir::currentPath())
-                         .arg(lock.holderPid()) +
-                     QStringLiteral(" Услугата не стартира."),
-                 EventLog::Level::Error);
+        log.line(
+            (lock.holder() == FolderLock::Holder::Service
+                 ? QStringLiteral(
+                       "Задачите в папка %1 вече се изпълняват от друга услуга chantest (процес %2).")
+                 : QStringLiteral("Задачите в папка %1 се изпълняват от прозореца на програмата (процес %2). "
+                                  "Затворете прозореца и стартирайте услугата отново."))
+                    .arg(QDir::currentPath())
+                    .arg(lock.holderPid()) +
+                QStringLiteral(" Услугата не стартира."),
+            EventLog::Level::Error);
         return kCannotRun;
     }
     case FolderLock::Outcome::Unavailable:
-        log.line(QStringLiteral("Заключващият файл %1 в папка %2 не може да се отвори: %3. Услугата не стартира.")
-                     .arg(QString::fromLatin1(FolderLock::kFileName), QDir::currentPath(), station.folderLock().error()),
-                 EventLog::Level::Error);
+        log.line(
+            QStringLiteral("Заключващият файл %1 в папка %2 не може да се отвори: %3. Услугата не стартира.")
+                .arg(QString::fromLatin1(FolderLock::kFileName), QDir::currentPath(),
+                     station.folderLock().error()),
+            EventLog::Level::Error);
         return kCannotRun;
     }
 
@@ -152,7 +157,8 @@ int main(int argc, char* argv[]) {
             return;
         service.terminate(c == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
     });
-    QObject::connect(&service, &Service::finished, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QObject::connect(
+        &service, &Service::finished, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 
     log.line(QStringLiteral("chantest-service %1: папка %2, резултати %3, процес %4.")
                  .arg(QStringLiteral(CHANTEST_VERSION), QDir::currentPath(), QDir(results).absolutePath())

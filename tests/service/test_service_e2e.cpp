@@ -30,22 +30,24 @@ struct Station {
         for (const QString& a : answers)
             args << QStringLiteral("--answer") << a;
         const QString first = realprogram::startSim(sim, args);
-        testfiles::writeText(work + "/KanvoAlt.ini", QStringLiteral("^127.0.0.1^\r\n9600^%1-%2^\r\nati\r\nat\r\n1\r\n2\r\n")
-                                                         .arg(first)
-                                                         .arg(first.toInt() + 1));
+        testfiles::writeText(work + "/KanvoAlt.ini",
+                             QStringLiteral("^127.0.0.1^\r\n9600^%1-%2^\r\nati\r\nat\r\n1\r\n2\r\n")
+                                 .arg(first)
+                                 .arg(first.toInt() + 1));
         return !first.isEmpty() && QFile::copy(binaryDir() + "/chantest-service", bin + "/chantest-service");
     }
     // A task of `channels` whose start is the minute of `at`.
     void task(const QString& file, const QString& type, const QDateTime& at, const QStringList& channels) {
         testfiles::writeText(work + u'/' + file,
-                             TaskFile::buildHeader(QStringLiteral("Нощна"), type, at.time().hour(), at.time().minute(),
-                                                   QStringLiteral("Чакаща")) +
+                             TaskFile::buildHeader(QStringLiteral("Нощна"), type, at.time().hour(),
+                                                   at.time().minute(), QStringLiteral("Чакаща")) +
                                  "\r\n" + channels.join("\r\n") + "\r\n");
     }
     // The service with no display of any kind, in the folder.
     void start(QProcess& p) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "JOURNAL_STREAM", "NOTIFY_SOCKET"})
+        for (const char* v :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "JOURNAL_STREAM", "NOTIFY_SOCKET"})
             env.remove(QString::fromLatin1(v));
         p.setProcessEnvironment(env);
         p.setProgram(bin + "/chantest-service");
@@ -87,7 +89,8 @@ void TestServiceE2E::timedTaskRunsHeadlessBesideAWindow() {
     for (int i = 1; i <= 4; ++i)
         channels.append(channel(i));
     QVERIFY(s.make({"#8101 BUSY 300", "#8102 NO CARRIER 300", "#8103 CONNECT 2400 300", "#8104 BUSY 300"}));
-    s.task(QStringLiteral("timed.tsk"), TaskFile::TypeAtTime, QDateTime::currentDateTime().addSecs(60), channels);
+    s.task(QStringLiteral("timed.tsk"), TaskFile::TypeAtTime, QDateTime::currentDateTime().addSecs(60),
+           channels);
     QProcess service, second, window;
     QString log, secondLog;
     s.start(service);
@@ -97,23 +100,27 @@ void TestServiceE2E::timedTaskRunsHeadlessBesideAWindow() {
     s.start(second);
     QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 10000);
     QCOMPARE(second.exitCode(), 1);
-    QVERIFY2(output(second, secondLog).contains(QStringLiteral("вече се изпълняват от друга услуга chantest")),
-             qPrintable(secondLog));
+    QVERIFY2(
+        output(second, secondLog).contains(QStringLiteral("вече се изпълняват от друга услуга chantest")),
+        qPrintable(secondLog));
     const QString windowBin = s.dir.filePath("window");
     QDir().mkpath(windowBin);
     // A private file name: a running demo or another test's copy is not a second instance.
-    const QString windowExe = windowBin + QStringLiteral("/chantest-svc-%1").arg(QCoreApplication::applicationPid());
+    const QString windowExe =
+        windowBin + QStringLiteral("/chantest-svc-%1").arg(QCoreApplication::applicationPid());
     QVERIFY(QFile::copy(binaryDir() + "/chantest", windowExe));
     QVERIFY(realprogram::startOffscreen(window, windowExe, s.work));
 
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(s.work + "/timed.tsk"), 150000);
-    QTRY_VERIFY_WITH_TIMEOUT(output(service, log).contains(QStringLiteral("Задачата „Нощна“ завърши. Тествани канали: 4")),
-                             5000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        output(service, log).contains(QStringLiteral("Задачата „Нощна“ завърши. Тествани канали: 4")), 5000);
     QCOMPARE(window.state(), QProcess::Running);
     realprogram::stop(window);
     QVERIFY(QDir(windowBin + "/Results").isEmpty()); // the window ran nothing
-    QVERIFY2(log.contains(QStringLiteral("Задачата „Нощна“ (По време, timed.tsk) започна: 4 канала")), qPrintable(log));
-    QVERIFY2(log.contains(QStringLiteral("> BUSY\n")) && log.contains(QStringLiteral("> CONNECT 2400\n")), qPrintable(log));
+    QVERIFY2(log.contains(QStringLiteral("Задачата „Нощна“ (По време, timed.tsk) започна: 4 канала")),
+             qPrintable(log));
+    QVERIFY2(log.contains(QStringLiteral("> BUSY\n")) && log.contains(QStringLiteral("> CONNECT 2400\n")),
+             qPrintable(log));
     QVERIFY(log.contains(QStringLiteral("Резултат: %1: NO CARRIER").arg(channel(2))));
 
     const QMap<QString, int> tests = monthTests(s.bin + "/Results/" + monthFile());
@@ -136,7 +143,8 @@ void TestServiceE2E::sigtermInTheMiddleOfADailyRun() {
     // Two quick answers; then each modem waits a minute for its next one.
     QVERIFY(s.make({"#8101 BUSY 300", "#8102 BUSY 300", "#8103 NO CARRIER 60000", "#8104 NO CARRIER 60000",
                     "#8105 BUSY 300"}));
-    s.task(QStringLiteral("daily.tsk"), TaskFile::TypeDaily, QDateTime::currentDateTime().addSecs(15), channels);
+    s.task(QStringLiteral("daily.tsk"), TaskFile::TypeDaily, QDateTime::currentDateTime().addSecs(15),
+           channels);
     QProcess service;
     QString log;
     s.start(service);
@@ -156,7 +164,9 @@ void TestServiceE2E::sigtermInTheMiddleOfADailyRun() {
     QCOMPARE(tests.keys(), QStringList({channel(1), channel(2)}));
     QVERIFY(!QFile::exists(s.bin + "/Results/" + monthFile().replace(".tst", ".jrn")));
     // As after "Спри": the daily task waits for its next day.
-    QCOMPARE(TaskFile::parseHeader(testfiles::readText(s.work + "/daily.tsk").section(QStringLiteral("\r\n"), 0, 0)).status,
+    QCOMPARE(TaskFile::parseHeader(
+                 testfiles::readText(s.work + "/daily.tsk").section(QStringLiteral("\r\n"), 0, 0))
+                 .status,
              QStringLiteral("Чакаща"));
 }
 
