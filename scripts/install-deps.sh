@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, running and testing chantest need.
 # Quiet and quick when everything is already there.
 set -euo pipefail
-packages=(cmake g++ make pkg-config ccache qt6-base-dev qt6-serialport-dev libxlsxwriter-dev
+packages=(cmake g++ make pkg-config ccache qt6-base-dev qt6-serialport-dev libxlsxwriter-dev libsystemd-dev systemd
   libgl-dev socat xvfb xauth python3-openpyxl fonts-dejavu-core desktop-file-utils dpkg-dev qt6-qpa-plugins ser2net
   clang libclang-rt-14-dev)
 missing=()

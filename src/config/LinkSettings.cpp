@@ -1,6 +1,10 @@
 #include "LinkSettings.h"
 
+#include "SerialPorts.h"
 #include "shell/MyUtils.h"
+#include "shell/TextFile.h"
+
+#include <QFileInfo>
 
 namespace {
 // Field `n` (from 1) of a "value^value^" line. A line without a caret is one value; a last
@@ -9,6 +13,14 @@ QString fieldOf(QString line, int n) {
     if (!line.endsWith(u'^'))
         line += u'^';
     return CutFields(line, n, 1, u'^');
+}
+
+// The first entry equal to `text`, letter case ignored; empty when none is.
+QString entryOf(const QStringList& entries, const QString& text) {
+    for (const QString& e : entries)
+        if (e.compare(text, Qt::CaseInsensitive) == 0)
+            return e;
+    return {};
 }
 } // namespace
 
@@ -46,4 +58,59 @@ LinkSettingsFile::Read LinkSettingsFile::parse(const QStringList& lines) {
     if (n > 5 && TryStrToInt(lines[5], value))
         r.flags = value;
     return r;
+}
+
+const QStringList& LinkSettingsFile::speeds() {
+    static const QStringList kSpeeds = {QStringLiteral("1200"),  QStringLiteral("2400"),
+                                        QStringLiteral("4800"),  QStringLiteral("9600"),
+                                        QStringLiteral("19200"), QStringLiteral("38400")};
+    return kSpeeds;
+}
+
+LinkSettings LinkSettingsFile::defaults(const QStringList& ports) {
+    LinkSettings s;
+    s.port = ports.value(0);
+    s.speed = speeds().constFirst();
+    s.initString = QStringLiteral("atx3w2&d0e1m0 s0=1 s7=70 s11=55 s95=0");
+    s.modemSpeed = QStringLiteral("at+MS=v34,1,2400,12000");
+    s.pause = QStringLiteral("20");
+    s.serial = true;
+    s.tcp = false;
+    s.sendInit = false;
+    return s;
+}
+
+LinkSettings LinkSettingsFile::apply(LinkSettings s, const Read& r, const QStringList& ports) {
+    if (r.port) {
+        s.port = entryOf(ports, *r.port);
+        // A device the system does not list (a by-id link, a modem server's pseudo-terminal),
+        // or one unplugged now, stays the choice.
+        if (s.port.isEmpty() && SerialPorts::mayBeDevice(*r.port))
+            s.port = *r.port;
+    }
+    if (r.address)
+        s.address = *r.address;
+    if (r.speed)
+        s.speed = entryOf(speeds(), *r.speed);
+    if (r.tcpPort)
+        s.tcpPort = *r.tcpPort;
+    if (r.initString)
+        s.initString = *r.initString;
+    if (r.modemSpeed)
+        s.modemSpeed = *r.modemSpeed;
+    if (r.pause)
+        s.pause = *r.pause;
+    if (r.flags) {
+        s.tcp = *r.flags & TcpFlag;
+        s.serial = (*r.flags & SerialFlag) && !s.tcp;
+        s.sendInit = *r.flags & InitFlag;
+    }
+    return s;
+}
+
+LinkSettings LinkSettingsFile::load(const QStringList& ports) {
+    const QString file = QString::fromLatin1(FileName);
+    if (!QFileInfo::exists(file))
+        return defaults(ports);
+    return apply(defaults(ports), parse(TextFile::readLines(file)), ports);
 }

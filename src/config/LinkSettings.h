@@ -41,4 +41,17 @@ struct Read {
     std::optional<int> flags; // unset when line 6 is missing or not a whole number
 };
 Read parse(const QStringList& lines);
+
+// The speeds offered, in order; the first is the one chosen before any file is read.
+const QStringList& speeds();
+// The settings before any file is read: the first of the system's `ports` (none: no port), the
+// first speed, a pause of 20 seconds, the serial link, the modem strings not sent.
+LinkSettings defaults(const QStringList& ports);
+// The settings `base` takes from a file: a saved port or speed chooses the entry of `ports` or
+// speeds() equal to it, letter case ignored (none: no choice), a saved port that the system does
+// not list is kept when it may be a device; the flags choose the link, TCP when both are set.
+LinkSettings apply(LinkSettings base, const Read& file, const QStringList& ports);
+// The settings of the file in the current folder over the defaults; no file gives the defaults.
+// Raises FileError when the file is there but cannot be read.
+LinkSettings load(const QStringList& ports);
 } // namespace LinkSettingsFile

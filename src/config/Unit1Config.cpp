@@ -41,16 +41,12 @@ void writeChannelRow(StringGrid* g, int row, const ChannelRecord& r) {
 
 void clearRows(StringGrid* g, int from) { g->gridModel()->clearRows(from, g->rowCount()); }
 
-// Selects the entry equal to `text` ignoring letter case; none when no entry is.
-bool selectEntry(QComboBox* box, const QString& text) {
-    for (int i = 0; i < box->count(); ++i) {
-        if (box->itemText(i).compare(text, Qt::CaseInsensitive) == 0) {
-            box->setCurrentIndex(i);
-            return true;
-        }
-    }
-    box->setCurrentIndex(-1);
-    return false;
+// Selects the first entry that is exactly `text`, adding it at the end when it is not listed;
+// an empty text selects nothing.
+void selectOrAdd(QComboBox* box, const QString& text) {
+    if (!text.isEmpty() && box->findText(text, Qt::MatchFixedString | Qt::MatchCaseSensitive) < 0)
+        box->addItem(text);
+    box->setCurrentIndex(text.isEmpty() ? -1 : box->findText(text, Qt::MatchFixedString | Qt::MatchCaseSensitive));
 }
 
 // Bit 0 chooses the serial link, bit 1 the TCP link (TCP wins when both are set); with
@@ -84,51 +80,48 @@ void TForm1::LoadPortList() {
         CBPort->addItem(p);
 }
 
+// The link settings as the controls show them.
+static LinkSettings shownLinkSettings(const TForm1& w) {
+    LinkSettings s;
+    s.port = w.CBPort->currentText();
+    s.address = w.EipAdr->text();
+    s.speed = w.CBSpeed->currentText();
+    s.tcpPort = w.EtcpPort->text();
+    s.initString = w.EinitString->text();
+    s.modemSpeed = w.EmodemSpeed->text();
+    s.pause = w.Epause->text();
+    s.serial = w.RBcom->isChecked();
+    s.tcp = w.RBtcp->isChecked();
+    s.sendInit = w.CBoxIniString->isChecked();
+    return s;
+}
+
 void TForm1::ReadLinkSettings() {
     if (CBPort->count() > 0)
         CBPort->setCurrentIndex(0);
     const QString file = QString::fromLatin1(LinkSettingsFile::FileName);
     if (!QFileInfo::exists(file))
         return;
-    const LinkSettingsFile::Read s = LinkSettingsFile::parse(TextFile::readLines(file));
-    if (s.port && !selectEntry(CBPort, *s.port) && SerialPorts::mayBeDevice(*s.port)) {
-        // A device the system does not list (a by-id link, a modem server's pseudo-terminal),
-        // or one unplugged now: a save must write it back, not an empty port.
-        CBPort->addItem(*s.port);
-        CBPort->setCurrentIndex(CBPort->count() - 1);
-    }
-    if (s.address)
-        EipAdr->setText(*s.address);
-    if (s.speed)
-        selectEntry(CBSpeed, *s.speed);
-    if (s.tcpPort)
-        EtcpPort->setText(*s.tcpPort);
-    if (s.initString)
-        EinitString->setText(*s.initString);
-    if (s.modemSpeed)
-        EmodemSpeed->setText(*s.modemSpeed);
-    if (s.pause)
-        Epause->setText(*s.pause);
-    if (s.flags) {
-        setLinkChoice(RBcom, RBtcp, *s.flags & LinkSettingsFile::SerialFlag,
-                      *s.flags & LinkSettingsFile::TcpFlag);
-        CBoxIniString->setChecked(*s.flags & LinkSettingsFile::InitFlag);
-    }
+    QStringList ports;
+    for (int i = 0; i < CBPort->count(); ++i)
+        ports.append(CBPort->itemText(i));
+    // What the file does not give keeps the value of its control.
+    const LinkSettings s =
+        LinkSettingsFile::apply(shownLinkSettings(*this), LinkSettingsFile::parse(TextFile::readLines(file)), ports);
+    selectOrAdd(CBPort, s.port); // a saved port outside the list is offered at its end
+    selectOrAdd(CBSpeed, s.speed);
+    EipAdr->setText(s.address);
+    EtcpPort->setText(s.tcpPort);
+    EinitString->setText(s.initString);
+    EmodemSpeed->setText(s.modemSpeed);
+    Epause->setText(s.pause);
+    setLinkChoice(RBcom, RBtcp, s.serial, s.tcp);
+    CBoxIniString->setChecked(s.sendInit);
 }
 
 void TForm1::WriteLinkSettings() {
-    LinkSettings s;
-    s.port = CBPort->currentText();
-    s.address = EipAdr->text();
-    s.speed = CBSpeed->currentText();
-    s.tcpPort = EtcpPort->text();
-    s.initString = EinitString->text();
-    s.modemSpeed = EmodemSpeed->text();
-    s.pause = Epause->text();
-    s.serial = RBcom->isChecked();
-    s.tcp = RBtcp->isChecked();
-    s.sendInit = CBoxIniString->isChecked();
-    TextFile::writeLines(QString::fromLatin1(LinkSettingsFile::FileName), LinkSettingsFile::toLines(s));
+    TextFile::writeLines(QString::fromLatin1(LinkSettingsFile::FileName),
+                         LinkSettingsFile::toLines(shownLinkSettings(*this)));
 }
 
 void TForm1::BopenSetClick() {

@@ -61,7 +61,9 @@ TestCycle::Step Run::tick() {
 
 void Run::makeLines(const RunSettings& settings) {
     const LinkSettings& link = settings.link;
-    if (link.serial) {
+    if (settings.makeLines) {
+        lines_ = settings.makeLines();
+    } else if (link.serial) {
         const int baud = StrToInt(link.speed);
         lines_.push_back(std::make_unique<SerialLine>(link.port, baud, settings.sharedLog, 0));
     } else if (link.tcp) {

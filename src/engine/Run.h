@@ -24,6 +24,9 @@ struct RunSettings {
     std::function<QString()> pauseText;
     // The log a single modem's answers are read from (the window's); nullptr: its own.
     CommLog* sharedLog = nullptr;
+    // Makes the run's lines in place of those of the chosen link (modems simulated in memory,
+    // on a fake clock); empty: the link settings decide.
+    std::function<std::vector<std::unique_ptr<ModemLine>>()> makeLines;
 };
 
 class Run : public QObject {

@@ -8,6 +8,7 @@
 #include "MyUtils.h"
 #include "RadioGroup.h"
 #include "StringGrid.h"
+#include "config/LinkSettings.h"
 #include "links/CommLog.h"
 #include "results/MonthView.h"
 
@@ -310,16 +311,17 @@ void TForm1::buildSettingsPage() {
     GBModem = named(new QGroupBox(QStringLiteral("Натройки на модема"), p), "GBModem");
     GBModem->setGeometry(430, 142, 336, 300);
     QWidget* g = GBModem;
+    // The port list is filled at start-up; the other controls start from the defaults.
+    const LinkSettings defaults = LinkSettingsFile::defaults({});
     QLabel* portLabel = label(g, QStringLiteral("Порт"), 12, 26);
     CBPort = named(new QComboBox(g), "CBPort");
     CBPort->setGeometry(100, 22, 180, 22);
     RBcom = named(new QRadioButton(g), "RBcom");
     RBcom->setGeometry(290, 24, 20, 20);
-    RBcom->setChecked(true);
+    RBcom->setChecked(defaults.serial);
     QLabel* speedLabel = label(g, QStringLiteral("Скорост"), 12, 56);
     CBSpeed = named(new QComboBox(g), "CBSpeed");
-    CBSpeed->addItems({QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
-                       QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400")});
+    CBSpeed->addItems(LinkSettingsFile::speeds());
     CBSpeed->setGeometry(100, 52, 90, 22);
     QLabel* addressLabel = label(g, QStringLiteral("IP Адрес"), 12, 88);
     EipAdr = edit(g, "EipAdr", QString(), 100, 84, 180);
@@ -328,12 +330,12 @@ void TForm1::buildSettingsPage() {
     QLabel* tcpPortLabel = label(g, QStringLiteral("TCP Порт"), 12, 118);
     EtcpPort = edit(g, "EtcpPort", QString(), 100, 114, 90);
     QLabel* pauseLabel = label(g, QStringLiteral("Пауза (сек.)"), 12, 148);
-    Epause = edit(g, "Epause", QStringLiteral("20"), 100, 144, 90);
+    Epause = edit(g, "Epause", defaults.pause, 100, 144, 90);
     CBoxIniString = named(new QCheckBox(QStringLiteral("Инициализационен стринг"), g), "CBoxIniString");
     CBoxIniString->setGeometry(12, 178, 300, 20);
-    EinitString =
-        edit(g, "EinitString", QStringLiteral("atx3w2&d0e1m0 s0=1 s7=70 s11=55 s95=0"), 12, 204, 312);
-    EmodemSpeed = edit(g, "EmodemSpeed", QStringLiteral("at+MS=v34,1,2400,12000"), 12, 236, 312);
+    CBoxIniString->setChecked(defaults.sendInit);
+    EinitString = edit(g, "EinitString", defaults.initString, 12, 204, 312);
+    EmodemSpeed = edit(g, "EmodemSpeed", defaults.modemSpeed, 12, 236, 312);
     portLabel->setBuddy(CBPort);
     speedLabel->setBuddy(CBSpeed);
     addressLabel->setBuddy(EipAdr);

@@ -48,6 +48,7 @@ private Q_SLOTS:
     void linkSettingsFlags_data();
     void linkSettingsFlags();
     void linkSettingsFieldsWithoutCarets();
+    void linkSettingsLoadedOverDefaults();
     void kanvoRecordsAndTrailingBytes();
     void kanvoLengthsClampedToCapacity();
     void kanvoToChannel();
@@ -186,6 +187,23 @@ void TestConfigFormats::linkSettingsFieldsWithoutCarets() {
     QCOMPARE(*r.address, QStringLiteral("10.0.0.5"));
     QCOMPARE(*r.speed, QString());
     QCOMPARE(*r.tcpPort, QString());
+}
+
+void TestConfigFormats::linkSettingsLoadedOverDefaults() {
+    const QStringList ports{"/dev/ttyS0", "/dev/ttyUSB0"};
+    LinkSettings s = LinkSettingsFile::load(ports); // no file
+    QCOMPARE(LinkSettingsFile::toLines(s),
+             QStringList({"/dev/ttyS0^^", "1200^^", "atx3w2&d0e1m0 s0=1 s7=70 s11=55 s95=0", "at+MS=v34,1,2400,12000",
+                          "20", "1"}));
+    // Four lines: the pause and the link keep their defaults; entries are matched ignoring case.
+    testfiles::writeBytes(LinkSettingsFile::FileName, "/DEV/ttyusb0^h^\r\n9600^2001-2002^\r\ni\r\ns\r\n");
+    s = LinkSettingsFile::load(ports);
+    QCOMPARE(LinkSettingsFile::toLines(s), QStringList({"/dev/ttyUSB0^h^", "9600^2001-2002^", "i", "s", "20", "1"}));
+    // Both link bits choose TCP; an unknown speed and a port that is no device choose nothing.
+    testfiles::writeBytes(LinkSettingsFile::FileName, "COM3^^\r\n9601^^\r\ni\r\ns\r\n5\r\n7\r\n");
+    s = LinkSettingsFile::load(ports);
+    QVERIFY(s.tcp && !s.serial && s.sendInit);
+    QCOMPARE(LinkSettingsFile::toLines(s).mid(0, 2), QStringList({"^^", "^^"}));
 }
 
 void TestConfigFormats::kanvoRecordsAndTrailingBytes() {

@@ -13,6 +13,13 @@ r="$tmp/root/usr"
 check "executable installed" '[ -x "$r/bin/chantest" ]'
 check "report program installed" '[ -x "$r/bin/chantest-report" ]'
 check "report program runs" '"$r/bin/chantest-report" --version | grep -q "^chantest-report "'
+check "service installed" '"$r/bin/chantest-service" --version | grep -q "^chantest-service "'
+unit="$tmp/root/lib/systemd/system/chantest.service"
+check "service unit installed" '[ -f "$unit" ]'
+# The unit as systemd reads it, with the command pointing at the copy installed here; any
+# word from the verifier (an unknown key, a bad value) fails.
+sed "s|^ExecStart=/usr/bin/|ExecStart=$r/bin/|" "$unit" > "$tmp/chantest.service"
+check "service unit verified" 'out=$(systemd-analyze verify "$tmp/chantest.service" 2>&1) && [ -z "$out" ] || { echo "$out"; false; }'
 check "modem simulator installed" '[ -x "$r/bin/chantest-modem-sim" ]'
 check "desktop start script installed" '[ -x "$r/libexec/chantest/chantest-desktop-start" ]'
 check "desktop entry installed" '[ -f "$r/share/applications/chantest.desktop" ]'
@@ -35,7 +42,7 @@ check "desktop start works in the per-user folder" '[ "$(cat "$tmp/cwd")" = "$tm
 deb=$(ls "$tmp"/pkg/chantest_*.deb)
 check "package built" '[ -f "$deb" ]'
 files=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/chantest ./usr/bin/chantest-report ./usr/bin/chantest-modem-sim ./usr/share/applications/chantest.desktop \
+for f in ./usr/bin/chantest ./usr/bin/chantest-report ./usr/bin/chantest-service ./lib/systemd/system/chantest.service ./usr/bin/chantest-modem-sim ./usr/share/applications/chantest.desktop \
          ./usr/share/icons/hicolor/48x48/apps/chantest.png ./usr/share/icons/hicolor/scalable/apps/chantest.svg; do
   check "package holds $f" 'grep -q " $f\$" <<<"$files"'
 done
@@ -43,6 +50,12 @@ deps=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $deps"
 for d in libqt6widgets6 libqt6serialport6 libqt6network6 libxlsxwriter qt6-qpa-plugins; do
   check "package depends on $d" 'grep -q "$d" <<<"$deps"'
+done
+check "package depends on adduser" 'grep -q "adduser" <<<"$deps"'
+check "service links no widgets" '! dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/chantest-service | grep -q libQt6Widgets'
+dpkg-deb -e "$deb" "$tmp/control"
+for s in postinst prerm postrm; do
+  check "maintainer script $s" '[ -x "$tmp/control/$s" ] && sh -n "$tmp/control/$s"'
 done
 [ $fail -eq 0 ] && echo "all install checks passed"
 exit $fail
