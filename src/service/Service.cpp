@@ -2,7 +2,6 @@
 
 #include "EventLog.h"
 #include "engine/Station.h"
-#include "results/MonthView.h"
 #include "shell/AppError.h"
 #include "shell/Clock.h"
 #include "shell/Cp1251.h"
@@ -37,7 +36,7 @@ void Service::start() {
     const QList<TaskRow> rows = Station::readTasks(errors);
     tellTaskErrors(errors);
     log_.line(QStringLiteral("Задачи в папката: %1.").arg(rows.size()));
-    startImmediate(rows);
+    startImmediate(rows, true);
     notify(true);
     timer_.start();
 }
@@ -57,15 +56,22 @@ void Service::check() {
     tellTaskErrors(errors);
     station_.check(rows, [this](const TaskRow& row) { startRun(row, 200); });
     if (!station_.busy())
-        startImmediate(rows);
+        startImmediate(rows, false);
     notify();
 }
 
-void Service::startImmediate(const QList<TaskRow>& rows) {
-    const int row = Scheduler::firstImmediate(rows);
-    if (row <= 0 || station_.busy())
+void Service::startImmediate(const QList<TaskRow>& rows, bool anyStatus) {
+    // At start-up a "Веднага" task starts whatever its status, as in the window. Later only a
+    // waiting one, as the window's Прибави and Промени leave it: a disabled task stays so, and
+    // one whose file could not be deleted at its end is not run again and again.
+    QList<TaskRow> candidates;
+    for (const TaskRow& r : rows)
+        if (anyStatus || r.status == TaskStatus::Waiting)
+            candidates.append(r);
+    const int at = Scheduler::firstImmediate(candidates);
+    if (at <= 0 || station_.busy())
         return;
-    const TaskRow& task = rows[row - 1];
+    const TaskRow& task = rows[at - 1]; // rows are numbered from 1 in order
     try {
         startRun(task, 1000);
         immediateFailure_.clear();
@@ -83,8 +89,10 @@ void Service::startRun(const TaskRow& task, int settle) {
     Run& run = station_.startRun(task, settings);
     connect(&run, &Run::logLine, this, [this](const QByteArray& line) { log_.line(Cp1251::decode(line)); });
     connect(&run, &Run::recorded, this, [this](const QString& key, const QString& answer, int delay) {
-        log_.line(QStringLiteral("Резултат: %1: %2, %3 с")
-                      .arg(key, answer, results::DelayWithComma(QString::number(delay))));
+        log_.line(QStringLiteral("Резултат: %1: %2, %3,%4 с")
+                      .arg(key, answer)
+                      .arg(delay / 100)
+                      .arg(delay % 100, 2, 10, QChar(u'0')));
     });
     QStringList ports;
     for (int i = 0; i < run.lineCount(); ++i)

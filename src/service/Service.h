@@ -51,7 +51,7 @@ Q_SIGNALS:
 
 private:
     void check();
-    void startImmediate(const QList<TaskRow>& rows);
+    void startImmediate(const QList<TaskRow>& rows, bool anyStatus);
     void startRun(const TaskRow& task, int settle);
     void runTick();
     void pollStop(Run& run);
