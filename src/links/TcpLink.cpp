@@ -1,11 +1,11 @@
 #include "TcpLink.h"
 
+#include "TcpPorts.h"
 #include "shell/AppError.h"
 
 #include <QHostAddress>
 #include <QNetworkProxy>
 #include <QTimer>
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -36,23 +36,11 @@ quint32 resolveHost(const QString& host) {
 
 // A number or a service name of /etc/services.
 quint16 resolvePort(const QString& port) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo* res = nullptr;
-    bool inRange = false;
-    const uint number = port.toUInt(&inRange);
-    const bool numeric = !port.isEmpty() && std::all_of(port.begin(), port.end(), [](QChar c) { return c.isDigit(); });
-    // The resolver would take a number above 65535 modulo 65536 (or 2^32).
-    const int rc = numeric && (!inRange || number > 65535)
-                       ? EAI_SERVICE
-                       : getaddrinfo(nullptr, port.toLocal8Bit().constData(), &hints, &res);
-    if (rc != 0 || !res)
+    quint16 p = 0;
+    const int rc = TcpPorts::resolve(port, p);
+    if (rc != 0)
         throw AppError(QStringLiteral("connect: WSocketResolvePort: Cannot convert port '%1', %2")
                            .arg(port, resolverMessage(rc)));
-    const quint16 p = ntohs(reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_port);
-    freeaddrinfo(res);
     return p;
 }
 } // namespace

@@ -4,27 +4,35 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <netdb.h>
+#include <netinet/in.h>
 
 const QString TcpPorts::kToolTip = QStringLiteral(
     "Номер или име на TCP порт. Обхват от два номера с тире, например 2001-2004, е банка модеми: "
     "по един модем на всеки порт на адреса, до %1 порта.")
                                        .arg(TcpPorts::kMaxModems);
 
-namespace {
-// A service name the resolver knows (/etc/services).
-bool knownService(const QString& name) {
+int TcpPorts::resolve(const QString& port, quint16& out) {
+    bool inRange = false;
+    const uint number = port.toUInt(&inRange);
+    const bool numeric =
+        !port.isEmpty() && std::all_of(port.begin(), port.end(), [](QChar c) { return c.isDigit(); });
+    // The resolver would take a number above 65535 modulo 65536 (or 2^32).
+    if (numeric && (!inRange || number > 65535))
+        return EAI_SERVICE;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_PASSIVE;
     addrinfo* res = nullptr;
-    const int rc = getaddrinfo(nullptr, name.toLocal8Bit().constData(), &hints, &res);
-    if (res)
-        freeaddrinfo(res);
-    return rc == 0;
+    const int rc = getaddrinfo(nullptr, port.toLocal8Bit().constData(), &hints, &res);
+    if (rc != 0 || !res)
+        return rc != 0 ? rc : EAI_SERVICE;
+    out = ntohs(reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_port);
+    freeaddrinfo(res);
+    return 0;
 }
-} // namespace
 
 QStringList TcpPorts::parse(const QString& text) {
     // A hyphen or the dashes word processors put in its place, blanks around it allowed.
@@ -44,7 +52,8 @@ QStringList TcpPorts::parse(const QString& text) {
     }
     const QRegularExpressionMatch m = range.match(text);
     if (!m.hasMatch()) {
-        if (knownService(shown))
+        quint16 port = 0;
+        if (resolve(shown, port) == 0) // a service name of /etc/services
             return {text};
         throw AppError(QStringLiteral("„%1“ в TCP Порт не е нито порт, нито обхват от портове: въведете номер "
                                       "от 1 до 65535 или обхват от два номера с тире, например 2001-2004.")

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 namespace TcpPorts {
 constexpr int kMaxModems = 32;
@@ -16,4 +17,7 @@ extern const QString kToolTip;
 // anything else: a number past 65535, a range that is reversed, longer than kMaxModems or
 // reaching past 65535, or a text that is neither a port nor a range.
 QStringList parse(const QString& text);
+// The port a number or a service name of /etc/services stands for, as the resolver reads it
+// but for a number above 65535, which is no port. Returns 0, or the resolver's error code.
+int resolve(const QString& port, quint16& out);
 } // namespace TcpPorts
