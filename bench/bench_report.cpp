@@ -85,7 +85,7 @@ void runFormats(const QString& dir, const QStringList& base, const QString& size
         const QString name = QStringLiteral("report.%1_%2").arg(QLatin1String(f.name), size);
         const bool ok = c.code == 0 || (QLatin1String(f.name) == QLatin1String("check") && c.code <= 2);
         bench::report(name + QStringLiteral(".wall"), c.wall, QStringLiteral("s"));
-        bench::report(name + QStringLiteral(".peak_rss"), c.peakMb, QStringLiteral("MB"));
+        bench::report(name + QStringLiteral(".peak_rss"), c.peakMb, QStringLiteral("MiB"));
         bench::report(name + QStringLiteral(".output"), QFileInfo(out).size() / 1e6,
                       ok ? QStringLiteral("MB") : QStringLiteral("MB (failed)"));
     }
@@ -134,7 +134,7 @@ CHANTEST_BENCH("report") {
                                    QStringLiteral("2611"), QStringLiteral("--check")},
                                   dir.filePath("out.zeros"));
         bench::report(QStringLiteral("report.zeros_36MB.peak_rss"), c.peakMb,
-                      c.code == 3 ? QStringLiteral("MB") : QStringLiteral("MB (not refused)"));
+                      c.code == 3 ? QStringLiteral("MiB") : QStringLiteral("MiB (not refused)"));
     }
 }
 
@@ -199,7 +199,7 @@ CHANTEST_BENCH("report_big") {
     const double mb = QFileInfo(dir.filePath("2612.tst")).size() / 1e6;
     bench::report(QStringLiteral("report.month_file_65434x31x2"), mb, QStringLiteral("MB"));
     bench::report(QStringLiteral("report.month_file_65434x31x2.peak_limit"), 1.5 * mb / 1.048576,
-                  QStringLiteral("MB (1.5 x the file)"));
+                  QStringLiteral("MiB (1.5 x the file)"));
     const QStringList base = {QStringLiteral("--results"), dir.path(), QStringLiteral("--month"),
                               QStringLiteral("2612")};
     runFormats(
