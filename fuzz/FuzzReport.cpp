@@ -4,11 +4,14 @@
 // report_file input: a mode byte, a day byte, then the month file; a form feed, if any, ends the
 // month file and the bytes after it are the journal. Mode bits: 1-2 the format, 4 only failed
 // channels, 8 separator ';', 16 a journal header and record checks that fit (so its records are
-// read), 32 no month file, 64-128 the month (Jan, Feb, Apr, Dec).
+// read), 32 no month file, 64-128 the month (Jan, Feb, Apr, Dec). The day byte: its remainder by
+// 33 the day (0 the whole month, 32 beyond every month), its quotient's bit 1 the metrics in
+// place of the list, bit 2 --min-days 2.
 #include "FuzzEntries.h"
 #include "FuzzUtil.h"
 
 #include "monthfile/MonthResults.h"
+#include "report/PromReader.h"
 #include "report/ReportFormats.h"
 #include "report/ReportMonth.h"
 #include "report/ReportOptions.h"
@@ -87,7 +90,9 @@ QVector<qsizetype> csvRecords(const QString& text, QChar sep) {
 void reportFile(const uint8_t* data, size_t size) {
     Reader in(data, size);
     const uint8_t mode = in.byte();
-    const int day = in.byte() % 33; // 0: the whole month, 32: beyond every month
+    const uint8_t dayByte = in.byte();
+    const int day = dayByte % 33; // 0: the whole month, 32: beyond every month
+    const bool metrics = (dayByte / 33) & 1;
     const QByteArrayView rest = in.rest();
     const qsizetype ff = rest.indexOf('\f');
     const QByteArray monthBytes = (ff < 0 ? rest : rest.first(ff)).toByteArray();
@@ -130,6 +135,11 @@ void reportFile(const uint8_t* data, size_t size) {
     int tests = 0, lines = 0;
     for (int c = 0; c < m.channels.size(); ++c) {
         const report::ChannelTests t = m.tests(c);
+        // The day marks read from the bytes are those of the decoded tests.
+        const QVector<QChar> marks = monthfile::DayMarks(t.groups, m.days);
+        for (int d = 1; d <= m.days; ++d)
+            FUZZ_CHECK(report::MarkChar(m.dayMark(c, d)) == marks[d],
+                       "a day mark from the bytes" + show(d) + show(report::MarkChar(m.dayMark(c, d))));
         const QString label = m.labels[c];
         FUZZ_CHECK(!label.isEmpty() && !labels.contains(label), "a channel without a label or twice " + show(label));
         labels.insert(label);
@@ -156,37 +166,69 @@ void reportFile(const uint8_t* data, size_t size) {
     report::Options o;
     o.failedOnly = mode & 4;
     o.separator = mode & 8 ? u';' : u',';
+    o.minDays = (dayByte / 33) & 2 ? 2 : 1;
     // Text and check: the day asked for, else the hours up to the latest test.
     const bool oneDay = (day >= 1 && day <= m.days) || m.latestDay() == 0;
     const int hours = 1 + (mode * 37 + day) % 744;
     const report::Period period = oneDay ? report::Period::ofDay(m, day >= 1 && day <= m.days ? day : 1)
                                          : report::Period::ofHours({&m}, hours);
+    // One station: the month, the period with its channels, the streaks up to the span's end.
+    QVector<report::Source> sources(1);
+    report::Source& s = sources[0];
+    s.month = &m;
+    s.period = period;
+    QString warning;
+    s.channels.read(period, true, {}, warning);
+    s.last = span.from == span.to ? span.to : m.latestDay();
+    s.streaks = report::MonthStreaks(m, s.last, {}, warning);
+    for (int c = 0; c < m.channels.size(); ++c) {
+        const bool failed = s.last > 0 && m.dayMark(c, s.last) == report::Mark::Failure;
+        FUZZ_CHECK(s.streaks[c] >= 0 && s.streaks[c] <= s.last && (s.streaks[c] > 0) == failed,
+                   "a streak" + show(s.streaks[c]) + show(s.last));
+    }
+    for (const report::PeriodChannel& r : s.channels.rows)
+        FUZZ_CHECK((r.streak > 0) == (r.mark == monthfile::kMarkFailure) && r.streak <= r.day,
+                   "a period streak" + show(r.streak) + show(r.mark));
     QByteArray bytes;
     {
         QBuffer buf(&bytes);
         buf.open(QIODevice::WriteOnly);
         report::Sink out(buf);
-        switch (mode & 3) {
+        switch (metrics && !(mode & 3) ? 4 : mode & 3) {
         case 0:
-            report::WriteText(period, o, out);
+            report::WriteText(sources, o, out);
             break;
-        case 1: report::WriteCsv(m, o, span, out); break;
-        case 2: report::WriteJson(m, o, span, out); break;
-        case 3: report::WriteHtml(m, o, span, QDateTime(QDate(2025, 1, 1), QTime(8, 0)), out); break;
+        case 1:
+            report::WriteCsv(sources, o, span, out);
+            break;
+        case 2:
+            report::WriteJson(sources, o, span, out);
+            break;
+        case 3:
+            report::WriteHtml(sources, o, span, QDateTime(QDate(2025, 1, 1), QTime(8, 0)), out);
+            break;
+        case 4:
+            report::WriteMetrics(sources, o, out);
+            break;
         }
     }
     const bool bom = bytes.startsWith("\xEF\xBB\xBF");
     const QString text = QString::fromUtf8(QByteArrayView(bytes).sliced(bom ? 3 : 0));
     FUZZ_CHECK(text.toUtf8() == QByteArrayView(bytes).sliced(bom ? 3 : 0), "output that is not UTF-8");
-    switch (mode & 3) {
+    switch (metrics && !(mode & 3) ? 4 : mode & 3) {
     case 0:
         FUZZ_CHECK(text.section(u'\n', -2, -2).startsWith(QStringLiteral("Общо ")), "the list ends without totals");
         break;
+    case 4: {
+        const promreader::Result r = promreader::Read(bytes);
+        FUZZ_CHECK(r.ok(), "metrics a strict reader refuses: line" + show(r.errorLine) + show(r.error));
+        break;
+    }
     case 1: {
         FUZZ_CHECK(bom, "csv without its byte-order mark");
         const QVector<qsizetype> records = csvRecords(text, o.separator);
         for (qsizetype f : records)
-            FUZZ_CHECK(f == 9, "a csv record of" + show(f) + " fields");
+            FUZZ_CHECK(f == 10, "a csv record of" + show(f) + " fields");
         if (!o.failedOnly)
             FUZZ_CHECK(records.size() == 1 + tests, "csv rows" + show(records.size() - 1) + " for tests" + show(tests));
         break;
@@ -207,7 +249,8 @@ void reportFile(const uint8_t* data, size_t size) {
     if (m.latestDay() > 0) {
         report::Options c;
         report::ParseThreshold(QString::number(mode % 7) + (mode & 8 ? QStringLiteral("%") : QString()), c.critical);
-        const report::CheckResult r = report::Check(period, c, QDateTime(QDate(2025, 1, 1), QTime(8, 0)));
+        c.minDays = o.minDays;
+        const report::CheckResult r = report::Check(sources, c, QDateTime(QDate(2025, 1, 1), QTime(8, 0)));
         FUZZ_CHECK(r.code >= 0 && r.code <= 2 && r.line.startsWith(QStringLiteral("CHANTEST ")) &&
                        !r.line.contains(u'\n') && r.line.contains(QStringLiteral(" | failed=")),
                    "a status line " + show(r.line));
@@ -236,6 +279,15 @@ void reportArgs(const uint8_t* data, size_t size) {
                "a separator spreadsheets do not read");
     FUZZ_CHECK(o.hours >= 1 && o.hours <= 744 && o.timeoutSeconds >= 0 && (o.day == 0 || o.hours == 24),
                "hours or a time");
+    FUZZ_CHECK(o.minDays >= 1 && o.minDays <= report::kMaxMinDays &&
+                   (o.minDays == 1 || o.failedOnly || o.check),
+               "a --min-days out of range or without --failed and --check");
+    QSet<QString> names;
+    for (const report::ResultsFolder& f : o.results) {
+        FUZZ_CHECK(!f.dir.isEmpty() && !names.contains(f.name),
+                   "an empty folder or a station named twice " + show(f.name));
+        names.insert(f.name);
+    }
     for (const report::Threshold* t : {&o.warning, &o.critical})
         FUZZ_CHECK(!t->set || (t->value >= 0 && (!t->percent || t->value <= 100)), "a threshold out of range");
 }

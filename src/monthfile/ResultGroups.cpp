@@ -18,6 +18,17 @@ QStringView LineKey(QStringView line) {
 }
 
 bool ParseInt(QStringView text, int& value) {
+    // Most fields are a few plain digits: read them without trimming first.
+    if (const qsizetype n = text.size(); n > 0 && n <= 9) {
+        int v = 0;
+        qsizetype i = 0;
+        for (; i < n && text[i].unicode() >= u'0' && text[i].unicode() <= u'9'; ++i)
+            v = v * 10 + (text[i].unicode() - u'0');
+        if (i == n) {
+            value = v;
+            return true;
+        }
+    }
     text = text.trimmed();
     if (text.isEmpty())
         return false;

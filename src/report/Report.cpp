@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -39,6 +40,96 @@ bool loadDefaultMonth(const QString& dir, const QDate& today, Month& m, const Fi
     if (!current) // name the month the operator would look for first
         LoadMonth(dir, today.year(), today.month(), m, files);
     return current;
+}
+} // namespace
+
+namespace {
+// One results folder as read: its months, oldest first, the last the month reported; or why it
+// could not be read, for the operator and for the status line.
+struct Folder {
+    ResultsFolder given;
+    std::deque<Month> months;
+    QString error, status;
+    QStringList warnings;
+    bool ok() const { return error.isEmpty(); }
+    bool fail(const QString& text, const QString& why) {
+        error = text;
+        status = why;
+        return false;
+    }
+};
+
+// Reads the month of a folder: `year` and `month` when set, else the default month.
+bool loadMonth(Folder& f, const Options& o, int year, int month, const QDate& today,
+               const FileAccess& files) {
+    f.months.assign(1, Month());
+    Month& m = f.months.back();
+    try {
+        const bool found = month ? LoadMonth(f.given.dir, year, month, m, files)
+                                 : loadDefaultMonth(f.given.dir, today, m, files);
+        if (!found) {
+            const QString shown = QDir::toNativeSeparators(m.path);
+            return f.fail(QStringLiteral("Няма файл с резултати за месеца: %1.").arg(shown),
+                          QStringLiteral("no month file %1").arg(shown));
+        }
+        if (o.day > m.days)
+            return f.fail(
+                QStringLiteral("Ден %1 е извън месеца: %2 има %3 дни.")
+                    .arg(QString::number(o.day), monthfile::MonthName(m.month), QString::number(m.days)),
+                QStringLiteral("day %1 is outside the month").arg(o.day));
+    } catch (const ReportError& e) {
+        return f.fail(e.text(), e.status());
+    }
+    return true;
+}
+
+// Reads a folder as the options ask, up to the month reported and, for the hours up to the
+// latest test, the months before as far back as they reach.
+bool loadFolder(Folder& f, const Options& o, bool period, const QDate& today, const FileAccess& files) {
+    const QString shownDir = QDir::toNativeSeparators(f.given.dir);
+    // "." inside it: refused unless the folder itself may be entered, so that a folder the
+    // monitoring user may not enter is named as such, not each file in it.
+    const int dirFd = files.openPath(f.given.dir + QStringLiteral("/."), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) {
+        const int e = errno;
+        if (e == EACCES || e == EPERM)
+            return f.fail(
+                QStringLiteral("Папката с резултати %1 не може да бъде отворена: достъпът е отказан.")
+                    .arg(shownDir),
+                QStringLiteral("permission denied: %1").arg(shownDir));
+        if (e == ENOTDIR)
+            return f.fail(QStringLiteral("%1 не е папка с резултати, а файл.").arg(shownDir),
+                          QStringLiteral("no results folder %1").arg(shownDir));
+        if (e == ENOENT)
+            return f.fail(QStringLiteral("Папката с резултати %1 не съществува.").arg(shownDir),
+                          QStringLiteral("no results folder %1").arg(shownDir));
+        return f.fail(QStringLiteral("Папката с резултати %1 не може да бъде отворена: %2.")
+                          .arg(shownDir, QString::fromLocal8Bit(std::strerror(e))),
+                      QStringLiteral("cannot read %1").arg(shownDir));
+    }
+    ::close(dirFd);
+    if (!loadMonth(f, o, o.year, o.month, today, files))
+        return false;
+    if (!period || o.day)
+        return true;
+    try {
+        const Month& m = f.months.back();
+        const QString shown = QDir::toNativeSeparators(m.path);
+        if (m.latestDay() == 0)
+            return f.fail(QStringLiteral("Няма тестове в %1.").arg(shown),
+                          QStringLiteral("no test in %1").arg(shown));
+        // The months before, as far back as the hours reach.
+        const qint64 from = m.latestMinute() - qint64(o.hours) * 60 + 1;
+        for (QDate first = m.date(1); from < first.toJulianDay() * 1440;) {
+            first = first.addMonths(-1);
+            Month earlier;
+            if (LoadMonth(f.given.dir, first.year(), first.month(), earlier, files))
+                f.months.push_front(std::move(earlier));
+        }
+    } catch (const ReportError& e) {
+        return f.fail(e.text(), e.status());
+    }
+    return true;
 }
 } // namespace
 
@@ -88,109 +179,130 @@ int Run(const QStringList& args, QIODevice& out, QIODevice& err, const QDateTime
                         .arg(QString::number(o.day), monthfile::MonthName(o.month), QString::number(o.year),
                              QString::number(monthfile::DaysInMonth(o.year, o.month))),
                     QStringLiteral("day %1 is outside the month").arg(o.day));
-    const QString dir = o.resultsDir.isEmpty() ? ExistingDataDir(appDir, QStringLiteral("Results")) : o.resultsDir;
-    const QString shownDir = QDir::toNativeSeparators(dir);
-    // "." inside it: refused unless the folder itself may be entered, so that a folder the
-    // monitoring user may not enter is named as such, not each file in it.
-    const int dirFd = hooks.files.openPath(dir + QStringLiteral("/."), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) {
-        const int e = errno;
-        if (e == EACCES || e == EPERM)
-            return fail(QStringLiteral("Папката с резултати %1 не може да бъде отворена: достъпът е отказан.")
-                            .arg(shownDir),
-                        QStringLiteral("permission denied: %1").arg(shownDir));
-        if (e == ENOTDIR)
-            return fail(QStringLiteral("%1 не е папка с резултати, а файл.").arg(shownDir),
-                        QStringLiteral("no results folder %1").arg(shownDir));
-        if (e == ENOENT)
-            return fail(QStringLiteral("Папката с резултати %1 не съществува.").arg(shownDir),
-                        QStringLiteral("no results folder %1").arg(shownDir));
-        return fail(QStringLiteral("Папката с резултати %1 не може да бъде отворена: %2.")
-                        .arg(shownDir, QString::fromLocal8Bit(std::strerror(e))),
-                    QStringLiteral("cannot read %1").arg(shownDir));
+    const bool metrics = !o.check && o.format == Format::Prometheus;
+    // The morning list, the check and the metrics report a period; csv, json and html a month.
+    const bool period = o.check || o.format == Format::Text || metrics;
+    std::vector<Folder> folders;
+    if (o.results.isEmpty())
+        folders.push_back(
+            {{QString(), ExistingDataDir(appDir, QStringLiteral("Results")), false}, {}, {}, {}, {}});
+    for (const ResultsFolder& r : o.results)
+        folders.push_back({r, {}, {}, {}, {}});
+    for (Folder& f : folders)
+        loadFolder(f, o, period, now.date(), hooks.files);
+    // A month for a page or a spreadsheet of several stations is one month for all: the latest
+    // of their default months.
+    if (!period && !o.month && folders.size() > 1) {
+        QDate latest;
+        for (const Folder& f : folders)
+            if (f.ok() && (!latest.isValid() || f.months.back().date(1) > latest))
+                latest = f.months.back().date(1);
+        for (Folder& f : folders)
+            if (f.ok() && latest.isValid() && f.months.back().date(1) != latest)
+                loadMonth(f, o, latest.year(), latest.month(), now.date(), hooks.files);
     }
-    ::close(dirFd);
-
-    const bool list = o.check || o.format == Format::Text;
-    std::deque<Month> months(1); // oldest first; the last one is the month asked for
-    try {
-        Month& m = months.back();
-        const bool found = o.month ? LoadMonth(dir, o.year, o.month, m, hooks.files)
-                                   : loadDefaultMonth(dir, now.date(), m, hooks.files);
-        if (!found) {
-            const QString shown = QDir::toNativeSeparators(m.path);
-            return fail(QStringLiteral("Няма файл с резултати за месеца: %1.").arg(shown),
-                        QStringLiteral("no month file %1").arg(shown));
+    QVector<Source> sources(qsizetype(folders.size()));
+    int unread = 0;
+    for (size_t i = 0; i < folders.size(); ++i) {
+        Folder& f = folders[i];
+        Source& s = sources[qsizetype(i)];
+        s.name = f.given.name;
+        if (!f.ok()) {
+            ++unread;
+            s.error = f.error;
+            s.status = f.status;
+            continue;
         }
-        if (o.day > m.days)
-            return fail(
-                QStringLiteral("Ден %1 е извън месеца: %2 има %3 дни.")
-                    .arg(QString::number(o.day), monthfile::MonthName(m.month), QString::number(m.days)),
-                QStringLiteral("day %1 is outside the month").arg(o.day));
-        if (list && o.day == 0) {
-            if (m.latestDay() == 0)
-                return fail(QStringLiteral("Няма тестове в %1.").arg(QDir::toNativeSeparators(m.path)),
-                            QStringLiteral("no test in %1").arg(QDir::toNativeSeparators(m.path)));
-            // The months before, as far back as the hours reach.
-            const qint64 from = m.latestMinute() - qint64(o.hours) * 60 + 1;
-            for (QDate first = m.date(1); from < first.toJulianDay() * 1440;) {
-                first = first.addMonths(-1);
-                Month earlier;
-                if (LoadMonth(dir, first.year(), first.month(), earlier, hooks.files))
-                    months.push_front(std::move(earlier));
-            }
+        const Month& m = f.months.back();
+        s.month = &m;
+        for (const Month& each : f.months)
+            if (!each.warning.isEmpty())
+                f.warnings.append(each.warning);
+        // The failure streaks, and the month before where they reach back, within the time limit.
+        QString warning;
+        if (period) {
+            QVector<const Month*> reached;
+            for (const Month& each : f.months)
+                reached.append(&each);
+            s.period = o.day ? Period::ofDay(m, o.day) : Period::ofHours(reached, o.hours);
+            s.channels.read(s.period, !o.check && o.format == Format::Text, hooks.files, warning);
+        } else {
+            s.last = o.day ? o.day : m.latestDay();
+            s.streaks = MonthStreaks(m, s.last, hooks.files, warning);
         }
-    } catch (const ReportError& e) {
-        return fail(e.text(), e.status());
+        if (!warning.isEmpty())
+            f.warnings.append(warning);
     }
     if (hooks.filesRead)
         hooks.filesRead(o);
     QStringList warnings;
-    for (const Month& m : months)
-        if (!m.warning.isEmpty())
-            warnings.append(m.warning);
-    const Month& m = months.back();
+    for (const Folder& f : folders)
+        warnings += f.warnings;
+    const bool stations = ShowStations(o);
+    const auto named = [&](const Source& s, const QString& text) {
+        return stations ? s.name + QStringLiteral(": ") + text : text;
+    };
 
-    if (list) {
-        QVector<const Month*> reached;
-        for (const Month& each : months)
-            reached.append(&each);
-        const Period period = o.day ? Period::ofDay(m, o.day) : Period::ofHours(reached, o.hours);
-        if (o.check) {
-            const CheckResult r = Check(period, o, now);
-            line(out, r.line);
-            for (const QString& w : warnings)
-                line(out, w);
-            return r.code;
-        }
-        for (const QString& w : warnings)
-            line(err, w);
-        Sink sink(out);
-        WriteText(period, o, sink);
-        sink.flush();
-        if (sink.failed()) {
-            line(err, QStringLiteral("Отчетът не може да бъде изведен: %1.").arg(out.errorString()));
-            return kDataError;
-        }
-        return 0;
+    // A folder that could not be read: the report stops, unless there are others and
+    // --ignore-missing lets it go on without it. The metrics report it as a failure of theirs.
+    if (!metrics && (unread == int(sources.size()) || (unread > 0 && o.check && !o.ignoreMissing))) {
+        const Source* first = nullptr;
+        for (const Source& s : sources)
+            if (!s.ok() && !first)
+                first = &s;
+        if (o.check)
+            line(out,
+                 UnknownLine(stations ? first->name + QStringLiteral(": ") + first->status : first->status));
+        for (const Source& s : sources)
+            if (!s.ok())
+                line(notes, named(s, s.error));
+        return failure;
     }
+
+    if (o.check) {
+        const CheckResult r = Check(sources, o, now);
+        line(out, r.line);
+        for (const QString& d : r.details)
+            line(out, d);
+        for (const Source& s : sources)
+            if (!s.ok())
+                line(out, named(s, s.error));
+        for (const QString& w : warnings)
+            line(out, w);
+        return r.code;
+    }
+    for (const Source& s : sources)
+        if (!s.ok())
+            line(err, named(s, s.error));
     for (const QString& w : warnings)
         line(err, w);
     Sink sink(out);
-    const Span span = o.day ? Span{o.day, o.day} : Span{1, m.days};
+    const auto read = std::find_if(sources.cbegin(), sources.cend(), [](const Source& s) { return s.ok(); });
+    const Span span = o.day ? Span{o.day, o.day} : Span{1, read == sources.cend() ? 31 : read->month->days};
     switch (o.format) {
     case Format::Text:
+        WriteText(sources, o, sink);
         break;
-    case Format::Csv: WriteCsv(m, o, span, sink); break;
-    case Format::Json: WriteJson(m, o, span, sink); break;
-    case Format::Html: WriteHtml(m, o, span, now, sink); break;
+    case Format::Csv:
+        WriteCsv(sources, o, span, sink);
+        break;
+    case Format::Json:
+        WriteJson(sources, o, span, sink);
+        break;
+    case Format::Html:
+        WriteHtml(sources, o, span, now, sink);
+        break;
+    case Format::Prometheus:
+        WriteMetrics(sources, o, sink);
+        break;
     }
     sink.flush();
     if (sink.failed()) {
         line(err, QStringLiteral("Отчетът не може да бъде изведен: %1.").arg(out.errorString()));
         return kDataError;
     }
-    return 0;
+    // The metrics tell a folder that could not be read themselves; the others by their code.
+    return unread > 0 && !metrics && !o.ignoreMissing ? kDataError : 0;
 }
 
 namespace {

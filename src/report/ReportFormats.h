@@ -1,9 +1,11 @@
 #pragma once
-// The report's formats: the morning list, csv, json, the html page, and the monitoring check.
-// Each writes straight to a device as it goes, so a big month never sits in memory twice.
+// The report's formats: the morning list, csv, json, the html page, the Prometheus metrics and
+// the monitoring check. Each writes straight to a device as it goes, so a big month never sits
+// in memory twice.
 
 #include "ReportMonth.h"
 #include "ReportOptions.h"
+#include "ReportStreaks.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -70,17 +72,33 @@ bool LooksLikeFormula(QStringView field);
 // "1 тест", "2 теста", "21 тест": Bulgarian takes the singular after a number ending in one.
 QString Counted(qint64 n, const QString& one, const QString& many);
 
-void WriteText(const Period& p, const Options& o, Sink& out);
-void WriteCsv(const Month& m, const Options& o, Span span, Sink& out);
-void WriteJson(const Month& m, const Options& o, Span span, Sink& out);
-void WriteHtml(const Month& m, const Options& o, Span span, const QDateTime& now, Sink& out);
+// One results folder (a station) as the formats show it: what was read, or why it could not be.
+struct Source {
+    QString name;                 // the station, shown when ShowStations()
+    QString error, status;        // why it could not be read, for the operator and for the status line
+    const Month* month = nullptr; // the month reported (csv, json, html); the period's last month
+    // Text, check and metrics: the period and its channels, with their streaks.
+    Period period;
+    PeriodChannels channels;
+    // Csv, json and html: each channel's streak up to day `last` of the month (0: none counted).
+    QVector<int> streaks;
+    int last = 0;
+    bool ok() const { return month != nullptr; }
+};
 
-// The monitoring result: exit code 0..3 and its one status line.
+void WriteText(const QVector<Source>& sources, const Options& o, Sink& out);
+void WriteCsv(const QVector<Source>& sources, const Options& o, Span span, Sink& out);
+void WriteJson(const QVector<Source>& sources, const Options& o, Span span, Sink& out);
+void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, const QDateTime& now, Sink& out);
+void WriteMetrics(const QVector<Source>& sources, const Options& o, Sink& out);
+
+// The monitoring result: exit code 0..3, its one status line and the lines that follow it.
 struct CheckResult {
     int code = 3;
     QString line;
+    QStringList details;
 };
-CheckResult Check(const Period& p, const Options& o, const QDateTime& now);
+CheckResult Check(const QVector<Source>& sources, const Options& o, const QDateTime& now);
 QString UnknownLine(const QString& why);
 
 } // namespace report

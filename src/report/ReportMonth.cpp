@@ -42,6 +42,118 @@ ChannelParts SplitKey(QStringView key) {
     return p;
 }
 
+QChar MarkChar(Mark m) {
+    return m == Mark::Connect   ? monthfile::kMarkConnect
+           : m == Mark::Busy    ? monthfile::kMarkBusy
+           : m == Mark::Failure ? monthfile::kMarkFailure
+                                : QChar();
+}
+
+Mark MarkOf(QChar mark) {
+    return mark == monthfile::kMarkConnect   ? Mark::Connect
+           : mark == monthfile::kMarkBusy    ? Mark::Busy
+           : mark == monthfile::kMarkFailure ? Mark::Failure
+                                             : Mark::None;
+}
+
+namespace {
+int minuteOfDay(const monthfile::ResultGroup& g) {
+    int hh = 0, nn = 0;
+    if (!monthfile::ParseInt(g.timestamp.mid(6, 2), hh) || !monthfile::ParseInt(g.timestamp.mid(8, 2), nn) ||
+        hh < 0 || hh > 23 || nn < 0 || nn > 59)
+        return 0;
+    return hh * 60 + nn;
+}
+
+void exactTests(QStringView line, int days, DayTests& out) {
+    for (const monthfile::ResultGroup& g : monthfile::ResultGroups(line))
+        if (g.day <= days)
+            out.append({quint8(g.day), MarkOf(monthfile::DayMark(g)), quint16(minuteOfDay(g))});
+}
+
+bool digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The groups of a line with plain fields: a day and a time of digits, and a BUSY's delay of
+// digits or nothing. false, with `out` as it was, for a line that needs the exact reading
+// (blanks or signs around a number, which ParseInt takes).
+bool plainTests(QByteArrayView line, int days, DayTests& out) {
+    const qsizetype before = out.size();
+    const char* const end = line.data() + line.size();
+    // Fields are short: a plain loop beats a call to memchr for each.
+    const auto caret = [end](const char* from) -> const char* {
+        for (; from < end; ++from)
+            if (*from == '^')
+                return from;
+        return nullptr;
+    };
+    const char* c = caret(line.data());
+    if (!c)
+        return true;
+    // Group j is fields 3j+1 to 3j+3 and exists when caret 3j+3 does; its timestamp runs to the
+    // next caret or the line's end, as ExtractField reads it.
+    for (const char* answer = c + 1;;) {
+        const char* const delay = caret(answer);
+        const char* const stamp = delay ? caret(delay + 1) : nullptr;
+        if (!stamp)
+            break;
+        const char* const next = caret(stamp + 1);
+        const char* const t = stamp + 1;
+        const qsizetype stampSize = (next ? next : end) - t;
+        if (stampSize >= 10) {
+            if (!digit(t[4]) || !digit(t[5]) || !digit(t[6]) || !digit(t[7]) || !digit(t[8]) ||
+                !digit(t[9])) {
+                out.resize(before);
+                return false;
+            }
+            const int day = (t[4] - '0') * 10 + (t[5] - '0');
+            const qsizetype answerSize = delay - answer;
+            Mark mark = Mark::Failure;
+            bool keep = day >= 1 && day <= days;
+            if (answerSize >= 7 && std::memcmp(answer, "CONNECT", 7) == 0) {
+                mark = Mark::Connect;
+            } else if (answerSize == 4 && std::memcmp(answer, "BUSY", 4) == 0) {
+                const qsizetype n = stamp - (delay + 1);
+                int value = 0;
+                for (qsizetype i = 0; i < n; ++i) {
+                    if (n > 9 || !digit(delay[1 + i])) {
+                        out.resize(before);
+                        return false;
+                    }
+                    value = value * 10 + (delay[1 + i] - '0');
+                }
+                keep = keep && n > 0; // a BUSY without a delay has no mark
+                mark = value <= monthfile::kBusyLimit ? Mark::Busy : Mark::Failure;
+            }
+            if (keep) {
+                const int hh = (t[6] - '0') * 10 + (t[7] - '0'), nn = (t[8] - '0') * 10 + (t[9] - '0');
+                out.append({quint8(day), mark, quint16(hh > 23 || nn > 59 ? 0 : hh * 60 + nn)});
+            }
+        }
+        if (!next)
+            break;
+        answer = next + 1;
+    }
+    return true;
+}
+} // namespace
+
+void LineTests(QByteArrayView line, int days, DayTests& out) {
+    if (!plainTests(line, days, out))
+        exactTests(Cp1251::decode(line), days, out);
+}
+
+void LineTests(QStringView line, int days, DayTests& out) {
+    exactTests(line, days, out);
+}
+
+void MarkDays(const DayTests& tests, Mark (&marks)[32]) {
+    for (const DayTest& t : tests)
+        if (marks[t.day] != Mark::Connect)
+            marks[t.day] = t.mark;
+}
+
 QString ChannelTests::key() const {
     if (lines.isEmpty())
         return {};
@@ -158,6 +270,7 @@ void Month::index() {
     // One channel per label, at its first line; a line without " --> " has no label and belongs
     // to no channel.
     firstDay_ = date(1).isValid() ? date(1).toJulianDay() : 0;
+    marks_.clear();
     latestDay_ = -1;
     latestMinute_ = -1;
     channels.clear();
@@ -217,24 +330,53 @@ QDateTime TestTime(const Month& m, const monthfile::ResultGroup& g) {
     return QDateTime(QDate::fromJulianDay(minute / 1440), QTime(int(minute / 60 % 24), int(minute % 60)));
 }
 
-void Month::scan() const {
+void Month::channelTests(int channel, DayTests& out) const {
+    const auto add = [&](int i) {
+        if (i < spans_.size() && !tails_.contains(i))
+            LineTests(span(i), days, out);
+        else
+            exactTests(line(i), days, out);
+    };
+    const int first = channels[channel];
+    add(first);
+    if (next_[first] < 0)
+        return;
+    // A channel whose dial string changed: its lines' tests merged by time, as tests() does.
+    for (int i = next_[first]; i >= 0; i = next_[i])
+        add(i);
+    std::stable_sort(out.begin(), out.end(), [](const DayTest& a, const DayTest& b) {
+        return a.day * 1440 + a.minute < b.day * 1440 + b.minute;
+    });
+}
+
+void Month::marks() const {
+    // One pass from the bytes: what the day marks and the latest test need, without decoding.
     if (latestDay_ >= 0)
         return;
     latestDay_ = 0;
-    for (int c = 0; c < channels.size(); ++c)
-        for (const monthfile::ResultGroup& g : tests(c).groups) {
-            latestDay_ = std::max(latestDay_, g.day);
-            latestMinute_ = std::max(latestMinute_, minuteOf(g));
+    latestMinute_ = -1;
+    marks_ = QByteArray(channels.size() * 32, '\0');
+    DayTests t;
+    for (int c = 0; c < channels.size(); ++c) {
+        t.clear();
+        channelTests(c, t);
+        Mark m[32] = {};
+        MarkDays(t, m);
+        std::memcpy(marks_.data() + qsizetype(c) * 32, m, 32);
+        for (const DayTest& d : t) {
+            latestDay_ = std::max(latestDay_, int(d.day));
+            latestMinute_ = std::max(latestMinute_, firstMinute() + (d.day - 1) * 1440 + d.minute);
         }
+    }
 }
 
 int Month::latestDay() const {
-    scan();
+    marks();
     return latestDay_;
 }
 
 qint64 Month::latestMinute() const {
-    scan();
+    marks();
     return latestMinute_;
 }
 
@@ -256,7 +398,9 @@ QString kindOf(mode_t mode) {
 
 // Opens a file of the report without waiting for it: a FIFO or a device is refused rather than
 // read, and a refusal is named. -1 when there is no such file. `what` names the file in Bulgarian.
-int openRegular(const FileAccess& files, const QString& path, const QString& what) {
+} // namespace
+
+int OpenRegular(const FileAccess& files, const QString& path, const QString& what) {
     const QString shown = QDir::toNativeSeparators(path);
     const int fd = files.openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
@@ -282,6 +426,7 @@ int openRegular(const FileAccess& files, const QString& path, const QString& wha
     return fd;
 }
 
+namespace {
 // A month file is text: a NUL byte means another file or a damaged one.
 void refuseNul(QByteArrayView bytes, const QString& path) {
     const qsizetype nul = bytes.indexOf('\0');
@@ -323,7 +468,7 @@ bool LoadMonth(const QString& dir, int year, int month, Month& out, const FileAc
     out.path = monthfile::MonthFileName(dir, year, month);
     const QString jrn = ResultJournal::pathFor(out.path);
     const QString shown = QDir::toNativeSeparators(out.path);
-    const int fd = openRegular(files, out.path, QStringLiteral("Файлът с резултати"));
+    const int fd = OpenRegular(files, out.path, QStringLiteral("Файлът с резултати"));
     out.fileExists = fd >= 0;
     QByteArray bytes;
     if (out.fileExists) {
@@ -351,7 +496,7 @@ bool LoadMonth(const QString& dir, int year, int month, Month& out, const FileAc
         refuseNul(bytes, out.path);
     }
     out.setBytes(bytes);
-    const int journal = openRegular(files, jrn, QStringLiteral("Дневникът"));
+    const int journal = OpenRegular(files, jrn, QStringLiteral("Дневникът"));
     if (!out.fileExists && journal < 0)
         return false;
     if (journal >= 0) {
@@ -432,7 +577,7 @@ void VisitPeriod(const Period& p, const ChannelVisit& visit) {
             QChar mark;
             const int i = within(p, m, t.groups, mark);
             if (i >= 0)
-                visit(m, t, t.groups[i], mark);
+                visit(m, c, t, t.groups[i], mark);
         }
         return;
     }
@@ -454,7 +599,7 @@ void VisitPeriod(const Period& p, const ChannelVisit& visit) {
         QChar mark;
         ChannelTests latest;
         const Month* month = nullptr;
-        int index = -1;
+        int index = -1, channel = -1;
         for (const auto& [k, c] : part) {
             ChannelTests t = p.months[k]->tests(c);
             const int i = within(p, *p.months[k], t.groups, mark);
@@ -462,10 +607,11 @@ void VisitPeriod(const Period& p, const ChannelVisit& visit) {
                 latest = std::move(t); // the views move with the lines' text
                 month = p.months[k];
                 index = i;
+                channel = c;
             }
         }
         if (index >= 0)
-            visit(*month, latest, latest.groups[index], mark);
+            visit(*month, channel, latest, latest.groups[index], mark);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 #include <QVector>
 #include <functional>
 #include <memory>
@@ -38,6 +39,33 @@ struct FileAccess {
     std::function<int(const QByteArray& path, int flags)> open;
     int openPath(const QString& path, int flags) const;
 };
+
+// A day mark as a small code, for tables of many channels and days.
+enum class Mark : quint8 { None, Connect, Busy, Failure };
+QChar MarkChar(Mark m); // a null QChar for None
+Mark MarkOf(QChar mark);
+
+// A test as the day marks see it: its day, its mark and its minute of the day (00:00 when its
+// hours and minutes are no time).
+struct DayTest {
+    quint8 day;
+    Mark mark;
+    quint16 minute;
+};
+using DayTests = QVarLengthArray<DayTest, 128>;
+// The tests of one results line in Windows-1251, as ResultGroups reads them, within days
+// 1..`days`; read from the bytes, without decoding the line, where its fields are plain.
+void LineTests(QByteArrayView line, int days, DayTests& out);
+// The same for a decoded line.
+void LineTests(QStringView line, int days, DayTests& out);
+// The calendar day marks of tests in the order of `tests` (index 0 unused): "Р" if any connected
+// that day, else the last test's mark.
+void MarkDays(const DayTests& tests, Mark (&marks)[32]);
+
+// Opens a file of the report for reading without waiting for it; -1 when there is none. A FIFO,
+// a device or a folder is refused and so is a file the user may not read (ReportError); `what`
+// names the file in Bulgarian ("Файлът с резултати").
+int OpenRegular(const FileAccess& files, const QString& path, const QString& what);
 
 // The parts of a channel key "direction -- exchange  channel Ch. --> dial".
 struct ChannelParts {
@@ -70,6 +98,11 @@ struct Month {
     QString line(int i) const;
     ChannelTests tests(int channel) const;
     int latestDay() const; // 0 without tests
+    // A channel's calendar day mark, as DayMarks of its tests gives it.
+    Mark dayMark(int channel, int day) const {
+        marks();
+        return Mark(marks_[qsizetype(channel) * 32 + day]);
+    }
     // The local time of the latest test; invalid without tests.
     QDateTime latestTest() const;
     qint64 latestMinute() const; // as minuteOf(); -1 without tests
@@ -95,7 +128,8 @@ struct Month {
     void keepMapped(std::shared_ptr<QFile> file) { mapped_ = std::move(file); }
 
 private:
-    void scan() const;
+    void marks() const;
+    void channelTests(int channel, DayTests& out) const;
     QByteArrayView span(int i) const {
         return QByteArrayView(bytes_).sliced(spans_[i].first, spans_[i].second);
     }
@@ -107,6 +141,7 @@ private:
     QStringList added_;                          // a journal's lines for keys the file lacks
     QVector<int> next_;                          // per line, the next line of its channel or -1
     qint64 firstDay_ = 0;                        // the Julian day of the month's first day
+    mutable QByteArray marks_;                   // per channel, the marks of days 0..31
     mutable int latestDay_ = -1;
     mutable qint64 latestMinute_ = -1;
 };
@@ -138,7 +173,8 @@ struct Period {
 // Every channel tested within the period, one per label over all its months, in the order the
 // months first list them: its mark there (a connection wins, else its latest test) and its latest
 // test, a view into `tests`.
-using ChannelVisit = std::function<void(const Month& m, const ChannelTests& tests,
+// `channel` is the channel's index in `m`.
+using ChannelVisit = std::function<void(const Month& m, int channel, const ChannelTests& tests,
                                         const monthfile::ResultGroup& latest, QChar mark)>;
 void VisitPeriod(const Period& p, const ChannelVisit& visit);
 

@@ -3,6 +3,7 @@
 #include "monthfile/ResultGroups.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 
 #include <algorithm>
 
@@ -61,6 +62,27 @@ QString quotedName(const QString& qtError) {
 }
 } // namespace
 
+bool ShowStations(const Options& o) {
+    return o.results.size() > 1 ||
+           std::any_of(o.results.begin(), o.results.end(), [](const ResultsFolder& f) { return f.named; });
+}
+
+namespace {
+// "NAME=DIR" names the station; a text whose part before '=' holds a '/' is a folder's path.
+ResultsFolder resultsFolder(const QString& arg) {
+    const qsizetype eq = arg.indexOf(u'=');
+    if (eq > 0 && !arg.left(eq).contains(u'/'))
+        return {arg.left(eq), arg.mid(eq + 1), true};
+    // The folder's name, or for a folder called Results, as the program's own is, the name of
+    // the folder that holds it: /mnt/varna/Results is the station "varna".
+    const QStringList parts = QDir::cleanPath(QDir(arg).absolutePath()).split(u'/', Qt::SkipEmptyParts);
+    QString name = parts.isEmpty() ? arg : parts.constLast();
+    if (name.compare(QLatin1String("Results"), Qt::CaseInsensitive) == 0 && parts.size() > 1)
+        name = parts[parts.size() - 2];
+    return {name, arg, false};
+}
+} // namespace
+
 bool AllowedSeparator(QChar c) {
     return c == u',' || c == u';' || c == u'\t';
 }
@@ -88,6 +110,8 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
     const QCommandLineOption day(QStringLiteral("day"), {}, QStringLiteral("D"));
     const QCommandLineOption hours(QStringLiteral("hours"), {}, QStringLiteral("H"));
     const QCommandLineOption failed(QStringLiteral("failed"), {});
+    const QCommandLineOption minDays(QStringLiteral("min-days"), {}, QStringLiteral("K"));
+    const QCommandLineOption ignoreMissing(QStringLiteral("ignore-missing"), {});
     const QCommandLineOption format(QStringLiteral("format"), {}, QStringLiteral("FORMAT"));
     const QCommandLineOption separator(QStringLiteral("separator"), {}, QStringLiteral("C"));
     const QCommandLineOption check(QStringLiteral("check"), {});
@@ -96,8 +120,8 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
     const QCommandLineOption maxAge(QStringLiteral("max-age"), {}, QStringLiteral("H"));
     const QCommandLineOption timeout({QStringLiteral("t"), QStringLiteral("timeout")}, {},
                                      QStringLiteral("S"));
-    p.addOptions({help, version, dir, month, day, hours, failed, format, separator, check, warning, critical,
-                  maxAge, timeout});
+    p.addOptions({help, version, dir, month, day, hours, failed, minDays, ignoreMissing, format, separator,
+                  check, warning, critical, maxAge, timeout});
 
     if (!p.parse(args)) {
         const QString qt = p.errorText();
@@ -126,14 +150,23 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
     out.version = p.isSet(version);
     out.failedOnly = p.isSet(failed);
     out.check = p.isSet(check);
+    out.ignoreMissing = p.isSet(ignoreMissing);
     // A repeated option: the last one counts, as in most GNU programs.
     const auto value = [&](const QCommandLineOption& o) { return p.values(o).constLast(); };
     const auto named = [](const char* option, const QString& v) { return QLatin1String(option) + u' ' + v; };
-    if (p.isSet(dir)) {
-        out.resultsDir = value(dir);
-        if (out.resultsDir.isEmpty())
+    // Each --results is a station's folder.
+    for (const QString& given : p.values(dir)) {
+        const ResultsFolder f = resultsFolder(given);
+        if (f.dir.isEmpty())
             return fail(QStringLiteral("Папката с резултати не може да е празен текст."),
-                        named("--results", "\"\""));
+                        named("--results", given.isEmpty() ? QStringLiteral("\"\"") : given));
+        for (const ResultsFolder& other : std::as_const(out.results))
+            if (other.name == f.name)
+                return fail(QStringLiteral("Две папки с резултати носят едно име „%1“ (%2 и %3): дайте им "
+                                           "различни имена с --results ИМЕ=ПАПКА.")
+                                .arg(f.name, other.dir, f.dir),
+                            named("--results", given));
+        out.results.append(f);
     }
     if (p.isSet(month)) {
         const QString m = value(month);
@@ -165,9 +198,13 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
             out.format = Format::Json;
         else if (f == QLatin1String("html"))
             out.format = Format::Html;
+        else if (f == QLatin1String("prometheus"))
+            out.format = Format::Prometheus;
         else
-            return fail(QStringLiteral("Непознат формат „%1“: възможни са text, csv, json и html.").arg(f),
-                        named("--format", f));
+            return fail(
+                QStringLiteral("Непознат формат „%1“: възможни са text, csv, json, html и prometheus.")
+                    .arg(f),
+                named("--format", f));
     }
     if (p.isSet(hours)) {
         const QString h = value(hours);
@@ -178,12 +215,28 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
         if (out.day)
             return fail(QStringLiteral("--hours и --day не вървят заедно: --day дава целия календарен ден."),
                         QStringLiteral("--hours with --day"));
-        if (!out.check && out.format != Format::Text)
+        if (!out.check && out.format != Format::Text && out.format != Format::Prometheus)
             return fail(
-                QStringLiteral("--hours се отнася до списъка (text) и --check; csv, json и html дават месеца "
-                               "или деня от --day."),
+                QStringLiteral("--hours се отнася до списъка (text), prometheus и --check; csv, json и html "
+                               "дават месеца или деня от --day."),
                 QStringLiteral("--hours with --format"));
     }
+    if (p.isSet(minDays)) {
+        const QString k = value(minDays);
+        if (!monthfile::ParseInt(k, out.minDays) || out.minDays < 1 || out.minDays > kMaxMinDays)
+            return fail(
+                QStringLiteral("Дните „%1“ трябва да са цяло число от 1 до %2 (сериите се броят най-много "
+                               "до началото на предишния месец).")
+                    .arg(k)
+                    .arg(kMaxMinDays),
+                named("--min-days", k));
+        if (!out.check && !out.failedOnly)
+            return fail(QStringLiteral("--min-days се отнася до --failed и --check."),
+                        QStringLiteral("--min-days without --failed"));
+    }
+    if (!out.check && out.format == Format::Prometheus && out.failedOnly)
+        return fail(QStringLiteral("--failed не се отнася до prometheus: метриките броят всички канали."),
+                    QStringLiteral("--failed with --format prometheus"));
     if (p.isSet(separator)) {
         const QString s = value(separator);
         const QChar c = s == QLatin1String("\\t") || s == QLatin1String("tab") ? QChar(u'\t')
@@ -229,32 +282,45 @@ QString HelpText() {
         "Отчет за тестовете на каналите от месечните файлове с резултати (само чете).\n"
         "\n"
         "  --results ПАПКА    папката с резултати (по подразбиране тази, която програмата\n"
-        "                     chantest ползва, стартирана в текущата папка)\n"
+        "                     chantest ползва, стартирана в текущата папка); дадена няколко\n"
+        "                     пъти, по една папка на станция, а ИМЕ=ПАПКА дава името на\n"
+        "                     станцията (иначе името на папката, а за папка Results – на тази\n"
+        "                     над нея)\n"
+        "  --ignore-missing   с няколко папки: папка, която не може да бъде прочетена, се\n"
+        "                     назовава, но не проваля отчета за останалите\n"
         "  --month ГГММ       месецът, например 2612 за декември 2026 г. (по подразбиране\n"
         "                     текущият или предишният, докато в текущия няма тестове)\n"
-        "  --day Д            един календарен ден от месеца; без него списъкът и --check\n"
-        "                     дават часовете до последния тест, а csv, json и html целия месец\n"
-        "  --hours Ч          колко часа до последния тест дават списъкът и --check\n"
+        "  --day Д            един календарен ден от месеца; без него списъкът, prometheus и\n"
+        "                     --check дават часовете до последния тест, а csv, json и html\n"
+        "                     целия месец\n"
+        "  --hours Ч          колко часа до последния тест дават списъкът, prometheus и --check\n"
         "                     (от 1 до 744, по подразбиране 24), ако трябва и от предишния месец\n"
         "  --failed           само каналите със знак „Г“ (за месеца: в който и да е ден)\n"
-        "  --format ФОРМАТ    text (списък на каналите), csv, json или html (по подразбиране text)\n"
+        "  --min-days K       с --failed само каналите с „Г“ поне K дни подред до последния\n"
+        "                     ден на периода; с --check -w и -c броят само тях (по подразбиране 1)\n"
+        "  --format ФОРМАТ    text (списък на каналите), csv, json, html или prometheus\n"
+        "                     (метрики за textfile на node_exporter); по подразбиране text\n"
         "  --separator З      разделител за csv: ',' (по подразбиране), ';' за електронни\n"
         "                     таблици с десетична запетая (закъснението е със запетая) или tab\n"
         "  --check            проверка за система за наблюдение (Icinga, Nagios): ред състояние\n"
         "                     и код 0 (OK), 1 (WARNING), 2 (CRITICAL), 3 (UNKNOWN); обясненията\n"
         "                     са след реда, също на стандартния изход\n"
-        "  -w, --warning N    WARNING, когато неуспешните канали („Г“) за периода са повече от N;\n"
+        "  -w, --warning N    WARNING, когато неуспешните канали („Г“) за периода са повече от N\n"
+        "                     (с --min-days: тези с „Г“ поне K дни подред);\n"
         "                     N% сравнява дела им от тестваните канали\n"
         "  -c, --critical N   CRITICAL при същото условие\n"
-        "  --max-age Ч        CRITICAL, когато последният тест е по-стар от Ч часа\n"
+        "  --max-age Ч        CRITICAL, когато последният тест (на която и да е станция) е\n"
+        "                     по-стар от Ч часа\n"
         "                     (по подразбиране 26; 0 изключва проверката)\n"
         "  -t, --timeout С    спира, ако файловете не са прочетени за С секунди (с --check:\n"
         "                     цялата проверка); по подразбиране 10, 0 го изключва\n"
         "  -h, --help         показва тази помощ\n"
         "  -V, --version      показва версията\n"
         "\n"
-        "Изход: 0 успех, 1 липсващи или нечетими данни, 2 грешни аргументи;\n"
-        "с --check кодовете на системата за наблюдение.\n");
+        "Изход: 0 успех, 1 липсващи или нечетими данни (с няколко папки: поне една, освен\n"
+        "с --ignore-missing), 2 грешни аргументи; с --check кодовете на системата за\n"
+        "наблюдение; prometheus дава 0 и за папка, която не може да бъде прочетена\n"
+        "(chantest_report_success е 0 за нея).\n");
 }
 
 } // namespace report

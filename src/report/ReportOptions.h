@@ -5,10 +5,18 @@
 #include <QChar>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 namespace report {
 
-enum class Format { Text, Csv, Json, Html };
+enum class Format { Text, Csv, Json, Html, Prometheus };
+
+// A results folder to report on: one per station, copied or mounted from several sites.
+struct ResultsFolder {
+    QString name; // the station: given as NAME=DIR, else the folder's name
+    QString dir;
+    bool named = false; // given as NAME=DIR
+};
 
 // A monitoring threshold: a number of failed channels, or their share of those tested ("N%").
 struct Threshold {
@@ -20,12 +28,14 @@ struct Threshold {
 bool ParseThreshold(const QString& text, Threshold& out);
 
 struct Options {
-    QString resultsDir; // empty: the window's folder
+    QVector<ResultsFolder> results; // empty: the window's folder
     int year = 0;       // with month: 0 for the default month
     int month = 0;
     int day = 0;    // 0: the hours up to the latest test (text, check) or the whole month
     int hours = 24; // text and check without a day: the hours up to the latest test
     bool failedOnly = false;
+    int minDays = 1;            // --failed and the check: only channels failed this many days in a row
+    bool ignoreMissing = false; // several folders: one that cannot be read does not fail the rest
     Format format = Format::Text;
     QChar separator = u',';
     bool check = false;
@@ -35,6 +45,11 @@ struct Options {
     bool help = false;
     bool version = false;
 };
+
+// Whether the station is named in the output: several folders, or one named by NAME=DIR.
+bool ShowStations(const Options& o);
+// The longest failure streak --min-days may ask for: the streaks look one month back at most.
+inline constexpr int kMaxMinDays = 62;
 
 // The separators a spreadsheet reads: comma, semicolon (with a decimal comma) and tab.
 bool AllowedSeparator(QChar c);

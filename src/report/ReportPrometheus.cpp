@@ -233,12 +233,14 @@ void WritePrometheus(const PromMetrics& m, Sink& out) {
         int PromExchange::*field;
     };
     const Count counts[] = {
-        {"chantest_channels_tested", "Channels tested on the reported day.", &PromExchange::tested},
-        {"chantest_channels_connected", "Channels with a connection on the reported day (day mark Р).",
+        {"chantest_channels_tested",
+         "Channels tested in the reported period (the 24 hours up to the latest test, or the day asked for).",
+         &PromExchange::tested},
+        {"chantest_channels_connected", "Channels with a connection in the reported period (mark Р).",
          &PromExchange::connected},
-        {"chantest_channels_busy", "Channels busy within 22 s on the reported day (day mark З).",
+        {"chantest_channels_busy", "Channels busy within 22 s in the reported period (mark З).",
          &PromExchange::busy},
-        {"chantest_channels_failed", "Channels without a connection on the reported day (day mark Г).",
+        {"chantest_channels_failed", "Channels without a connection in the reported period (mark Г).",
          &PromExchange::failed},
     };
     for (const Count& c : counts) {
@@ -249,7 +251,8 @@ void WritePrometheus(const PromMetrics& m, Sink& out) {
         }
     }
     w.family("chantest_channels_failing_streak", "gauge",
-             "Channels failed (day mark Г) on at least min_days days in a row up to the reported day.");
+             "Channels failed (mark Г) on at least min_days days in a row up to the last day of the reported "
+             "period.");
     std::array<QString, kStreakSteps.size()> steps;
     for (size_t i = 0; i < kStreakSteps.size(); ++i)
         steps[i] = QString::number(kStreakSteps[i]);
@@ -262,8 +265,8 @@ void WritePrometheus(const PromMetrics& m, Sink& out) {
             w.sample(labels(l), e.streakAtLeast[i]);
         }
     w.family("chantest_failed_channel_streak", "gauge",
-             "Days in a row, up to the reported day, on which a channel failed (day mark Г); "
-             "one series per channel failed on that day.");
+             "Days in a row, up to the last day of the reported period, on which a channel failed "
+             "(mark Г); one series per channel failed in the period.");
     for (const PromFailedChannel& f : failed) {
         const L l[] = {{"station", f.station},
                        {"direction", f.direction},

@@ -56,22 +56,23 @@ private:
     QSet<QByteArray> families_, series_;
 };
 
-// The report's metrics for one reported day.
+// The report's metrics for one reported period: the 24 hours up to the latest test (or as many
+// as asked for), or a calendar day. A streak counts calendar days up to the period's last day.
 
 // Failure streaks counted per direction and exchange: channels failed at least this many days
-// in a row up to the reported day.
+// in a row up to the last day of the reported period.
 inline constexpr std::array<int, 4> kStreakSteps = {2, 3, 7, 14};
 
-// The day's channels of one direction and exchange (of one station).
+// The period's channels of one direction and exchange (of one station).
 struct PromExchange {
     QString station, direction, exchange;
     int tested = 0, connected = 0, busy = 0, failed = 0;
     std::array<int, kStreakSteps.size()> streakAtLeast{}; // per kStreakSteps
-    // A channel tested that day: its day mark ("Р", "З", "Г") and its failure streak in days.
+    // A channel tested in the period: its mark ("Р", "З", "Г") and its failure streak in days.
     void add(QChar mark, int streak);
 };
 
-// A channel failed on the reported day; never its dial string.
+// A channel failed in the reported period; never its dial string.
 struct PromFailedChannel {
     QString station, direction, exchange, channel;
     int streak = 1; // days in a row marked "Г", this one included

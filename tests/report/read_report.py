@@ -16,6 +16,8 @@ class Page(HTMLParser):
         self.stack, self.errors, self.tables, self.title = [], [], [], ""
         self.cell = None
         self.in_title = False
+        # The charts: each <svg> with its <title>; every id, to find one given twice.
+        self.charts, self.ids, self.headings = [], [], []
 
     def handle_starttag(self, tag, attrs):
         a = dict(attrs)
@@ -23,8 +25,14 @@ class Page(HTMLParser):
             self.errors.append("outside reference or script: <%s>" % tag)
         if any(k.startswith("on") for k in a):
             self.errors.append("event handler on <%s>" % tag)
+        if "id" in a:
+            self.ids.append(a["id"])
+        if tag == "svg":
+            self.charts.append("")
         if tag == "title":
             self.in_title = True
+        if tag == "h2":
+            self.headings.append("")
         if tag == "table":
             self.tables.append({"class": a.get("class"), "rows": []})
         elif tag == "tr":
@@ -46,8 +54,12 @@ class Page(HTMLParser):
             self.cell = None
 
     def handle_data(self, data):
-        if self.in_title:
+        if self.in_title and "svg" in self.stack:
+            self.charts[-1] += data
+        elif self.in_title:
             self.title += data
+        if self.stack and self.stack[-1] == "h2":
+            self.headings[-1] += data
         if self.cell is not None:
             self.cell["text"] += data
 
@@ -69,7 +81,10 @@ def main(kind, path, sep=","):
         p.close()
         if p.stack:
             p.errors.append("unclosed %s" % p.stack)
-        out = {"title": p.title, "errors": p.errors, "tables": p.tables}
+        if len(set(p.ids)) != len(p.ids):
+            p.errors.append("an id given twice")
+        out = {"title": p.title, "errors": p.errors, "tables": p.tables, "charts": p.charts,
+               "headings": p.headings}
     json.dump(out, sys.stdout)
 
 

@@ -1,7 +1,9 @@
 // chantest-report end to end: the real executable on a small month with every mark and damaged
-// lines, each format read back as its consumers read it, the monitoring check and bad input.
-#include "monthfile/ResultJournal.h"
+// lines, each format read back as its consumers read it, the monitoring check and bad input; and
+// two stations over two months, with failure streaks across the month boundary.
+#include "PromReader.h"
 #include "mock/TestFiles.h"
+#include "monthfile/ResultJournal.h"
 #include "report/Report.h"
 #include "report/ReportFormats.h"
 #include "shell/TextFile.h"
@@ -13,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -56,6 +59,7 @@ private Q_SLOTS:
     void nightAcrossMidnight();
     void unreadableFiles();
     void badInput();
+    void streaksAndStations();
 
 private:
     Run run(const QStringList& args) const;
@@ -139,7 +143,8 @@ void TestReport::morningList() {
     QVERIFY(lines[0].contains(QStringLiteral("08.12.2026")));
     // The worst first, file order within a mark; last answer, delay with the comma, time.
     QVERIFY(lines[1].startsWith(QStringLiteral("Г  София -- Център  12 Ch.")));
-    QVERIFY(lines[1].contains(QStringLiteral("NO CARRIER ")) && lines[1].endsWith(QStringLiteral(" 12,00  02:15")));
+    QVERIFY(lines[1].contains(QStringLiteral("NO CARRIER ")) &&
+            lines[1].endsWith(QStringLiteral(" 12,00  02:15  1 ден подред")));
     QVERIFY(lines[2].startsWith(QStringLiteral("Г  Пловдив -- Юг  3 Ch.")) && lines[2].contains(QStringLiteral("23,00")));
     QVERIFY(lines[3].startsWith(QStringLiteral("Г  Пловдив -- Юг  5 Ch.")));
     QVERIFY(lines[4].startsWith(QStringLiteral("З  Пловдив -- Юг  4 Ch.")) && lines[4].contains(QStringLiteral("18,00")));
@@ -165,7 +170,7 @@ void TestReport::csv() {
     QVERIFY(c.value("crlf").toBool());
     const QJsonArray rows = c.value("rows").toArray();
     QCOMPARE(rows.size(), 1 + 9); // header and one row per valid test
-    QCOMPARE(rows[0].toArray().size(), 9);
+    QCOMPARE(rows[0].toArray().size(), 10);
     const auto row = [&](int i) {
         QStringList l;
         for (const QJsonValue& v : rows[i].toArray())
@@ -173,15 +178,16 @@ void TestReport::csv() {
         return l;
     };
     // A's two lines are one channel, shown with its latest dial string.
+    // The streak is the channel's, up to the month's latest day: A failed on the 8th and the 9th.
     QCOMPARE(row(1), QStringList({"София", "Център", "12", "#9123", "2026-12-07", "02:10", "CONNECT 9600",
-                                  "3.40", "Р"}));
+                                  "3.40", "Р", "2"}));
     QCOMPARE(row(3)[5], QStringLiteral("01:30"));
     QCOMPARE(row(5),
-             QStringList({"София", "Център", "13", "#8124", "2026-12-08", "02:17", "CONNECT", "", "Р"}));
+             QStringList({"София", "Център", "13", "#8124", "2026-12-08", "02:17", "CONNECT", "", "Р", "0"}));
     QCOMPARE(row(6)[8], QStringLiteral("Г")); // BUSY above 22 s
     QCOMPARE(row(7)[7], QString());           // NO DIALTONE with a damaged delay
-    QCOMPARE(row(9),
-             QStringList({"Пловдив", "Юг", "5", "7,\"5\"", "2026-12-08", "02:30", "NO ANSWER <&>", "", "Г"}));
+    QCOMPARE(row(9), QStringList({"Пловдив", "Юг", "5", "7,\"5\"", "2026-12-08", "02:30", "NO ANSWER <&>", "",
+                                  "Г", "0"}));
 
     // For a spreadsheet with a decimal comma; one day; only failed channels.
     const Run s = run(month({QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--separator"),
@@ -240,10 +246,15 @@ void TestReport::html() {
     QCOMPARE(h.value("title").toString(), QStringLiteral("Данни за месец Декември 2026 г."));
     QVERIFY(r.out.contains(QStringLiteral("size: A4 landscape")));
     const QJsonArray tables = h.value("tables").toArray();
-    QCOMPARE(tables.size(), 2);
-    const QJsonArray grid = tables[0].toObject().value("rows").toArray();
+    const auto table = [&](const QString& cls) {
+        for (const QJsonValue& t : tables)
+            if (t.toObject().value("class").toString() == cls)
+                return t.toObject().value("rows").toArray();
+        return QJsonArray();
+    };
+    const QJsonArray grid = table(QStringLiteral("grid"));
     QCOMPARE(grid.size(), 1 + 5);
-    QCOMPARE(grid[0].toArray().size(), 2 + 31);
+    QCOMPARE(grid[0].toArray().size(), 2 + 31 + 1); // and the streak
     const auto cell = [&](int row, int day) { return grid[row].toArray()[day + 1].toObject(); };
     QCOMPARE(grid[1].toArray()[1].toObject().value("text").toString(), QStringLiteral("София -- Център  12 Ch."));
     QCOMPARE(cell(1, 7).value("text").toString(), QStringLiteral("Р"));
@@ -255,7 +266,7 @@ void TestReport::html() {
     QCOMPARE(cell(1, 9).value("title").toString(), QStringLiteral("NO CARRIER 5,00 01:30"));
     QVERIFY(cell(2, 9).value("text").toString().isEmpty());
     // Per direction: channels, tested channel-days, with a connection, the share.
-    const QJsonArray sum = tables[1].toObject().value("rows").toArray();
+    const QJsonArray sum = table(QStringLiteral("sum"));
     QCOMPARE(sum.size(), 1 + 2 + 1);
     const auto texts = [&](int row) {
         QStringList l;
@@ -415,7 +426,7 @@ void TestReport::nightAcrossMidnight() {
              QStringLiteral("Тестове на каналите за 24 ч до 01.12.2026 00:50, файлове %1 и %2")
                  .arg(dir.filePath(QStringLiteral("2611.tst")), dir.filePath(QStringLiteral("2612.tst"))));
     QVERIFY2(lines[1].startsWith(QStringLiteral("Г  Варна -- Морска  1 Ch. ")) &&
-                 lines[1].endsWith(QStringLiteral(" 4,00  30.11 23:40")),
+                 lines[1].endsWith(QStringLiteral(" 4,00  30.11 23:40  1 ден подред")),
              qPrintable(lines[1]));
     QVERIFY2(lines[6].startsWith(QStringLiteral("Р  Варна -- Морска  6 Ch. ")) &&
                  lines[6].endsWith(QStringLiteral("12,00  01.12 00:50")),
@@ -525,6 +536,11 @@ void TestReport::badInput() {
         QStringLiteral("възможни са „,“, „;“ и tab"));
     bad(month({QStringLiteral("--hours"), QStringLiteral("745")}), 2, QStringLiteral("от 1 до 744"));
     bad(month({QStringLiteral("--day")}), 2, QStringLiteral("изисква стойност"));
+    bad(month({QStringLiteral("--min-days"), QStringLiteral("2")}), 2,
+        QStringLiteral("се отнася до --failed"));
+    bad({QStringLiteral("--results"), QStringLiteral("a/Results"), QStringLiteral("--results"),
+         QStringLiteral("a=b")},
+        2, QStringLiteral("едно име „a“"));
     bad({QStringLiteral("--results"), tmp_.filePath(QStringLiteral("none"))}, 1, QStringLiteral("не съществува"));
     bad({QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2601")}, 1,
         QStringLiteral("Няма файл с резултати"));
@@ -534,6 +550,212 @@ void TestReport::badInput() {
     const Run help = run({QStringLiteral("--help")});
     QCOMPARE(help.code, 0);
     QVERIFY(help.out.contains(QStringLiteral("--separator")) && help.out.contains(QStringLiteral("Употреба")));
+}
+
+void TestReport::streaksAndStations() {
+    // Station "Север" (a folder called Results is named by the one above it): channel 21 fails from
+    // 27 November, 22 from 30 November, 23 fails on 28 and 30 November and, by the journal of a
+    // run still going, on 29 November, and is busy on 3 December. 21's dial string changed on the
+    // 3rd. Station "Юг" (named) has December only; "Изток" cannot be read.
+    QTemporaryDir dir;
+    const QString sever = dir.filePath(QStringLiteral("Север/Results")),
+                  yug = dir.filePath(QStringLiteral("yug"));
+    QVERIFY(QDir().mkpath(sever) && QDir().mkpath(yug));
+    const auto tests = [](const QString& yymm,
+                          const QList<std::tuple<const char*, const char*, int, const char*>>& l) {
+        QString out;
+        for (const auto& [answer, delay, day, hhnn] : l)
+            out += QStringLiteral("%1^%2^%3%4%5^")
+                       .arg(QLatin1String(answer), QLatin1String(delay), yymm)
+                       .arg(day, 2, 10, QChar(u'0'))
+                       .arg(QLatin1String(hhnn));
+        return out;
+    };
+    const QString a = QStringLiteral("Варна -- Морска  21 Ch. --> #8021"),
+                  b = QStringLiteral("Варна -- Морска  22 Ch. --> #8022"),
+                  c = QStringLiteral("Варна -- Морска  23 Ch. --> #8023");
+    const QString nov = sever + QStringLiteral("/2611.tst");
+    TextFile::writeLines(
+        nov, {a + u'^' +
+                  tests("2611", {{"CONNECT 9600", "1200", 26, "0200"},
+                                 {"NO CARRIER", "100", 27, "0200"},
+                                 {"NO CARRIER", "100", 28, "0200"},
+                                 {"NO CARRIER", "100", 29, "0200"},
+                                 {"NO CARRIER", "100", 30, "0200"}}),
+              QStringLiteral("повреден ред без разделител"), a + QStringLiteral("^NO CARRIER^100^26112^"),
+              b + u'^' + tests("2611", {{"CONNECT", "900", 29, "0201"}, {"NO CARRIER", "100", 30, "0201"}}),
+              c + u'^' + tests("2611", {{"NO CARRIER", "100", 28, "0202"}, {"BUSY", "2500", 30, "0202"}})});
+    ResultJournal j;
+    j.create(ResultJournal::pathFor(nov), FileFingerprint::of(testfiles::readBytes(nov)));
+    j.append({c, QStringLiteral("NO ANSWER"), QStringLiteral("300"), QStringLiteral("2611292355")});
+    j.close();
+    TextFile::writeLines(
+        sever + QStringLiteral("/2612.tst"),
+        {a + u'^' + tests("2612", {{"NO CARRIER", "100", 1, "0200"}, {"BUSY", "2300", 2, "0200"}}),
+         b + u'^' +
+             tests("2612", {{"NO CARRIER", "100", 1, "0201"},
+                            {"NO CARRIER", "100", 2, "0201"},
+                            {"NO CARRIER", "100", 3, "0201"}}),
+         c + u'^' +
+             tests("2612", {{"NO CARRIER", "100", 1, "0202"},
+                            {"NO CARRIER", "100", 2, "0202"},
+                            {"BUSY", "1500", 3, "0202"}}),
+         QStringLiteral("София -- Център  11 Ch. --> #8111^") +
+             tests("2612", {{"CONNECT 9600", "1200", 1, "0203"},
+                            {"CONNECT 9600", "1200", 2, "0203"},
+                            {"CONNECT 9600", "1150", 3, "0203"}}),
+         QStringLiteral("a line without a caret"),
+         QStringLiteral("София -- Център  12 Ch. --> #8112^") +
+             tests("2612", {{"CONNECT", "800", 2, "0204"},
+                            {"NO CARRIER", "100", 3, "0204"},
+                            {"BUSY", "abc", 3, "0205"}}),
+         QStringLiteral("Варна -- Морска  21 Ch. --> #9021^") +
+             tests("2612", {{"NO DIALTONE", "100", 3, "0200"}})});
+    TextFile::writeLines(
+        yug + QStringLiteral("/2612.tst"),
+        {QStringLiteral("Пловдив -- Юг  3 Ch. --> #7003^") +
+             tests("2612", {{"NO CARRIER", "100", 2, "0110"}, {"NO CARRIER", "100", 3, "0110"}}),
+         QStringLiteral("Пловдив -- Юг  4 Ch. --> #7004^") + tests("2612", {{"CONNECT", "900", 3, "0111"}})});
+    const QStringList one = {QStringLiteral("--results"), sever, QStringLiteral("--month"),
+                             QStringLiteral("2612")};
+    const QStringList two = one + QStringList{QStringLiteral("--results"), QStringLiteral("Юг=") + yug};
+    const QStringList three =
+        two + QStringList{QStringLiteral("--results"), QStringLiteral("Изток=") + dir.filePath("none")};
+    const auto args = [](const QStringList& base, const char* more) {
+        return base + QString::fromLatin1(more).split(u' ', Qt::SkipEmptyParts);
+    };
+
+    // The list: the longest streaks first, across the month boundary (4 days of November).
+    Run r = run(one);
+    QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1 + 5 + 1);
+    QVERIFY2(lines[1].startsWith(QStringLiteral("Г  Варна -- Морска  21 Ch.  NO DIALTONE")) &&
+                 lines[1].endsWith(QStringLiteral("03.12 02:00  7 дни подред")),
+             qPrintable(lines[1]));
+    QVERIFY(lines[2].startsWith(QStringLiteral("Г  Варна -- Морска  22")) &&
+            lines[2].endsWith(QStringLiteral("4 дни подред")));
+    QVERIFY(lines[3].startsWith(QStringLiteral("Г  София -- Център  12")) &&
+            lines[3].endsWith(QStringLiteral("1 ден подред")));
+    QVERIFY(lines[4].startsWith(QStringLiteral("З  Варна -- Морска  23")) &&
+            lines[4].endsWith(QStringLiteral("02:02")));
+    lines = run(args(one, "--failed --min-days 4")).out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1 + 2 + 1);
+    QVERIFY(lines[2].contains(QStringLiteral("22 Ch.")));
+    // Both stations, each named beside its channels; Юг's 24 hours end at its own latest test.
+    lines = run(args(two, "--failed")).out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.mid(0, 3),
+             QStringList({QStringLiteral("Тестове на каналите за 24 ч до последния тест на всяка станция:"),
+                          QStringLiteral("  Север: до 03.12.2026 02:04, файл %1/2612.tst").arg(sever),
+                          QStringLiteral("  Юг: до 03.12.2026 01:11, файл %1/2612.tst").arg(yug)}));
+    QVERIFY2(lines[5].startsWith(QStringLiteral("Г  Юг     Пловдив -- Юг  3 Ch.")) &&
+                 lines[5].endsWith(QStringLiteral("2 дни подред")),
+             qPrintable(lines[5]));
+
+    // The check: a channel failed one night pages no one with --min-days 2; one folder that cannot
+    // be read makes it UNKNOWN, unless it is let go.
+    r = run(args(two, "--check --max-age 0 -w 1 -c 2 --min-days 2"));
+    QCOMPARE(r.out.section(u'\n', 0, 0),
+             QStringLiteral(
+                 "CHANTEST CRITICAL - 3 of 7 channels failed 2+ days in a row in the 24 h to the latest test "
+                 "at 2 stations | failed=4;;;0;7 failed_2d=3;1;2;0;7 busy=1 connected=2"));
+    QCOMPARE(r.code, 2);
+    QVERIFY(r.out.contains(
+        QStringLiteral("\nЮг: 1 of 2 channels failed 2+ days in a row in the 24 h to 03.12.2026 01:11\n")));
+    QCOMPARE(run(args(two, "--check --max-age 0 -w 1 -c 2 --min-days 5")).code, 0);
+    QCOMPARE(run(args(two, "--check --max-age 0 -w 1 -c 2")).code, 2);
+    r = run(args(three, "--check --max-age 0 --min-days 5"));
+    QVERIFY2(r.code == 3 && r.out.startsWith(QStringLiteral("CHANTEST UNKNOWN - Изток: no results folder ")),
+             qPrintable(r.out));
+    r = run(args(three, "--check --max-age 0 --min-days 5 --ignore-missing"));
+    QVERIFY2(r.code == 0 && r.out.startsWith(QStringLiteral("CHANTEST OK - 1 of 7")) &&
+                 r.out.contains(QStringLiteral("\nИзток: skipped, no results folder ")),
+             qPrintable(r.out));
+
+    // The metrics: a strict reader, promtool where installed; the station that cannot be read is
+    // a failure of its own and the output is still whole.
+    r = run(args(three, "--format prometheus"));
+    QCOMPARE(r.code, 0);
+    QVERIFY(r.err.contains(QStringLiteral("Изток: Папката с резултати")));
+    const promreader::Result m = promreader::Read(r.bytes);
+    QVERIFY2(m.ok(), qPrintable(QStringLiteral("line %1: %2").arg(m.errorLine).arg(m.error)));
+    const auto value = [&](const char* family, const QList<QPair<QByteArray, QString>>& labels) {
+        for (const promreader::Sample& s : m.family(family)->samples)
+            if (std::all_of(labels.begin(), labels.end(),
+                            [&](const auto& l) { return s.label(l.first) == l.second; }))
+                return s.value;
+        return -1.0;
+    };
+    const QPair<QByteArray, QString> atSever{"station", QStringLiteral("Север")},
+        varna{"direction", QStringLiteral("Варна")};
+    QCOMPARE(value("chantest_report_success", {{"station", QStringLiteral("Изток")}}), 0.0);
+    QCOMPARE(value("chantest_latest_test_timestamp_seconds", {{"station", QStringLiteral("Юг")}}),
+             double(QDateTime(QDate(2026, 12, 3), QTime(1, 11)).toSecsSinceEpoch()));
+    QCOMPARE(value("chantest_channels_busy", {atSever, varna}), 1.0);
+    QCOMPARE(value("chantest_failed_channel_streak", {atSever, {"channel", QStringLiteral("21")}}), 7.0);
+    QCOMPARE(value("chantest_channels_failing_streak", {atSever, varna, {"min_days", QStringLiteral("3")}}),
+             2.0);
+    QCOMPARE(value("chantest_channels_failing_streak", {atSever, varna, {"min_days", QStringLiteral("7")}}),
+             1.0);
+    QCOMPARE(m.family("chantest_failed_channel_streak")->samples.size(), 4);
+    QVERIFY(!r.out.contains(QStringLiteral("#8021")));
+    if (const QString tool = QStandardPaths::findExecutable(QStringLiteral("promtool")); !tool.isEmpty()) {
+        QProcess p;
+        p.start(tool, {QStringLiteral("check"), QStringLiteral("metrics")});
+        p.write(r.bytes);
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished() && p.exitCode() == 0);
+    }
+
+    // The month for a spreadsheet and a program: the station and the streak with every row.
+    r = run(args(three, "--format csv"));
+    QCOMPARE(r.code, 1); // a folder was missing
+    QCOMPARE(run(args(three, "--format csv --ignore-missing")).code, 0);
+    const QJsonArray rows = read(QStringLiteral("csv"), r.bytes).value("rows").toArray();
+    QCOMPARE(rows[0].toArray().first().toString(), QStringLiteral("Станция"));
+    QCOMPARE(rows[1].toArray().toVariantList(),
+             QVariantList({"Север", "Варна", "Морска", "21", "#9021", "2026-12-01", "02:00", "NO CARRIER",
+                           "1.00", "Г", "7"}));
+    QCOMPARE(rows.last().toArray().toVariantList(),
+             QVariantList(
+                 {"Юг", "Пловдив", "Юг", "4", "#7004", "2026-12-03", "01:11", "CONNECT", "9.00", "Р", "0"}));
+    // One day: the streaks up to it, the journal of November's running run included (23: 28-30
+    // November and 1-2 December).
+    const QJsonObject day2 = read(QStringLiteral("json"), run(args(one, "--format json --day 2")).bytes);
+    QCOMPARE(day2.value("streak_to").toString(), QStringLiteral("2026-12-02"));
+    QList<int> streaks;
+    for (const QJsonValue& ch : day2.value("channels").toArray())
+        streaks << ch.toObject().value("streak").toInt();
+    QCOMPARE(streaks, (QList<int>{6, 3, 5, 0, 0}));
+    const QJsonObject j2 = read(QStringLiteral("json"), run(args(three, "--format json")).bytes);
+    QCOMPARE(j2.value("stations").toArray()[2].toObject().value("error").toString().left(19),
+             QStringLiteral("Папката с резултати"));
+    QCOMPARE(j2.value("channels").toArray().last().toObject().value("station").toString(),
+             QStringLiteral("Юг"));
+
+    // The page: the persistent failures first, longest first, the streak beside each failed
+    // channel, a chart per direction and the delays.
+    r = run(args(three, "--format html"));
+    const QJsonObject h = read(QStringLiteral("html"), r.bytes);
+    QCOMPARE(h.value("errors").toArray(), QJsonArray());
+    QVERIFY(r.out.contains(QStringLiteral("<p class=\"warn\">Изток: Папката с резултати")));
+    const QJsonArray tables = h.value("tables").toArray();
+    const auto texts = [&](int table, int row) {
+        QStringList l;
+        for (const QJsonValue& v : tables[table].toObject().value("rows").toArray()[row].toArray())
+            l.append(v.toObject().value("text").toString());
+        return l;
+    };
+    QCOMPARE(tables[0].toObject().value("class").toString(), QStringLiteral("persist"));
+    QCOMPARE(tables[0].toObject().value("rows").toArray().size(), 1 + 3);
+    QCOMPARE(texts(0, 1),
+             QStringList({"Север", "Варна -- Морска  21 Ch.", "7", "27.11.2026", "NO DIALTONE 1,00 02:00"}));
+    QCOMPARE(texts(0, 3).mid(0, 3), QStringList({"Юг", "Пловдив -- Юг  3 Ch.", "2"}));
+    QCOMPARE(texts(1, 1).last(), QStringLiteral("7"));
+    QCOMPARE(h.value("charts").toArray().toVariantList(),
+             QVariantList({"Дял на каналите с връзка по дни: Север · Варна",
+                           "Дял на каналите с връзка по дни: Север · София",
+                           "Дял на каналите с връзка по дни: Юг · Пловдив",
+                           "Закъснения на отговорите — Декември 2026"}));
 }
 
 QTEST_GUILESS_MAIN(TestReport)
