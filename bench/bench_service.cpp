@@ -62,7 +62,7 @@ class FakeLine : public ModemLine {
 public:
     using Network = std::function<std::pair<int, QByteArray>(const QByteArray& dial)>;
     FakeLine(int port, const MockClock& clock, Network network)
-        : ModemLine(QString::number(port), nullptr, Run::kBankLineLogLines), clock_(clock),
+        : ModemLine(QString::number(port), nullptr, Run::kOwnLogLines), clock_(clock),
           network_(std::move(network)) {}
     void open() override {}
     bool isOpen() const override { return true; }

@@ -65,16 +65,16 @@ void Run::makeLines(const RunSettings& settings) {
         lines_ = settings.makeLines();
     } else if (link.serial) {
         const int baud = StrToInt(link.speed);
-        lines_.push_back(std::make_unique<SerialLine>(link.port, baud, settings.sharedLog, 0));
+        lines_.push_back(std::make_unique<SerialLine>(link.port, baud, settings.sharedLog, kOwnLogLines));
     } else if (link.tcp) {
         tcp_ = true;
         const QStringList ports = TcpPorts::parse(link.tcpPort);
         const bool bank = ports.size() > 1;
         for (const QString& port : ports)
             lines_.push_back(std::make_unique<TcpLine>(link.address, port, bank ? nullptr : settings.sharedLog,
-                                                       kBankLineLogLines));
+                                                       kOwnLogLines));
     } else {
-        lines_.push_back(std::make_unique<NoLine>(settings.sharedLog, kBankLineLogLines));
+        lines_.push_back(std::make_unique<NoLine>(settings.sharedLog, kOwnLogLines));
     }
     // Each line's dialogue as the log shows it: a dial at once (its answer may take minutes),
     // and every completed line but the modem's echo of that dial.

@@ -32,8 +32,8 @@ struct RunSettings {
 class Run : public QObject {
     Q_OBJECT
 public:
-    // A bank's lines keep this many log lines each.
-    static constexpr int kBankLineLogLines = 1000;
+    // A line with a log of its own (a bank's, or any of the service's) keeps this many lines.
+    static constexpr int kOwnLogLines = 1000;
 
     // Opens the lines, reads the task's channels, loads the month and marks the task started.
     // Every check that can fail at once is made before anything is opened; on a failure

@@ -141,7 +141,7 @@ void TForm1::StartRun(int row, int settle) {
     // A bank's modems keep logs of their own; the window's log gives up as many lines, so that
     // all logs together hold no more than one log always has.
     if (run.lineCount() > 1) {
-        MemoCommLog->setKeptLines(CommLog::kKeptLines - run.lineCount() * Run::kBankLineLogLines);
+        MemoCommLog->setKeptLines(CommLog::kKeptLines - run.lineCount() * Run::kOwnLogLines);
         connect(&run, &Run::logLine, this, [this](const QByteArray& line) { MemoCommLog->append(line + '\n'); });
     }
     SGtask->setCell(4, row, Scheduler::kStarted);

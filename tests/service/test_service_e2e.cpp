@@ -1,6 +1,7 @@
 // End to end: the real service runs the tasks of a folder through a bank of two simulated
 // modems over TCP, with no display: a timed task at its minute, beside a window that starts
-// none and a second service that is refused; and a daily task cut short by SIGTERM.
+// none and a second service that is refused; a daily task cut short by SIGTERM; and a call
+// on a serial modem.
 #include "mock/RealProgram.h"
 #include "mock/TestFiles.h"
 #include "tasks/TaskFile.h"
@@ -23,17 +24,21 @@ struct Station {
     QString bin = dir.filePath("bin"), work = dir.filePath("work");
     QProcess sim;
 
-    bool make(const QStringList& answers) {
+    // A bank of two over TCP, or one modem on a serial port (a pseudo-terminal).
+    bool make(const QStringList& answers, bool serial = false) {
         QDir().mkpath(bin);
         QDir().mkpath(work);
-        QStringList args{QStringLiteral("--modems"), QStringLiteral("2")};
+        QStringList args = serial ? QStringList{QStringLiteral("--pty"), QStringLiteral("--link"), work + "/modem"}
+                                  : QStringList{QStringLiteral("--modems"), QStringLiteral("2")};
         for (const QString& a : answers)
             args << QStringLiteral("--answer") << a;
         const QString first = realprogram::startSim(sim, args);
-        testfiles::writeText(work + "/KanvoAlt.ini",
-                             QStringLiteral("^127.0.0.1^\r\n9600^%1-%2^\r\nati\r\nat\r\n1\r\n2\r\n")
-                                 .arg(first)
-                                 .arg(first.toInt() + 1));
+        testfiles::writeText(
+            work + "/KanvoAlt.ini",
+            serial ? QStringLiteral("%1/modem^^\r\n9600^^\r\nati\r\nat\r\n1\r\n1\r\n").arg(work)
+                   : QStringLiteral("^127.0.0.1^\r\n9600^%1-%2^\r\nati\r\nat\r\n1\r\n2\r\n")
+                         .arg(first)
+                         .arg(first.toInt() + 1));
         return !first.isEmpty() && QFile::copy(binaryDir() + "/chantest-service", bin + "/chantest-service");
     }
     // A task of `channels` whose start is the minute of `at`.
@@ -81,6 +86,7 @@ class TestServiceE2E : public QObject {
 private Q_SLOTS:
     void timedTaskRunsHeadlessBesideAWindow();
     void sigtermInTheMiddleOfADailyRun();
+    void connectOverASerialModem();
 };
 
 void TestServiceE2E::timedTaskRunsHeadlessBesideAWindow() {
@@ -168,6 +174,22 @@ void TestServiceE2E::sigtermInTheMiddleOfADailyRun() {
                  testfiles::readText(s.work + "/daily.tsk").section(QStringLiteral("\r\n"), 0, 0))
                  .status,
              QStringLiteral("Чакаща"));
+}
+
+// A serial modem: the service's own log of the line keeps the hang-up's answer in sight.
+void TestServiceE2E::connectOverASerialModem() {
+    Station s;
+    QVERIFY(s.make({"#8101 CONNECT 2400 300"}, true));
+    s.task(QStringLiteral("now.tsk"), TaskFile::TypeImmediate, QDateTime::currentDateTime(), {channel(1)});
+    QProcess service;
+    QString log;
+    s.start(service);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        output(service, log).contains(QStringLiteral("Задачата „Нощна“ завърши. Тествани канали: 1")), 60000);
+    QVERIFY2(!log.contains(QStringLiteral("Модемът е блокирал")), qPrintable(log));
+    QCOMPARE(monthTests(s.bin + "/Results/" + monthFile()), (QMap<QString, int>{{channel(1), 1}}));
+    QVERIFY(!QFile::exists(s.work + "/now.tsk"));
+    realprogram::stop(service);
 }
 
 QTEST_GUILESS_MAIN(TestServiceE2E)
