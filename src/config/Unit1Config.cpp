@@ -80,19 +80,18 @@ void TForm1::LoadPortList() {
         CBPort->addItem(p);
 }
 
-// The link settings as the controls show them.
-static LinkSettings shownLinkSettings(const TForm1& w) {
+LinkSettings TForm1::ShownLinkSettings() const {
     LinkSettings s;
-    s.port = w.CBPort->currentText();
-    s.address = w.EipAdr->text();
-    s.speed = w.CBSpeed->currentText();
-    s.tcpPort = w.EtcpPort->text();
-    s.initString = w.EinitString->text();
-    s.modemSpeed = w.EmodemSpeed->text();
-    s.pause = w.Epause->text();
-    s.serial = w.RBcom->isChecked();
-    s.tcp = w.RBtcp->isChecked();
-    s.sendInit = w.CBoxIniString->isChecked();
+    s.port = CBPort->currentText();
+    s.address = EipAdr->text();
+    s.speed = CBSpeed->currentText();
+    s.tcpPort = EtcpPort->text();
+    s.initString = EinitString->text();
+    s.modemSpeed = EmodemSpeed->text();
+    s.pause = Epause->text();
+    s.serial = RBcom->isChecked();
+    s.tcp = RBtcp->isChecked();
+    s.sendInit = CBoxIniString->isChecked();
     return s;
 }
 
@@ -107,7 +106,7 @@ void TForm1::ReadLinkSettings() {
         ports.append(CBPort->itemText(i));
     // What the file does not give keeps the value of its control.
     const LinkSettings s =
-        LinkSettingsFile::apply(shownLinkSettings(*this), LinkSettingsFile::parse(TextFile::readLines(file)), ports);
+        LinkSettingsFile::apply(ShownLinkSettings(), LinkSettingsFile::parse(TextFile::readLines(file)), ports);
     selectOrAdd(CBPort, s.port); // a saved port outside the list is offered at its end
     selectOrAdd(CBSpeed, s.speed);
     EipAdr->setText(s.address);
@@ -121,7 +120,7 @@ void TForm1::ReadLinkSettings() {
 
 void TForm1::WriteLinkSettings() {
     TextFile::writeLines(QString::fromLatin1(LinkSettingsFile::FileName),
-                         LinkSettingsFile::toLines(shownLinkSettings(*this)));
+                         LinkSettingsFile::toLines(ShownLinkSettings()));
 }
 
 void TForm1::BopenSetClick() {

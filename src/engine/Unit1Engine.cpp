@@ -126,15 +126,7 @@ void TForm1::StartRun(int row, int settle) {
     if (task.file.isEmpty())
         return;
     RunSettings settings;
-    settings.link.port = CBPort->currentText();
-    settings.link.speed = CBSpeed->currentText();
-    settings.link.address = EipAdr->text();
-    settings.link.tcpPort = EtcpPort->text();
-    settings.link.initString = EinitString->text();
-    settings.link.modemSpeed = EmodemSpeed->text();
-    settings.link.serial = RBcom->isChecked();
-    settings.link.tcp = RBtcp->isChecked() && !settings.link.serial;
-    settings.link.sendInit = CBoxIniString->isChecked();
+    settings.link = ShownLinkSettings(); // the serial link wins when both were checked
     settings.pauseText = [this] { return Epause->text(); };
     settings.sharedLog = MemoCommLog;
     Run& run = Engine->startRun(task, settings);

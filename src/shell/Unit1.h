@@ -140,6 +140,7 @@ public:
     void LoadPortList();
     void ReadLinkSettings();
     void WriteLinkSettings();
+    struct LinkSettings ShownLinkSettings() const; // the link settings as the controls show them
     void BopenSetClick();
     void BsaveSetClick();
     void BimportClick();
