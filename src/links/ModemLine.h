@@ -77,7 +77,6 @@ public:
     bool isOpen() const override;
     Link link() const override;
     void close() override;
-    TcpLink& tcp() { return *link_; }
 
 protected:
     bool write(const QByteArray& bytes) override;
