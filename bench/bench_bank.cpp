@@ -4,7 +4,7 @@
 
 #include "monthfile/RunResults.h"
 #include "mock/FakeBank.h"
-#include "shell/TextFile.h"
+#include "core/TextFile.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 #include "engine/TestCycle.h"
 #include "links/CommLog.h"
 #include "mock/MockClock.h"
-#include "shell/TextFile.h"
+#include "core/TextFile.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 
 #include "engine/TestCycle.h"
 #include "links/CommLog.h"
-#include "links/CommLogView.h"
+#include "gui/CommLogView.h"
 #include "links/TcpLink.h"
 #include "mock/MockClock.h"
 

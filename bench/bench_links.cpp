@@ -1,7 +1,7 @@
 #include "Bench.h"
 
 #include "links/CommLog.h"
-#include "links/CommLogView.h"
+#include "gui/CommLogView.h"
 #include "links/SerialLink.h"
 
 #include <QEventLoop>

@@ -4,8 +4,8 @@
 // output going to a file; wall time and peak resident memory per format.
 #include "Bench.h"
 
-#include "shell/Cp1251.h"
-#include "shell/TextFile.h"
+#include "core/Cp1251.h"
+#include "core/TextFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -5,10 +5,10 @@
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
 #include "results/MonthView.h"
-#include "shell/CheckListBox.h"
-#include "shell/StringGrid.h"
-#include "shell/TextFile.h"
-#include "shell/Unit1.h"
+#include "gui/CheckListBox.h"
+#include "gui/StringGrid.h"
+#include "core/TextFile.h"
+#include "gui/Unit1.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -8,7 +8,7 @@
 #include "mock/MockClock.h"
 #include "service/EventLog.h"
 #include "service/Service.h"
-#include "shell/TextFile.h"
+#include "core/TextFile.h"
 #include "tasks/TaskFile.h"
 
 #include <QCoreApplication>

@@ -4,9 +4,9 @@
 
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
-#include "shell/CheckListBox.h"
-#include "shell/TextFile.h"
-#include "shell/Unit1.h"
+#include "gui/CheckListBox.h"
+#include "core/TextFile.h"
+#include "gui/Unit1.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "Bench.h"
 
-#include "shell/TextFile.h"
+#include "core/TextFile.h"
 
 #include <QTemporaryDir>
 

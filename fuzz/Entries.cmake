@@ -7,6 +7,6 @@ if(NOT TARGET chantest_fuzz_entries)
     ${dir}/FuzzResults.cpp ${dir}/FuzzCommLog.cpp ${dir}/FuzzJournal.cpp ${dir}/FuzzReport.cpp)
   target_include_directories(chantest_fuzz_entries PUBLIC ${dir} ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(chantest_fuzz_entries PUBLIC
-    chantest_shell chantest_config chantest_tasks chantest_engine chantest_results chantest_links chantest_report
+    chantest_core chantest_config chantest_tasks chantest_engine chantest_results chantest_links chantest_report
     Qt6::Core)
 endif()

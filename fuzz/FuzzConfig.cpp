@@ -5,8 +5,8 @@
 #include "config/ChannelBase.h"
 #include "config/KanvoFile.h"
 #include "config/LinkSettings.h"
-#include "shell/MyUtils.h"
-#include "shell/TextFile.h"
+#include "core/MyUtils.h"
+#include "core/TextFile.h"
 #include "tasks/ChannelSelection.h"
 
 #include <QLocale>

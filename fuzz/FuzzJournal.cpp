@@ -11,9 +11,9 @@
 #include "monthfile/MonthResults.h"
 #include "monthfile/ResultJournal.h"
 #include "monthfile/RunResults.h"
-#include "shell/AppError.h"
-#include "shell/Cp1251.h"
-#include "shell/TextFile.h"
+#include "core/AppError.h"
+#include "core/Cp1251.h"
+#include "core/TextFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -15,8 +15,8 @@
 #include "report/ReportFormats.h"
 #include "report/ReportMonth.h"
 #include "report/ReportOptions.h"
-#include "shell/Cp1251.h"
-#include "shell/TextFile.h"
+#include "core/Cp1251.h"
+#include "core/TextFile.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -5,7 +5,7 @@
 
 #include "monthfile/MonthResults.h"
 #include "results/MonthView.h"
-#include "shell/TextFile.h"
+#include "core/TextFile.h"
 
 namespace fuzz {
 

@@ -1,7 +1,7 @@
 // One libFuzzer target: CHANTEST_FUZZ_ENTRY names the entry point it drives.
 #include "FuzzEntries.h"
 
-#include "shell/AppError.h"
+#include "core/AppError.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -4,9 +4,9 @@
 
 #include "engine/TestCycle.h"
 #include "results/MonthView.h"
-#include "shell/AppError.h"
-#include "shell/MyUtils.h"
-#include "shell/TextFile.h"
+#include "core/AppError.h"
+#include "core/MyUtils.h"
+#include "core/TextFile.h"
 #include "tasks/TaskFile.h"
 #include "tasks/TaskStatus.h"
 

@@ -4,9 +4,9 @@
 
 #include "monthfile/MonthResults.h"
 #include "results/MonthView.h"
-#include "shell/Cp1251.h"
-#include "shell/MyUtils.h"
-#include "shell/TextFile.h"
+#include "core/Cp1251.h"
+#include "core/MyUtils.h"
+#include "core/TextFile.h"
 
 namespace fuzz {
 

@@ -1,6 +1,6 @@
 #include "ChannelBase.h"
 
-#include "shell/TextFile.h"
+#include "core/TextFile.h"
 
 #include <QCollator>
 #include <QThread>

@@ -1,8 +1,8 @@
 #include "KanvoFile.h"
 
-#include "shell/AppError.h"
-#include "shell/Cp1251.h"
-#include "shell/MyUtils.h"
+#include "core/AppError.h"
+#include "core/Cp1251.h"
+#include "core/MyUtils.h"
 
 #include <QDir>
 #include <QFile>

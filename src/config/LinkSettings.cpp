@@ -1,8 +1,8 @@
 #include "LinkSettings.h"
 
 #include "SerialPorts.h"
-#include "shell/MyUtils.h"
-#include "shell/TextFile.h"
+#include "core/MyUtils.h"
+#include "core/TextFile.h"
 
 #include <QFileInfo>
 

@@ -2,11 +2,11 @@
 
 #include "links/TcpPorts.h"
 #include "monthfile/ResultGroups.h"
-#include "shell/AppError.h"
-#include "shell/Clock.h"
-#include "shell/Cp1251.h"
-#include "shell/MyUtils.h"
-#include "shell/TextFile.h"
+#include "core/AppError.h"
+#include "core/Clock.h"
+#include "core/Cp1251.h"
+#include "core/MyUtils.h"
+#include "core/TextFile.h"
 
 #include <utility>
 

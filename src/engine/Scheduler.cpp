@@ -1,6 +1,6 @@
 #include "Scheduler.h"
 
-#include "shell/MyUtils.h"
+#include "core/MyUtils.h"
 
 const QString Scheduler::kImmediate = QStringLiteral("Веднага");
 const QString Scheduler::kDaily = QStringLiteral("Всеки ден");

@@ -1,8 +1,8 @@
 #include "Station.h"
 
-#include "shell/AppError.h"
-#include "shell/Clock.h"
-#include "shell/MyUtils.h"
+#include "core/AppError.h"
+#include "core/Clock.h"
+#include "core/MyUtils.h"
 #include "tasks/TaskFile.h"
 
 #include <QDir>

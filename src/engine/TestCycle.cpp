@@ -1,9 +1,9 @@
 #include "TestCycle.h"
 
 #include "links/CommLog.h"
-#include "shell/Clock.h"
-#include "shell/Cp1251.h"
-#include "shell/MyUtils.h"
+#include "core/Clock.h"
+#include "core/Cp1251.h"
+#include "core/MyUtils.h"
 
 #include <algorithm>
 

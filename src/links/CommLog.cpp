@@ -1,6 +1,6 @@
 #include "CommLog.h"
 
-#include "shell/Cp1251.h"
+#include "core/Cp1251.h"
 
 #include <algorithm>
 #include <cstring>

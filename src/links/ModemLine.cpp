@@ -2,7 +2,7 @@
 
 #include "SerialLink.h"
 #include "TcpLink.h"
-#include "shell/AppError.h"
+#include "core/AppError.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "TcpLink.h"
 
 #include "TcpPorts.h"
-#include "shell/AppError.h"
+#include "core/AppError.h"
 
 #include <QHostAddress>
 #include <QNetworkProxy>

@@ -1,6 +1,6 @@
 #include "TcpPorts.h"
 
-#include "shell/AppError.h"
+#include "core/AppError.h"
 
 #include <QRegularExpression>
 

@@ -1,7 +1,7 @@
 #include "MonthResults.h"
 
-#include "shell/AppError.h"
-#include "shell/TextFile.h"
+#include "core/AppError.h"
+#include "core/TextFile.h"
 
 #include <QCryptographicHash>
 #include <QDate>

@@ -1,8 +1,8 @@
 #include "ResultJournal.h"
 
-#include "shell/AppError.h"
-#include "shell/Cp1251.h"
-#include "shell/TextFile.h"
+#include "core/AppError.h"
+#include "core/Cp1251.h"
+#include "core/TextFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "Report.h"
 
 #include "ReportFormats.h"
-#include "shell/DataDirs.h"
+#include "core/DataDirs.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "ReportMonth.h"
 
 #include "monthfile/ResultJournal.h"
-#include "shell/AppError.h"
-#include "shell/Cp1251.h"
+#include "core/AppError.h"
+#include "core/Cp1251.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "monthfile/MonthResults.h"
 #include "monthfile/ResultJournal.h"
-#include "shell/Cp1251.h"
+#include "core/Cp1251.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "ExportJob.h"
 
-#include "shell/AppError.h"
+#include "core/AppError.h"
 
 namespace results {
 

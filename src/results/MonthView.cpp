@@ -1,6 +1,6 @@
 #include "MonthView.h"
 
-#include "shell/MyUtils.h"
+#include "core/MyUtils.h"
 
 #include <QDate>
 #include <limits>

@@ -1,7 +1,7 @@
 #include "WorkbookWriter.h"
 
 #include "MonthView.h"
-#include "shell/AppError.h"
+#include "core/AppError.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "EventLog.h"
 
-#include "shell/Clock.h"
+#include "core/Clock.h"
 
 #include <cerrno>
 #include <sys/stat.h>

@@ -2,10 +2,10 @@
 
 #include "EventLog.h"
 #include "engine/Station.h"
-#include "shell/AppError.h"
-#include "shell/Clock.h"
-#include "shell/Cp1251.h"
-#include "shell/TextFile.h"
+#include "core/AppError.h"
+#include "core/Clock.h"
+#include "core/Cp1251.h"
+#include "core/TextFile.h"
 #include "tasks/TaskFile.h"
 #include "tasks/TaskStatus.h"
 

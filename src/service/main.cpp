@@ -5,8 +5,8 @@
 #include "config/LinkSettings.h"
 #include "config/SerialPorts.h"
 #include "engine/Station.h"
-#include "shell/Clock.h"
-#include "shell/DataDirs.h"
+#include "core/Clock.h"
+#include "core/DataDirs.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

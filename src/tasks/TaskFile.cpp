@@ -1,8 +1,8 @@
 #include "TaskFile.h"
 
-#include "shell/AppError.h"
-#include "shell/MyUtils.h"
-#include "shell/TextFile.h"
+#include "core/AppError.h"
+#include "core/MyUtils.h"
+#include "core/TextFile.h"
 
 #include <QDir>
 #include <algorithm>

@@ -4,8 +4,8 @@
 #include "config/LinkSettings.h"
 #include "config/SerialPorts.h"
 #include "mock/TestFiles.h"
-#include "shell/AppError.h"
-#include "shell/Cp1251.h"
+#include "core/AppError.h"
+#include "core/Cp1251.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // same entry points as the fuzz targets, so that a fixed fault stays fixed in every build.
 #include "FuzzEntries.h"
 
-#include "shell/AppError.h"
+#include "core/AppError.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -9,9 +9,9 @@
 #include "mock/RealProgram.h"
 #include "mock/ScriptedDialogs.h"
 #include "mock/TestFiles.h"
-#include "shell/Cp1251.h"
-#include "shell/StringGrid.h"
-#include "shell/Unit1.h"
+#include "core/Cp1251.h"
+#include "gui/StringGrid.h"
+#include "gui/Unit1.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 // took from a data file (a channel base, a task file or a channel line holding path-like text).
 #include "mock/RealProgram.h"
 #include "mock/TestFiles.h"
-#include "shell/Cp1251.h"
+#include "core/Cp1251.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -3,7 +3,7 @@
 #include "links/LinkTestUtil.h"
 #include "mock/RealProgram.h"
 #include "mock/TestFiles.h"
-#include "shell/Cp1251.h"
+#include "core/Cp1251.h"
 
 #include <QDateTime>
 #include <QDir>

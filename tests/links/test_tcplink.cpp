@@ -4,7 +4,7 @@
 #include "LinkTestUtil.h"
 #include "links/CommLog.h"
 #include "links/TcpLink.h"
-#include "shell/AppError.h"
+#include "core/AppError.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

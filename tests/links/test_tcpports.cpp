@@ -1,6 +1,6 @@
 // The text of "TCP Порт": one port as typed, or a range of consecutive ports for a bank.
 #include "links/TcpPorts.h"
-#include "shell/AppError.h"
+#include "core/AppError.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 #pragma once
 // A clock that stands still until the test moves it.
 
-#include "shell/Clock.h"
+#include "core/Clock.h"
 
 class MockClock : public Clock {
 public:

@@ -2,7 +2,7 @@
 // Dialogs for tests: records every message box and answers from a queue (OK, or No for a
 // Yes/No box, when the queue is empty); file dialogs return queued names (empty: cancel).
 
-#include "shell/Dialogs.h"
+#include "gui/Dialogs.h"
 
 #include <QList>
 #include <QStringList>

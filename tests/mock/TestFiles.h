@@ -1,7 +1,7 @@
 #pragma once
 // Small helpers for tests that read and write data files byte for byte.
 
-#include "shell/Cp1251.h"
+#include "core/Cp1251.h"
 
 #include <QFile>
 #include <QString>

@@ -6,7 +6,7 @@
 
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
-#include "shell/Unit1.h"
+#include "gui/Unit1.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -6,7 +6,7 @@
 #include "monthfile/ResultJournal.h"
 #include "report/Report.h"
 #include "report/ReportFormats.h"
-#include "shell/TextFile.h"
+#include "core/TextFile.h"
 
 #include <QBuffer>
 #include <QDateTime>

@@ -1,14 +1,14 @@
 // The test engine handlers of the window: they call the station and show what it reports.
 #include "engine/Station.h"
-#include "links/CommLogView.h"
+#include "gui/CommLogView.h"
 #include "links/TcpPorts.h"
-#include "shell/AppError.h"
-#include "shell/Clock.h"
-#include "shell/Dialogs.h"
-#include "shell/Guard.h"
-#include "shell/PostedMessages.h"
-#include "shell/StringGrid.h"
-#include "shell/Unit1.h"
+#include "core/AppError.h"
+#include "core/Clock.h"
+#include "gui/Dialogs.h"
+#include "gui/Guard.h"
+#include "gui/PostedMessages.h"
+#include "gui/StringGrid.h"
+#include "gui/Unit1.h"
 #include "tasks/TaskStatus.h"
 
 #include <QCheckBox>

@@ -6,10 +6,10 @@
 #include "mock/ScriptedDialogs.h"
 #include "mock/TestFiles.h"
 #include "mock/WindowFixture.h"
-#include "shell/Cp1251.h"
-#include "shell/RadioGroup.h"
-#include "shell/StringGrid.h"
-#include "shell/Unit1.h"
+#include "core/Cp1251.h"
+#include "gui/RadioGroup.h"
+#include "gui/StringGrid.h"
+#include "gui/Unit1.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "Guard.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 #include "Dialogs.h"
 
 #include <QString>

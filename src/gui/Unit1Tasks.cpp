@@ -1,18 +1,18 @@
 // The task handlers of the window: task table, selection lists and status control.
-#include "shell/Unit1.h"
+#include "gui/Unit1.h"
 
-#include "ChannelSelection.h"
-#include "TaskFile.h"
-#include "TaskStatus.h"
+#include "tasks/ChannelSelection.h"
+#include "tasks/TaskFile.h"
+#include "tasks/TaskStatus.h"
 #include "engine/Station.h"
-#include "shell/AppError.h"
-#include "shell/CheckListBox.h"
-#include "shell/Clock.h"
-#include "shell/Dialogs.h"
-#include "shell/MyUtils.h"
-#include "shell/RadioGroup.h"
-#include "shell/StringGrid.h"
-#include "shell/TextFile.h"
+#include "core/AppError.h"
+#include "gui/CheckListBox.h"
+#include "core/Clock.h"
+#include "gui/Dialogs.h"
+#include "core/MyUtils.h"
+#include "gui/RadioGroup.h"
+#include "gui/StringGrid.h"
+#include "core/TextFile.h"
 
 #include <QDir>
 #include <QFile>

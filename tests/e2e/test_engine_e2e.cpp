@@ -3,8 +3,8 @@
 // left by a killed run is merged at the next start.
 #include "mock/RealProgram.h"
 #include "mock/TestFiles.h"
-#include "shell/Cp1251.h"
-#include "shell/TextFile.h"
+#include "core/Cp1251.h"
+#include "core/TextFile.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "RadioGroup.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 
 #include <QButtonGroup>
 #include <QRadioButton>

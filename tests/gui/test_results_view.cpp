@@ -5,9 +5,9 @@
 #include "mock/WindowFixture.h"
 #include "mock/TestFiles.h"
 #include "results/WorkbookWriter.h"
-#include "shell/CheckListBox.h"
-#include "shell/StringGrid.h"
-#include "shell/Unit1.h"
+#include "gui/CheckListBox.h"
+#include "gui/StringGrid.h"
+#include "gui/Unit1.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>

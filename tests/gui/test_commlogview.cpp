@@ -1,7 +1,7 @@
 // The display of the communication log: the latest lines only, the open line rewritten in place.
 
 #include "links/CommLog.h"
-#include "links/CommLogView.h"
+#include "gui/CommLogView.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>

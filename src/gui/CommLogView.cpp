@@ -1,6 +1,6 @@
 #include "CommLogView.h"
 
-#include "CommLog.h"
+#include "links/CommLog.h"
 
 #include <QElapsedTimer>
 #include <QPlainTextEdit>

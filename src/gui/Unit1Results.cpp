@@ -1,15 +1,15 @@
 // The results handlers of the window: month view, detail panel and spreadsheet export.
-#include "shell/Unit1.h"
+#include "gui/Unit1.h"
 #include "engine/Station.h"
 #include "monthfile/ResultJournal.h"
 
 #include "results/ExportJob.h"
 #include "results/MonthView.h"
-#include "shell/CheckListBox.h"
-#include "shell/Dialogs.h"
-#include "shell/Guard.h"
-#include "shell/StringGrid.h"
-#include "shell/TextFile.h"
+#include "gui/CheckListBox.h"
+#include "gui/Dialogs.h"
+#include "gui/Guard.h"
+#include "gui/StringGrid.h"
+#include "core/TextFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>

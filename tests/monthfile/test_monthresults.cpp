@@ -3,8 +3,8 @@
 #include "monthfile/ResultJournal.h"
 #include "monthfile/RunResults.h"
 #include "mock/TestFiles.h"
-#include "shell/AppError.h"
-#include "shell/TextFile.h"
+#include "core/AppError.h"
+#include "core/TextFile.h"
 
 #include <QDir>
 #include <QFile>

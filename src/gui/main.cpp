@@ -1,5 +1,5 @@
-#include "shell/MyUtils.h"
-#include "shell/Unit1.h"
+#include "core/MyUtils.h"
+#include "gui/Unit1.h"
 
 #include <QApplication>
 #include <QIcon>

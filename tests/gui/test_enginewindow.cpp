@@ -3,16 +3,16 @@
 #include "engine/FolderLock.h"
 #include "engine/Station.h"
 #include "monthfile/ResultJournal.h"
-#include "shell/CheckListBox.h"
+#include "gui/CheckListBox.h"
 #include "links/TcpLink.h"
 #include "mock/MockClock.h"
 #include "mock/RealProgram.h"
 #include "mock/ScriptedDialogs.h"
 #include "mock/TestFiles.h"
 #include "mock/WindowFixture.h"
-#include "shell/AppError.h"
-#include "shell/StringGrid.h"
-#include "shell/Unit1.h"
+#include "core/AppError.h"
+#include "gui/StringGrid.h"
+#include "gui/Unit1.h"
 
 #include <QCheckBox>
 #include <QTabWidget>

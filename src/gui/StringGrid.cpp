@@ -1,6 +1,6 @@
 #include "StringGrid.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

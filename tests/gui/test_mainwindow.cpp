@@ -2,9 +2,9 @@
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
 #include "mock/WindowFixture.h"
-#include "shell/Guard.h"
-#include "shell/StringGrid.h"
-#include "shell/Unit1.h"
+#include "gui/Guard.h"
+#include "gui/StringGrid.h"
+#include "gui/Unit1.h"
 
 #include <QCheckBox>
 #include <QComboBox>

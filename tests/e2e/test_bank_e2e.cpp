@@ -3,7 +3,7 @@
 // channel is recorded once, and the month file reads back whole.
 #include "mock/RealProgram.h"
 #include "mock/TestFiles.h"
-#include "shell/Cp1251.h"
+#include "core/Cp1251.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,16 +1,16 @@
 // The channel configuration handlers of the window: channel base grid, link settings, port
 // list and the import of an external channel list.
-#include "shell/Unit1.h"
+#include "gui/Unit1.h"
 
 #include "config/ChannelBase.h"
-#include "config/ConfigEditors.h"
+#include "gui/ConfigEditors.h"
 #include "config/KanvoFile.h"
 #include "config/LinkSettings.h"
 #include "config/SerialPorts.h"
-#include "shell/Dialogs.h"
-#include "shell/RadioGroup.h"
-#include "shell/StringGrid.h"
-#include "shell/TextFile.h"
+#include "gui/Dialogs.h"
+#include "gui/RadioGroup.h"
+#include "gui/StringGrid.h"
+#include "core/TextFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -4,10 +4,10 @@
 #include "mock/ScriptedDialogs.h"
 #include "mock/TestFiles.h"
 #include "mock/WindowFixture.h"
-#include "shell/CheckListBox.h"
-#include "shell/RadioGroup.h"
-#include "shell/StringGrid.h"
-#include "shell/Unit1.h"
+#include "gui/CheckListBox.h"
+#include "gui/RadioGroup.h"
+#include "gui/StringGrid.h"
+#include "gui/Unit1.h"
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>

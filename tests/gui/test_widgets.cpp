@@ -1,8 +1,8 @@
 // The grid, check-list and radio-group controls the window is built from.
-#include "shell/AppError.h"
-#include "shell/CheckListBox.h"
-#include "shell/RadioGroup.h"
-#include "shell/StringGrid.h"
+#include "core/AppError.h"
+#include "gui/CheckListBox.h"
+#include "gui/RadioGroup.h"
+#include "gui/StringGrid.h"
 
 #include <QAbstractItemModelTester>
 #include <QRadioButton>

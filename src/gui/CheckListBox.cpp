@@ -1,6 +1,6 @@
 #include "CheckListBox.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>

@@ -1,9 +1,9 @@
 // Field lines, the text helpers, the Windows-1251 codec and the file layer.
 #include "mock/TestFiles.h"
-#include "shell/AppError.h"
-#include "shell/Cp1251.h"
-#include "shell/MyUtils.h"
-#include "shell/TextFile.h"
+#include "core/AppError.h"
+#include "core/Cp1251.h"
+#include "core/MyUtils.h"
+#include "core/TextFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
