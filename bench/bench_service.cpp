@@ -114,7 +114,7 @@ Ticks runNight(const QString& dir, const QStringList& channels, int modems, cons
     // The log goes where the journal would take it: written, line by line, to nobody.
     const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     EventLog log(devNull, false, clock);
-    Station station(QDir(dir).filePath(QStringLiteral("Results")), clock);
+    Station station(Workspace{dir, QDir(dir).filePath(QStringLiteral("Results")), {}}, clock);
     station.takeFolder(FolderLock::Holder::Service);
     std::vector<FakeLine*> lines;
     Service service(station, clock, log, [&] {

@@ -10,21 +10,22 @@
 
 #include <utility>
 
-Run::Run(const TaskRow& task, const RunSettings& settings, const QString& resultsDir,
+Run::Run(const TaskRow& task, const RunSettings& settings, const Workspace& workspace,
          std::unique_ptr<RunResults>& unsaved, const Clock& clock)
-    : task_(task) {
+    : task_(task), settings_(settings) {
     makeLines(settings);
     for (const std::unique_ptr<ModemLine>& line : lines_)
         line->open(); // raises: the lines made so far close as they go
 
     QStringList channels;
-    results_ = unsaved ? std::move(unsaved) : std::make_unique<RunResults>(resultsDir);
+    results_ = unsaved ? std::move(unsaved) : std::make_unique<RunResults>(workspace.results);
     try {
-        channels = TextFile::readLines(task.file);
+        const QString file = workspace.file(task.file);
+        channels = TextFile::readLines(file);
         if (!channels.isEmpty())
             channels.removeFirst();
         results_->open(clock.now().date());
-        SetTaskFileStatus(task.file, Scheduler::kStarted);
+        SetTaskFileStatus(file, Scheduler::kStarted);
     } catch (...) {
         if (results_->hasUnsaved())
             unsaved = std::move(results_);

@@ -4,6 +4,7 @@
 // it tells its log lines and results through signals and never shows anything itself.
 
 #include "config/LinkSettings.h"
+#include "core/Workspace.h"
 #include "monthfile/RunResults.h"
 #include "engine/Scheduler.h"
 #include "engine/TestCycle.h"
@@ -39,7 +40,7 @@ public:
     // Every check that can fail at once is made before anything is opened; on a failure
     // AppError is raised, nothing stays open and the task keeps its status. `unsaved`: tests a
     // former run could not write, taken into this run (and left there on a failure).
-    Run(const TaskRow& task, const RunSettings& settings, const QString& resultsDir,
+    Run(const TaskRow& task, const RunSettings& settings, const Workspace& workspace,
         std::unique_ptr<RunResults>& unsaved, const Clock& clock);
     ~Run() override;
 
@@ -50,6 +51,7 @@ public:
     bool stopping() const { return stop_; }
 
     const TaskRow& task() const { return task_; }
+    const RunSettings& settings() const { return settings_; }
     const TestCycle& cycle() const { return *cycle_; }
     int lineCount() const { return int(lines_.size()); }
     ModemLine& line(int i) { return *lines_[size_t(i)]; }
@@ -83,6 +85,7 @@ private:
     void record(const QString& key, const QString& answer, int delay, const QDateTime& when);
 
     TaskRow task_;
+    RunSettings settings_;
     bool tcp_ = false;
     bool stop_ = false;
     std::vector<std::unique_ptr<ModemLine>> lines_; // in port order

@@ -3,7 +3,9 @@
 #include "core/AppError.h"
 #include "core/Clock.h"
 #include "core/MyUtils.h"
+#include "core/TextFile.h"
 #include "tasks/TaskFile.h"
+#include "tasks/TaskStatus.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,8 +23,14 @@ void attempt(QStringList& problems, const std::function<void()>& body) {
 }
 } // namespace
 
-Station::Station(QString resultsDir, const Clock& clock, QObject* parent)
-    : QObject(parent), resultsDir_(std::move(resultsDir)), clock_(clock) {}
+Station::Station(Workspace workspace, const Clock& clock, QTimer* driver, QObject* parent)
+    : QObject(parent), workspace_(std::move(workspace)), clock_(clock), timer_(driver) {
+    if (!timer_) {
+        timer_ = new QTimer(this);
+        timer_->setTimerType(Qt::PreciseTimer);
+        timer_->setInterval(kIdleMs);
+    }
+}
 
 Station::~Station() = default;
 
@@ -32,7 +40,7 @@ void Station::post(const QString& text) {
 }
 
 FolderLock::Outcome Station::takeFolder(FolderLock::Holder self) {
-    const FolderLock::Outcome outcome = lock_.take(QDir::currentPath(), self);
+    const FolderLock::Outcome outcome = lock_.take(workspace_.folder, self);
     schedules_ = outcome != FolderLock::Outcome::HeldByOther;
     return outcome;
 }
@@ -41,63 +49,172 @@ void Station::recoverJournals() {
     if (!schedules_)
         return; // the journal of the other program's run is alive
     try {
-        RecoverJournalsIn(resultsDir_);
+        RecoverJournalsIn(workspace_.results);
     } catch (const AppError& e) {
         post(e.text());
     }
 }
 
-QList<TaskRow> Station::readTasks(QStringList& errors) {
+QList<TaskRow> Station::readTasks(QStringList& errors) const {
     QList<TaskRow> rows;
-    for (const TaskFile::Listed& t : TaskFile::readTable(errors))
+    for (const TaskFile::Listed& t : TaskFile::readTable(workspace_.folder, errors))
         rows.append({int(rows.size()) + 1, t.header.type, t.header.startText(), t.header.status, t.file,
                      t.header.name});
     return rows;
 }
 
-Run& Station::startRun(const TaskRow& task, const RunSettings& settings) {
+QList<TaskRow> Station::taskRows() {
+    if (taskRows_)
+        return taskRows_();
+    QStringList errors;
+    QList<TaskRow> rows = readTasks(errors);
+    tellTaskErrors(errors);
+    return rows;
+}
+
+void Station::tellTaskErrors(const QStringList& errors) {
+    QSet<QString> now;
+    for (const QString& e : errors) {
+        now.insert(e);
+        if (!taskErrors_.contains(e))
+            post(e);
+    }
+    taskErrors_ = now;
+}
+
+Run& Station::startRun(const TaskRow& task, int settleMs) {
     if (!schedules_)
         throw AppError(QStringLiteral("Задачите на тази папка се изпълняват от друга програма."));
     if (busy())
         throw AppError(QStringLiteral("Друга задача се изпълнява.")); // callers ask busy() first
-    run_ = std::make_unique<Run>(task, settings, resultsDir_, unsaved_, clock_);
+    const RunSettings settings = runSettings_ ? runSettings_() : RunSettings();
+    run_ = std::make_unique<Run>(task, settings, workspace_, unsaved_, clock_);
     for (const QString& notice : run_->takeNotices())
         post(notice);
     connect(run_.get(), &Run::message, this, &Station::post);
     scheduler_.noteStarted(task.file, clock_.now());
+    lastStopPollMs_ = clock_.monotonicMs();
+    // The settle pause after a TCP connect delays the first running tick instead of blocking:
+    // the connection completes meanwhile, and that tick sets the interval to 200.
+    timer_->setInterval(run_->overTcp() ? settleMs + kRunMs : kRunMs);
     Q_EMIT runStarted(run_.get());
     return *run_;
 }
 
-void Station::check(const QList<TaskRow>& rows, const std::function<void(const TaskRow&)>& start) {
+void Station::startImmediate(ImmediateEvent event) {
+    if (busy() || !schedules_)
+        return;
+    const QList<TaskRow> rows = taskRows();
+    QList<TaskRow> candidates;
+    for (const TaskRow& r : rows)
+        if (event != ImmediateEvent::Check || r.status == TaskStatus::Waiting)
+            candidates.append(r);
+    const int row = Scheduler::firstImmediate(candidates);
+    if (row <= 0)
+        return;
+    const TaskRow& task = rows[row - 1]; // rows are numbered from 1 in order
+    try {
+        startRun(task, kImmediateSettleMs);
+        immediateFailure_.clear();
+    } catch (const AppError& e) {
+        // At a check it is tried again every time and told once, until it starts or fails
+        // otherwise; at the other events the face shows the failure.
+        const QString failure = task.file + u'\n' + e.text();
+        const bool told = failure == immediateFailure_;
+        immediateFailure_ = failure;
+        if (event != ImmediateEvent::Check)
+            throw;
+        if (!told)
+            post(e.text());
+    }
+}
+
+void Station::timerTick() {
+    if (timer_->interval() == kIdleMs) {
+        if (!schedules_) {
+            Q_EMIT watched();
+            return;
+        }
+        check();
+        Q_EMIT checked();
+        return;
+    }
+    runTick();
+}
+
+void Station::runTick() {
+    Run* run = run_.get();
+    if (!run) {
+        timer_->setInterval(kIdleMs);
+        return;
+    }
+    if (timer_->interval() != kRunMs)
+        timer_->setInterval(kRunMs); // the first tick after the settle pause
+    if (clock_.monotonicMs() - lastStopPollMs_ >= kStopPollMs) {
+        lastStopPollMs_ = clock_.monotonicMs();
+        pollStop(*run);
+    }
+    const TestCycle::Step step = run->tick();
+    Q_EMIT stepped(step);
+    if (step.end != TestCycle::End::None)
+        finishRun(step.message);
+}
+
+// "Спри" in a window that does not run the folder's tasks writes "В процес на спиране" into the
+// task file.
+void Station::pollStop(Run& run) {
+    if (run.stopping())
+        return;
+    QString status;
+    try {
+        status = TaskFile::parseHeader(TextFile::readFirstLine(workspace_.file(run.task().file))).status;
+    } catch (const AppError&) {
+        return; // read again at the next poll
+    }
+    if (status != TaskStatus::Stopping)
+        return;
+    run.stop();
+    Q_EMIT stopAsked(run.task().name);
+}
+
+void Station::requestStop() {
+    if (run_)
+        run_->stop();
+}
+
+void Station::check() {
     if (!schedules_)
         return;
     const QDateTime now = clock_.now();
+    const QList<TaskRow> rows = taskRows();
     // A due task that cannot start does not keep the others due in this minute from theirs.
     for (int row = scheduler_.due(rows, now); row > 0 && !busy(); row = scheduler_.due(rows, now, row)) {
         try {
-            start(rows[row - 1]);
+            startRun(rows[row - 1], kScheduledSettleMs);
         } catch (const AppError& e) {
             // Retried by every check of the minute; told once.
             if (scheduler_.noteFailure(rows[row - 1].file, now))
                 post(e.text());
         }
     }
+    startImmediate(ImmediateEvent::Check);
     if (!busy())
         retryUnsaved();
 }
 
-void Station::finishRun(const QString& message, const std::function<void()>& frontEnd) {
-    std::unique_ptr<Run> run = std::move(run_);
-    if (!run)
+void Station::finishRun(const QString& message) {
+    if (!run_)
         return;
+    timer_->setInterval(kIdleMs);
+    Q_EMIT runEnding();
+    std::unique_ptr<Run> run = std::move(run_);
     windingUp_ = true;
     QStringList problems;
     const QString notice = run->cycle().bankNotice();
     attempt(problems, [&] { run->finishResults(unsaved_); });
     lastUnsavedTryMs_ = clock_.monotonicMs();
     attempt(problems, [&] {
-        const QString& file = run->task().file;
+        const QString file = workspace_.file(run->task().file);
         if (run->task().type != Scheduler::kDaily) {
             if (QFile::exists(file) && !QFile::remove(file))
                 throw FileError(QStringLiteral("Cannot delete file %1.").arg(file));
@@ -106,8 +223,7 @@ void Station::finishRun(const QString& message, const std::function<void()>& fro
         }
     });
     run->closeLines();
-    if (frontEnd)
-        frontEnd();
+    Q_EMIT woundUp();
     windingUp_ = false;
     lastRunSummary_ = run->summary();
     Q_EMIT runFinished(run->task().name, lastRunSummary_);
@@ -133,7 +249,7 @@ QStringList Station::shutdown(bool stopRequested) {
     QStringList problems;
     if (std::unique_ptr<Run> run = std::move(run_)) {
         if (stopRequested)
-            attempt(problems, [&] { SetTaskFileStatus(run->task().file, Scheduler::kWaiting); });
+            attempt(problems, [&] { SetTaskFileStatus(workspace_.file(run->task().file), Scheduler::kWaiting); });
         // The test in progress is lost; every recorded one goes into its month file now.
         attempt(problems, [&] { run->finishResults(unsaved_); });
         run->closeLines();

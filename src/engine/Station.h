@@ -1,15 +1,22 @@
 #pragma once
-// The station of one working folder, shared by the window and the service: the start-up's
-// journal recovery, the task table read from the task files, the scheduler's check, the run
-// and its wind-up, and the tests kept from a month file that could not be written. Errors are
-// told through message() for the front end to show or log; nothing here waits on anybody.
+// The station of one working folder, shared by the window and the service: it owns the driver
+// loop (a scheduler check every 10 s while idle, a step of the run every 200 ms, the settle
+// pause after a TCP connect), the start-up's journal recovery, the task table read from the task
+// files, the immediate start of a "Веднага" task, a stop written into the running task's file by
+// another program, the run and its wind-up, and the tests kept from a month file that could not
+// be written. It tells what happens through signals; the faces present it. Nothing here waits on
+// anybody.
 
+#include "core/Workspace.h"
 #include "engine/FolderLock.h"
 #include "engine/Run.h"
 #include "engine/Scheduler.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QSet>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -18,11 +25,32 @@ class Clock;
 class Station : public QObject {
     Q_OBJECT
 public:
-    Station(QString resultsDir, const Clock& clock, QObject* parent = nullptr);
+    static constexpr int kIdleMs = 10000;
+    static constexpr int kRunMs = TestCycle::kTickMs;
+    // The settle pause after a TCP connect before the first running tick: a "Веднага" task's
+    // start waits longer than a scheduled one's.
+    static constexpr int kImmediateSettleMs = 1000;
+    static constexpr int kScheduledSettleMs = 200;
+    // How often a run looks at its task file for a stop asked by another program.
+    static constexpr int kStopPollMs = 10000;
+
+    // `driver`: the timer whose interval is the engine's mode (the window's Timer1); nullptr:
+    // one of the station's own. The face connects its timeout to timerTick() (the window runs it
+    // through its error handler).
+    Station(Workspace workspace, const Clock& clock, QTimer* driver = nullptr, QObject* parent = nullptr);
     ~Station() override;
 
-    const QString& resultsDir() const { return resultsDir_; }
+    const Workspace& workspace() const { return workspace_; }
+    const QString& resultsDir() const { return workspace_.results; }
     Scheduler& scheduler() { return scheduler_; }
+    QTimer& timer() { return *timer_; }
+    int interval() const { return timer_->interval(); }
+
+    // What each run is made with (the window's controls, or the settings file read anew); it
+    // may raise AppError, which fails that start.
+    void setRunSettings(std::function<RunSettings()> settings) { runSettings_ = std::move(settings); }
+    // The task rows a check looks at: the window's table; unset, the task files of the folder.
+    void setTaskRows(std::function<QList<TaskRow>()> rows) { taskRows_ = std::move(rows); }
 
     // Start-up, first: takes the working folder's lock for `self`. Without it the station
     // runs no task and touches no journal: another program runs this folder's tasks.
@@ -32,9 +60,11 @@ public:
     bool schedules() const { return schedules_; }
     // Start-up: results left by a crash are merged into their month files.
     void recoverJournals();
-    // The task files of the current folder as the task table lists them, in file order; a
-    // file that cannot be read is listed with an empty header and its error put in `errors`.
-    static QList<TaskRow> readTasks(QStringList& errors);
+    // The task files of the folder as the task table lists them, in file order; a file that
+    // cannot be read is listed with an empty header and its error put in `errors`.
+    QList<TaskRow> readTasks(QStringList& errors) const;
+    // The rows a check looks at (the window's table, or the folder's files read now).
+    QList<TaskRow> taskRows();
 
     Run* run() const { return run_.get(); }
     // A run is active or being wound up: no other may start.
@@ -42,33 +72,65 @@ public:
     RunResults* unsaved() const { return unsaved_.get(); }
     const QString& lastRunSummary() const { return lastRunSummary_; }
 
-    // Starts the task's run; raises AppError when it cannot start (the task keeps its status).
-    Run& startRun(const TaskRow& task, const RunSettings& settings);
-    // The scheduler's check: the due rows of this minute are tried in order until one starts
-    // (`start` makes the front end's start of a row); a failure is told once a minute. Then
-    // tests kept from a failed write are tried again, once a minute.
-    void check(const QList<TaskRow>& rows, const std::function<void(const TaskRow&)>& start);
+    // When a "Веднага" task starts. At start-up and when a task was added or changed the first
+    // one starts whatever its status; at a later look at the folder only a waiting one, so that a
+    // disabled task stays so and one whose file could not be deleted is not run again and again.
+    enum class ImmediateEvent { StartUp, TasksChanged, Check };
+    // Starts the first "Веднага" task the event allows, if no run is active. A failed start at
+    // StartUp or TasksChanged raises AppError (the task keeps its status); at a Check it is
+    // told once until that task starts or fails otherwise.
+    void startImmediate(ImmediateEvent event);
+    // Starts the task's run with the settle pause `settleMs`; raises AppError when it cannot
+    // start (the task keeps its status).
+    Run& startRun(const TaskRow& task, int settleMs);
+    // A tick of the driver: the scheduler's check while idle, a step of the run otherwise.
+    void timerTick();
+    // The scheduler's check: the due rows of this minute are tried in order until one starts; a
+    // failure is told once a minute. Then a waiting "Веднага" task, and tests kept from a failed
+    // write are tried again, once a minute.
+    void check();
+    // The running task is asked to stop: every line finishes the channel it is on.
+    void requestStop();
     // Winds the run up: its tests into their month files, the task file deleted (re-armed for a
-    // daily task), its lines closed; `frontEnd` runs next (the window rebuilds its table). Then
+    // daily task), its lines closed; woundUp() is told next (the window rebuilds its table). Then
     // `message`, the problems met and what the bank has to tell are told, in that order.
-    void finishRun(const QString& message, const std::function<void()>& frontEnd = {});
+    void finishRun(const QString& message);
     // Idle: tests that could not be written are tried again, quietly, once a minute.
     void retryUnsaved();
     // The program closes: the test in progress is lost, every recorded one is written; a task
-    // being stopped goes back to waiting. Returns the problems met, for the closing window.
+    // being stopped goes back to waiting. Returns the problems met, for the closing face.
     QStringList shutdown(bool stopRequested);
 
 Q_SIGNALS:
     void message(const QString& text);
     void runStarted(Run* run);
+    // Every step of the run, after it was made.
+    void stepped(const TestCycle::Step& step);
+    // Another program asked the running task to stop through its file.
+    void stopAsked(const QString& taskName);
+    // The run is over: nothing of it is wound up yet.
+    void runEnding();
+    // Its results, task file and lines are done; the messages follow.
+    void woundUp();
     // After the wind-up: the task's name and the counts of its answers.
     void runFinished(const QString& taskName, const QString& summary);
+    // An idle tick of a station that does not run the folder's tasks: the faces follow the
+    // statuses the other program writes.
+    void watched();
+    // An idle tick's check is done.
+    void checked();
 
 private:
     void post(const QString& text);
+    void runTick();
+    void pollStop(Run& run);
+    void tellTaskErrors(const QStringList& errors);
 
-    QString resultsDir_;
+    Workspace workspace_;
     const Clock& clock_;
+    QPointer<QTimer> timer_;
+    std::function<RunSettings()> runSettings_;
+    std::function<QList<TaskRow>()> taskRows_;
     FolderLock lock_;
     bool schedules_ = true;
     Scheduler scheduler_;
@@ -77,6 +139,9 @@ private:
     // here, carried into the next run and written at the first chance.
     std::unique_ptr<RunResults> unsaved_;
     qint64 lastUnsavedTryMs_ = 0;
+    qint64 lastStopPollMs_ = 0;
     bool windingUp_ = false; // a run's end is being made: no new run may start meanwhile
     QString lastRunSummary_;
+    QString immediateFailure_; // the last failed start of a "Веднага" task at a check, told once
+    QSet<QString> taskErrors_; // task files that cannot be read at a check, told once while they last
 };

@@ -4,6 +4,8 @@
 // thin; the logic they call lives in plain classes of the subsystem folders. The handlers of
 // each subsystem are defined in that subsystem's Unit1*.cpp file.
 
+#include "engine/TestCycle.h"
+
 #include <QPointer>
 #include <QRect>
 #include <QString>
@@ -178,7 +180,11 @@ public:
     // Starts the task of a table row; settle: the pause (ms) after a TCP connect before the
     // first running tick. Raises AppError when the link cannot be started; the task is untouched.
     void StartRun(int row, int settle);
-    void FinishRun(const QString& message); // winds the run up, then shows the message if any
+    // What the window shows of the station's run: its start, each step, its end and wind-up.
+    void RunStarted(class Run& run);
+    void ShowStep(const TestCycle::Step& step);
+    void RunEnding();
+    void RunWoundUp();
     void RetryUnsavedResults();             // idle: writes tests kept from a failed month file write
     int CommLineIndex() const;
     class CommLog* MemoCommLog = nullptr; // the communication log shown in MemoComm
@@ -219,4 +225,5 @@ private:
     std::unique_ptr<CommLog> commLog_;
     class PostedMessages* messages_ = nullptr;
     bool closing_ = false;
+    bool bankShown_ = false; // the run being wound up was a bank's: Edit1 goes back to its size
 };

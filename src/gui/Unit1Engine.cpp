@@ -21,14 +21,12 @@
 #include <QRadioButton>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
+#include <QDir>
 #include <QTimer>
 #include <QToolTip>
 #include <algorithm>
 
 namespace {
-constexpr int kIdleMs = 10000;
-constexpr int kRunMs = TestCycle::kTickMs;
-
 // Each modem of a bank with its state, for the tooltip of Edit1.
 QString bankStatesToolTip(const TestCycle& cycle, const QString& shown) {
     static const QStringList kStates = {QStringLiteral("набира"), QStringLiteral("чака отговор"),
@@ -71,8 +69,27 @@ void TForm1::SetupEngine() {
 }
 
 void TForm1::SetupStation() {
-    Engine = new Station(ResultsDir, clock(), this);
+    Engine = new Station(Workspace{QDir::currentPath(), ResultsDir, ExportDir}, clock(), Timer1, this);
+    Engine->setTaskRows([this] { return taskRows(*SGtask); });
+    Engine->setRunSettings([this] {
+        RunSettings settings;
+        settings.link = ShownLinkSettings();
+        settings.pauseText = [this] { return Epause->text(); };
+        settings.sharedLog = MemoCommLog;
+        return settings;
+    });
     connect(Engine, &Station::message, messages_, [this](const QString& text) { messages_->post(text); });
+    connect(Engine, &Station::runStarted, this, [this](Run* run) { RunStarted(*run); });
+    connect(Engine, &Station::stepped, this, [this](const TestCycle::Step& step) { ShowStep(step); });
+    connect(Engine, &Station::runEnding, this, [this] { RunEnding(); });
+    connect(Engine, &Station::woundUp, this, [this] { RunWoundUp(); });
+    connect(Engine, &Station::watched, this, [this] {
+        // Another program runs the tasks: the table follows their statuses.
+        TaskRefresh();
+        const int row = SGtask->row();
+        if (!BchStatus->isHidden() && row > 0 && row < SGtask->rowCount())
+            BchStatus->setText(TaskStatus::captionFor(SGtask->cell(4, row), BchStatus->text()));
+    });
     // The window opens all the same: only the tasks are left to the one that runs them.
     if (Engine->takeFolder(FolderLock::Holder::Window) == FolderLock::Outcome::HeldByOther) {
         const FolderLock& lock = Engine->folderLock();
@@ -112,41 +129,32 @@ void TForm1::RecoverJournals() {
 }
 
 void TForm1::InstantlyTaskCheck() {
-    if (Engine->busy() || !Engine->schedules())
-        return;
-    const int row = Scheduler::firstImmediate(taskRows(*SGtask));
-    if (row > 0)
-        StartRun(row, 1000);
+    Engine->startImmediate(Station::ImmediateEvent::TasksChanged);
 }
 
 void TForm1::StartRun(int row, int settle) {
-    if (Engine->busy())
-        return; // one run at a time
     const TaskRow task = taskRows(*SGtask).value(row - 1);
-    if (task.file.isEmpty())
-        return;
-    RunSettings settings;
-    settings.link = ShownLinkSettings(); // the serial link wins when both were checked
-    settings.pauseText = [this] { return Epause->text(); };
-    settings.sharedLog = MemoCommLog;
-    Run& run = Engine->startRun(task, settings);
+    if (task.file.isEmpty() || Engine->busy())
+        return; // one run at a time
+    Engine->startRun(task, settle);
+}
+
+void TForm1::RunStarted(Run& run) {
     // A bank's modems keep logs of their own; the window's log gives up as many lines, so that
     // all logs together hold no more than one log always has.
     if (run.lineCount() > 1) {
         MemoCommLog->setKeptLines(CommLog::kKeptLines - run.lineCount() * Run::kOwnLogLines);
         connect(&run, &Run::logLine, this, [this](const QByteArray& line) { MemoCommLog->append(line + '\n'); });
     }
+    const int row = run.task().row;
     SGtask->setCell(4, row, Scheduler::kStarted);
     RunRow = row;
-    RunTaskFile = task.file;
+    RunTaskFile = run.task().file;
     // A stop asked for before this run (on a task left "Стартирана" earlier) is not meant for it.
     StopRequested = false;
     sendPanelBehind();
     MemoComm->raise();
     RunActive = 1;
-    // The settle pause after a TCP connect delays the first running tick instead of blocking
-    // the window: the connection completes meanwhile, and the tick sets the interval to 200.
-    Timer1->setInterval(run.overTcp() ? settle + kRunMs : kRunMs);
     try {
         SGtaskClick();
         DisableB();
@@ -156,27 +164,14 @@ void TForm1::StartRun(int row, int settle) {
 }
 
 void TForm1::Timer1Timer() {
-    if (Timer1->interval() == kIdleMs) {
-        if (!Engine->schedules()) {
-            // Another program runs the tasks: the table follows their statuses.
-            TaskRefresh();
-            const int row = SGtask->row();
-            if (!BchStatus->isHidden() && row > 0 && row < SGtask->rowCount())
-                BchStatus->setText(TaskStatus::captionFor(SGtask->cell(4, row), BchStatus->text()));
-            return;
-        }
-        Engine->check(taskRows(*SGtask), [this](const TaskRow& row) { StartRun(row.row, 200); });
+    Engine->timerTick();
+}
+
+void TForm1::ShowStep(const TestCycle::Step& step) {
+    const Run* run = Engine->run();
+    if (!run)
         return;
-    }
-    Run* run = Engine->run();
-    if (!run) {
-        Timer1->setInterval(kIdleMs);
-        return;
-    }
-    if (Timer1->interval() != kRunMs)
-        Timer1->setInterval(kRunMs); // the first tick after the settle pause
     const TestCycle& cycle = run->cycle();
-    const TestCycle::Step step = run->tick();
     Edit1->setText(step.shownStates);
     if (cycle.lineCount() > 1) {
         const QString tip = bankStatesToolTip(cycle, step.shownStates);
@@ -193,38 +188,32 @@ void TForm1::Timer1Timer() {
     }
     if (step.gauge >= 0)
         Gauge1->setValue(step.gauge);
-    if (step.end != TestCycle::End::None) {
-        if (cycle.lineCount() > 1)
-            Edit1->setText(QString::number(step.shownState)); // one digit, as after one modem
-        FinishRun(step.message);
-    }
+    if (step.end != TestCycle::End::None && cycle.lineCount() > 1)
+        Edit1->setText(QString::number(step.shownState)); // one digit, as after one modem
 }
 
-void TForm1::FinishRun(const QString& message) {
-    Run* run = Engine->run();
-    if (!run)
-        return;
-    const bool bank = run->lineCount() > 1;
+void TForm1::RunEnding() {
+    bankShown_ = Engine->run() && Engine->run()->lineCount() > 1;
     MemoComm->lower();
     if (PageControl1->currentIndex() == 0)
         bringPanelToFront();
     RunActive = 0;
     Gauge1->setValue(0);
-    Timer1->setInterval(kIdleMs);
-    // The table rebuild comes after the results, the task file and the links; then the message,
-    // the problems met and which modems and channels of a bank dropped out.
-    Engine->finishRun(message, [this, bank] {
-        MemoCommLog->setKeptLines(CommLog::kKeptLines);
-        if (bank) {
-            Edit1->setToolTip(QString());
-            Edit1->setGeometry(Edit1Geometry);
-        }
-        RunTaskFile.clear();
-        StopRequested = false;
-        Posted([this] { TaskRefresh(); });
-        Posted([this] { SGtaskClick(); });
-        Posted([this] { EnableB(); });
-    });
+}
+
+// The table rebuild comes after the results, the task file and the links; then the message,
+// the problems met and which modems and channels of a bank dropped out.
+void TForm1::RunWoundUp() {
+    MemoCommLog->setKeptLines(CommLog::kKeptLines);
+    if (bankShown_) {
+        Edit1->setToolTip(QString());
+        Edit1->setGeometry(Edit1Geometry);
+    }
+    RunTaskFile.clear();
+    StopRequested = false;
+    Posted([this] { TaskRefresh(); });
+    Posted([this] { SGtaskClick(); });
+    Posted([this] { EnableB(); });
 }
 
 void TForm1::RetryUnsavedResults() {

@@ -51,7 +51,7 @@ void TForm1::SetupTaskControls() {
 
 void TForm1::TaskRefresh() {
     QStringList errors;
-    const QList<TaskFile::Listed> tasks = TaskFile::readTable(errors);
+    const QList<TaskFile::Listed> tasks = TaskFile::readTable(QDir::currentPath(), errors);
     SGtask->beginUpdate();
     for (int r = 1; r < SGtask->rowCount(); ++r)
         SGtask->gridModel()->clearRow(r);
@@ -278,8 +278,7 @@ void TForm1::BchStatusClick() {
         SetTaskFileStatus(name, a.newStatus);
     if (a.requestStop && Engine->schedules()) {
         StopRequested = true;
-        if (Run* run = Engine->run())
-            run->stop();
+        Engine->requestStop();
     }
     TaskRefresh();
     SGtaskClick();

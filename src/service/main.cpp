@@ -116,7 +116,7 @@ int main(int argc, char* argv[]) {
     const QString results = MakeDataDir(QCoreApplication::applicationDirPath(), QStringLiteral("Results"));
     QDir().mkpath(results);
 
-    Station station(results, clock);
+    Station station(Workspace{QDir::currentPath(), results, {}}, clock);
     switch (station.takeFolder(FolderLock::Holder::Service)) {
     case FolderLock::Outcome::Taken:
         break;

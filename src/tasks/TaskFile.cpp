@@ -47,12 +47,13 @@ QStringList listTaskFiles(const QString& dir) {
 
 } // namespace TaskFile
 
-QList<TaskFile::Listed> TaskFile::readTable(QStringList& errors) {
+QList<TaskFile::Listed> TaskFile::readTable(const QString& dir, QStringList& errors) {
     QList<Listed> out;
-    for (const QString& name : listTaskFiles(QDir::currentPath())) {
+    const QDir folder(dir);
+    for (const QString& name : listTaskFiles(dir)) {
         QString header;
         try {
-            header = TextFile::readFirstLine(name);
+            header = TextFile::readFirstLine(folder.filePath(name));
         } catch (const AppError& e) {
             errors.append(e.text());
         }

@@ -46,9 +46,9 @@ struct Listed {
     QString file;
     Header header;
 };
-// The task files of the current folder with their headers (the first line only is read), in
-// the order of listTaskFiles(). A file that cannot be read is listed with an empty header and
-// its error goes into `errors`, so that one such file hides none of the others.
-QList<Listed> readTable(QStringList& errors);
+// The task files of `dir` with their headers (the first line only is read), in the order of
+// listTaskFiles(); `file` is the bare name. A file that cannot be read is listed with an empty
+// header and its error goes into `errors`, so that one such file hides none of the others.
+QList<Listed> readTable(const QString& dir, QStringList& errors);
 
 } // namespace TaskFile
