@@ -70,7 +70,7 @@ Ticks runNight(const QString& dir, const QStringList& channels, int modems, cons
     const QString oldCwd = QDir::currentPath();
     QDir::setCurrent(dir);
     TextFile::writeLines(QStringLiteral("night.tsk"),
-                         QStringList{TaskFile::buildHeader(QStringLiteral("Нощ"), TaskFile::TypeImmediate, 0,
+                         QStringList{TaskFile::buildHeader(QStringLiteral("Нощ"), text(TaskType::Immediate), 0,
                                                            0, QStringLiteral("Чакаща"))} +
                              channels);
     QDir().mkpath(QStringLiteral("Results"));
@@ -137,7 +137,7 @@ CHANTEST_BENCH("service.idle") {
     const int hour = (QTime::currentTime().hour() + 12) % 24;
     for (int t = 0; t < 50; ++t)
         writeTask(QDir(work).filePath(QStringLiteral("%1.tsk").arg(240101000000LL + t)),
-                  t % 2 ? TaskFile::TypeDaily : TaskFile::TypeAtTime, hour, t * (kChannels / 50),
+                  t % 2 ? text(TaskType::Daily) : text(TaskType::AtTime), hour, t * (kChannels / 50),
                   kChannels / 50);
     QProcess p;
     p.setProgram(bin + QStringLiteral("/chantest-service"));

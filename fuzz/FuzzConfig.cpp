@@ -126,8 +126,7 @@ void linkSettings(const uint8_t* data, size_t size) {
     s.modemSpeed = r.modemSpeed.value_or(QString());
     s.pause = r.pause.value_or(QString());
     const int flags = r.flags.value_or(LinkSettingsFile::SerialFlag);
-    s.serial = flags & LinkSettingsFile::SerialFlag;
-    s.tcp = flags & LinkSettingsFile::TcpFlag;
+    s.kind = LinkSettingsFile::kindOf(flags);
     s.sendInit = flags & LinkSettingsFile::InitFlag;
     const QStringList written = TextFile::splitLines(TextFile::joinLines(LinkSettingsFile::toLines(s)));
     const LinkSettingsFile::Read again = LinkSettingsFile::parse(written);

@@ -8,7 +8,7 @@
 #include "core/MyUtils.h"
 #include "core/TextFile.h"
 #include "tasks/TaskFile.h"
-#include "tasks/TaskStatus.h"
+#include "tasks/StatusButton.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -36,9 +36,9 @@ void taskFile(const uint8_t* data, size_t size) {
     const QString start = h.startText();
     FUZZ_CHECK(start.startsWith(PadTo2(h.hour) + u':') && start.endsWith(PadTo2(h.minute)),
                "startText " + show(start));
-    const QString caption = TaskStatus::captionFor(h.status, QStringLiteral("?"));
-    TaskStatus::clickAction(caption, pick & 1);
-    TaskStatus::clickAction(h.status, pick & 2);
+    const QString caption = StatusButton::captionFor(h.status, QStringLiteral("?"));
+    StatusButton::clickAction(caption, pick & 1);
+    StatusButton::clickAction(h.status, pick & 2);
 
     // A header rebuilt from what was read reads back the same.
     int hour = 0, minute = 0;
@@ -67,7 +67,7 @@ void taskFile(const uint8_t* data, size_t size) {
                        f.write(bytes.data(), bytes.size()) == bytes.size(),
                    "cannot write the scratch task file");
         f.close();
-        const QString status = (pick & 8) ? TaskStatus::Disabled : TaskStatus::Waiting;
+        const QString status = (pick & 8) ? text(TaskStatus::Disabled) : text(TaskStatus::Waiting);
         try {
             SetTaskFileStatus(scratchFile(), status);
         } catch (const AppError&) {

@@ -25,7 +25,14 @@ QString entryOf(const QStringList& entries, const QString& text) {
 } // namespace
 
 int LinkSettingsFile::flags(const LinkSettings& s) {
-    return (s.serial ? SerialFlag : 0) | (s.tcp ? TcpFlag : 0) | (s.sendInit ? InitFlag : 0);
+    return (s.kind == LinkKind::Serial ? SerialFlag : 0) | (s.kind == LinkKind::Tcp ? TcpFlag : 0) |
+           (s.sendInit ? InitFlag : 0);
+}
+
+LinkKind LinkSettingsFile::kindOf(int flags) {
+    if (flags & TcpFlag)
+        return LinkKind::Tcp;
+    return flags & SerialFlag ? LinkKind::Serial : LinkKind::None;
 }
 
 QStringList LinkSettingsFile::toLines(const LinkSettings& s) {
@@ -74,8 +81,7 @@ LinkSettings LinkSettingsFile::defaults(const QStringList& ports) {
     s.initString = QStringLiteral("atx3w2&d0e1m0 s0=1 s7=70 s11=55 s95=0");
     s.modemSpeed = QStringLiteral("at+MS=v34,1,2400,12000");
     s.pause = QStringLiteral("20");
-    s.serial = true;
-    s.tcp = false;
+    s.kind = LinkKind::Serial;
     s.sendInit = false;
     return s;
 }
@@ -101,15 +107,13 @@ LinkSettings LinkSettingsFile::apply(LinkSettings s, const Read& r, const QStrin
     if (r.pause)
         s.pause = *r.pause;
     if (r.flags) {
-        s.tcp = *r.flags & TcpFlag;
-        s.serial = (*r.flags & SerialFlag) && !s.tcp;
+        s.kind = kindOf(*r.flags);
         s.sendInit = *r.flags & InitFlag;
     }
     return s;
 }
 
-LinkSettings LinkSettingsFile::load(const QStringList& ports) {
-    const QString file = QString::fromLatin1(FileName);
+LinkSettings LinkSettingsFile::load(const QString& file, const QStringList& ports) {
     if (!QFileInfo::exists(file))
         return defaults(ports);
     return apply(defaults(ports), parse(TextFile::readLines(file)), ports);

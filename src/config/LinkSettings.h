@@ -6,6 +6,9 @@
 #include <QStringList>
 #include <optional>
 
+// What carries the modems: nothing chosen, a local serial port, or TCP to a modem server.
+enum class LinkKind { None, Serial, Tcp };
+
 // The values of the modem settings controls, as the file stores them.
 struct LinkSettings {
     QString port;
@@ -15,8 +18,7 @@ struct LinkSettings {
     QString initString;
     QString modemSpeed;
     QString pause;
-    bool serial = true;
-    bool tcp = false;
+    LinkKind kind = LinkKind::Serial;
     bool sendInit = false;
 };
 
@@ -25,6 +27,8 @@ inline constexpr const char* FileName = "KanvoAlt.ini";
 enum Flag { SerialFlag = 1, TcpFlag = 2, InitFlag = 4 };
 
 int flags(const LinkSettings& s);
+// The link the flags of line 6 choose: TCP when both link bits are set.
+LinkKind kindOf(int flags);
 // The six lines the file holds.
 QStringList toLines(const LinkSettings& s);
 
@@ -51,7 +55,7 @@ LinkSettings defaults(const QStringList& ports);
 // speeds() equal to it, letter case ignored (none: no choice), a saved port that the system does
 // not list is kept when it may be a device; the flags choose the link, TCP when both are set.
 LinkSettings apply(LinkSettings base, const Read& file, const QStringList& ports);
-// The settings of the file in the current folder over the defaults; no file gives the defaults.
-// Raises FileError when the file is there but cannot be read.
-LinkSettings load(const QStringList& ports);
+// The settings of the file at `path` over the defaults; no file gives the defaults. Raises
+// FileError when the file is there but cannot be read.
+LinkSettings load(const QString& path, const QStringList& ports);
 } // namespace LinkSettingsFile

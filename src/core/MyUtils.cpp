@@ -1,7 +1,6 @@
 #include "MyUtils.h"
 
 #include "AppError.h"
-#include "TextFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -71,14 +70,6 @@ QString KeepDigits(const QString& text) {
             result += c;
     }
     return result;
-}
-
-void SetTaskFileStatus(const QString& fileName, const QString& status) {
-    QStringList lines = TextFile::readLines(fileName);
-    if (lines.isEmpty())
-        throw AppError(QStringLiteral("List index out of bounds (0)"));
-    lines[0] = ExtractFieldRange(lines[0], 0, 4) + u'^' + status + u'^';
-    TextFile::writeLines(fileName, lines);
 }
 
 namespace {

@@ -13,8 +13,6 @@ QString CutFields(const QString& text, int first, int count, QChar separator);
 QString PadTo2(const QString& text);
 QString PadTo4(const QString& text);
 QString KeepDigits(const QString& text);
-// Rewrites field 4 (the status) of a task file's header line; the other lines stay.
-void SetTaskFileStatus(const QString& fileName, const QString& status);
 // True when another running process has an executable of this program's file name.
 bool IsSecondInstance();
 // Counts running processes whose executable file name is exactly `fileName` (from /proc).

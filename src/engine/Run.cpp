@@ -7,6 +7,7 @@
 #include "core/Cp1251.h"
 #include "core/MyUtils.h"
 #include "core/TextFile.h"
+#include "tasks/TaskFile.h"
 
 #include <utility>
 
@@ -25,7 +26,7 @@ Run::Run(const TaskRow& task, const RunSettings& settings, const Workspace& work
         if (!channels.isEmpty())
             channels.removeFirst();
         results_->open(clock.now().date());
-        SetTaskFileStatus(file, Scheduler::kStarted);
+        SetTaskFileStatus(file, TaskStatus::Started);
     } catch (...) {
         if (results_->hasUnsaved())
             unsaved = std::move(results_);
@@ -64,10 +65,10 @@ void Run::makeLines(const RunSettings& settings) {
     const LinkSettings& link = settings.link;
     if (settings.makeLines) {
         lines_ = settings.makeLines();
-    } else if (link.serial) {
+    } else if (link.kind == LinkKind::Serial) {
         const int baud = StrToInt(link.speed);
         lines_.push_back(std::make_unique<SerialLine>(link.port, baud, settings.sharedLog, kOwnLogLines));
-    } else if (link.tcp) {
+    } else if (link.kind == LinkKind::Tcp) {
         tcp_ = true;
         const QStringList ports = TcpPorts::parse(link.tcpPort);
         const bool bank = ports.size() > 1;

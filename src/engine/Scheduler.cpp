@@ -2,11 +2,6 @@
 
 #include "core/MyUtils.h"
 
-const QString Scheduler::kImmediate = QStringLiteral("Веднага");
-const QString Scheduler::kDaily = QStringLiteral("Всеки ден");
-const QString Scheduler::kWaiting = QStringLiteral("Чакаща");
-const QString Scheduler::kStarted = QStringLiteral("Стартирана");
-
 int Scheduler::startMinute(const QString& cell) {
     int h = 0, m = 0;
     if (cell.size() < 5 || !TryStrToInt(cell.mid(0, 2), h) || !TryStrToInt(cell.mid(3, 2), m))
@@ -16,7 +11,7 @@ int Scheduler::startMinute(const QString& cell) {
 
 int Scheduler::firstImmediate(const QList<TaskRow>& rows) {
     for (const TaskRow& r : rows) {
-        if (r.type == kImmediate)
+        if (r.is(TaskType::Immediate))
             return r.row;
     }
     return -1;
@@ -30,7 +25,7 @@ int Scheduler::due(const QList<TaskRow>& rows, const QDateTime& now, int afterRo
     const int clockMinute = now.time().hour() * 60 + now.time().minute();
     const qint64 thisMinute = minuteOf(now);
     for (const TaskRow& r : rows) {
-        if (r.row <= afterRow || r.status != kWaiting || startMinute(r.start) != clockMinute)
+        if (r.row <= afterRow || !r.is(TaskStatus::Waiting) || startMinute(r.start) != clockMinute)
             continue;
         if (lastStart_.value(r.file, -1) == thisMinute)
             continue;

@@ -4,6 +4,8 @@
 // its run ends within its start minute), and the last failed start (shown once, not on
 // every check of the minute).
 
+#include "tasks/Task.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QList>
@@ -16,15 +18,12 @@ struct TaskRow {
     QString status; // column 4
     QString file;   // column 5
     QString name;   // column 1
+    bool is(TaskType t) const { return type == text(t); }
+    bool is(TaskStatus s) const { return status == text(s); }
 };
 
 class Scheduler {
 public:
-    static const QString kImmediate; // "Веднага"
-    static const QString kDaily;     // "Всеки ден"
-    static const QString kWaiting;   // "Чакаща"
-    static const QString kStarted;   // "Стартирана"
-
     // The start minute of a "hh:mm" cell, or -1 when it does not hold two numbers there.
     static int startMinute(const QString& cell);
     // The first "Веднага" row, whatever its status; -1 if none.

@@ -5,7 +5,6 @@
 #include "core/MyUtils.h"
 #include "core/TextFile.h"
 #include "tasks/TaskFile.h"
-#include "tasks/TaskStatus.h"
 
 #include <QDir>
 #include <QFile>
@@ -107,7 +106,7 @@ void Station::startImmediate(ImmediateEvent event) {
     const QList<TaskRow> rows = taskRows();
     QList<TaskRow> candidates;
     for (const TaskRow& r : rows)
-        if (event != ImmediateEvent::Check || r.status == TaskStatus::Waiting)
+        if (event != ImmediateEvent::Check || r.is(TaskStatus::Waiting))
             candidates.append(r);
     const int row = Scheduler::firstImmediate(candidates);
     if (row <= 0)
@@ -171,7 +170,7 @@ void Station::pollStop(Run& run) {
     } catch (const AppError&) {
         return; // read again at the next poll
     }
-    if (status != TaskStatus::Stopping)
+    if (status != text(TaskStatus::Stopping))
         return;
     run.stop();
     Q_EMIT stopAsked(run.task().name);
@@ -215,11 +214,11 @@ void Station::finishRun(const QString& message) {
     lastUnsavedTryMs_ = clock_.monotonicMs();
     attempt(problems, [&] {
         const QString file = workspace_.file(run->task().file);
-        if (run->task().type != Scheduler::kDaily) {
+        if (!run->task().is(TaskType::Daily)) {
             if (QFile::exists(file) && !QFile::remove(file))
                 throw FileError(QStringLiteral("Cannot delete file %1.").arg(file));
         } else {
-            SetTaskFileStatus(file, Scheduler::kWaiting);
+            SetTaskFileStatus(file, TaskStatus::Waiting);
         }
     });
     run->closeLines();
@@ -249,7 +248,7 @@ QStringList Station::shutdown(bool stopRequested) {
     QStringList problems;
     if (std::unique_ptr<Run> run = std::move(run_)) {
         if (stopRequested)
-            attempt(problems, [&] { SetTaskFileStatus(workspace_.file(run->task().file), Scheduler::kWaiting); });
+            attempt(problems, [&] { SetTaskFileStatus(workspace_.file(run->task().file), TaskStatus::Waiting); });
         // The test in progress is lost; every recorded one goes into its month file now.
         attempt(problems, [&] { run->finishResults(unsaved_); });
         run->closeLines();

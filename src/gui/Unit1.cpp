@@ -1,5 +1,7 @@
 #include "Unit1.h"
 
+#include "tasks/Task.h"
+
 #include "CheckListBox.h"
 #include "core/Clock.h"
 #include "core/DataDirs.h"
@@ -190,7 +192,7 @@ void TForm1::buildTasksPage() {
 
     RGType = new RadioGroup(
         QStringLiteral("RGType"), QStringLiteral("Времеви тип"),
-        {QStringLiteral("Веднага"), QStringLiteral("По време"), QStringLiteral("Всеки ден")}, p);
+        {text(TaskType::Immediate), text(TaskType::AtTime), text(TaskType::Daily)}, p);
     RGType->setGeometry(558, 2, 100, 78);
 
     GBtimeBegin = named(new QGroupBox(QStringLiteral("Начално време"), p), "GBtimeBegin");
@@ -318,7 +320,7 @@ void TForm1::buildSettingsPage() {
     CBPort->setGeometry(100, 22, 180, 22);
     RBcom = named(new QRadioButton(g), "RBcom");
     RBcom->setGeometry(290, 24, 20, 20);
-    RBcom->setChecked(defaults.serial);
+    RBcom->setChecked(defaults.kind == LinkKind::Serial);
     QLabel* speedLabel = label(g, QStringLiteral("Скорост"), 12, 56);
     CBSpeed = named(new QComboBox(g), "CBSpeed");
     CBSpeed->addItems(LinkSettingsFile::speeds());

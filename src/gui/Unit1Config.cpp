@@ -51,11 +51,11 @@ void selectOrAdd(QComboBox* box, const QString& text) {
 
 // Bit 0 chooses the serial link, bit 1 the TCP link (TCP wins when both are set); with
 // neither set no link is chosen, which exclusive radio buttons would not allow on their own.
-void setLinkChoice(QRadioButton* com, QRadioButton* tcp, bool serial, bool network) {
+void setLinkChoice(QRadioButton* com, QRadioButton* tcp, LinkKind kind) {
     com->setAutoExclusive(false);
     tcp->setAutoExclusive(false);
-    com->setChecked(serial && !network);
-    tcp->setChecked(network);
+    com->setChecked(kind == LinkKind::Serial);
+    tcp->setChecked(kind == LinkKind::Tcp);
     com->setAutoExclusive(true);
     tcp->setAutoExclusive(true);
 }
@@ -89,8 +89,8 @@ LinkSettings TForm1::ShownLinkSettings() const {
     s.initString = EinitString->text();
     s.modemSpeed = EmodemSpeed->text();
     s.pause = Epause->text();
-    s.serial = RBcom->isChecked();
-    s.tcp = RBtcp->isChecked();
+    // The serial link wins when both were checked.
+    s.kind = RBcom->isChecked() ? LinkKind::Serial : RBtcp->isChecked() ? LinkKind::Tcp : LinkKind::None;
     s.sendInit = CBoxIniString->isChecked();
     return s;
 }
@@ -114,7 +114,7 @@ void TForm1::ReadLinkSettings() {
     EinitString->setText(s.initString);
     EmodemSpeed->setText(s.modemSpeed);
     Epause->setText(s.pause);
-    setLinkChoice(RBcom, RBtcp, s.serial, s.tcp);
+    setLinkChoice(RBcom, RBtcp, s.kind);
     CBoxIniString->setChecked(s.sendInit);
 }
 

@@ -9,7 +9,7 @@
 #include "gui/PostedMessages.h"
 #include "gui/StringGrid.h"
 #include "gui/Unit1.h"
-#include "tasks/TaskStatus.h"
+#include "tasks/StatusButton.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -88,7 +88,7 @@ void TForm1::SetupStation() {
         TaskRefresh();
         const int row = SGtask->row();
         if (!BchStatus->isHidden() && row > 0 && row < SGtask->rowCount())
-            BchStatus->setText(TaskStatus::captionFor(SGtask->cell(4, row), BchStatus->text()));
+            BchStatus->setText(StatusButton::captionFor(SGtask->cell(4, row), BchStatus->text()));
     });
     // The window opens all the same: only the tasks are left to the one that runs them.
     if (Engine->takeFolder(FolderLock::Holder::Window) == FolderLock::Outcome::HeldByOther) {
@@ -147,7 +147,7 @@ void TForm1::RunStarted(Run& run) {
         connect(&run, &Run::logLine, this, [this](const QByteArray& line) { MemoCommLog->append(line + '\n'); });
     }
     const int row = run.task().row;
-    SGtask->setCell(4, row, Scheduler::kStarted);
+    SGtask->setCell(4, row, text(TaskStatus::Started));
     RunRow = row;
     RunTaskFile = run.task().file;
     // A stop asked for before this run (on a task left "Стартирана" earlier) is not meant for it.

@@ -1,9 +1,10 @@
 // The task handlers of the window: task table, selection lists and status control.
 #include "gui/Unit1.h"
 
+#include "config/ChannelBase.h"
 #include "tasks/ChannelSelection.h"
 #include "tasks/TaskFile.h"
-#include "tasks/TaskStatus.h"
+#include "tasks/StatusButton.h"
 #include "engine/Station.h"
 #include "core/AppError.h"
 #include "gui/CheckListBox.h"
@@ -117,7 +118,7 @@ void TForm1::SGtaskClick() {
     SpinEditH->setValue(TryStrToInt(h.hour, value) ? value : 0);
     value = 0;
     SpinEditM->setValue(TryStrToInt(h.minute, value) ? value : 0);
-    BchStatus->setText(TaskStatus::captionFor(SGtask->cell(ColStatus, row), BchStatus->text()));
+    BchStatus->setText(StatusButton::captionFor(SGtask->cell(ColStatus, row), BchStatus->text()));
     lines.removeFirst();
     ChLBch->setItems(lines, true);
 }
@@ -133,15 +134,16 @@ void TForm1::BaddTaskClick() {
         const bool immediate = type == 0;
         const int hour = immediate ? now.time().hour() : SpinEditH->value();
         const int minute = immediate ? now.time().minute() : SpinEditM->value();
-        QStringList lines{TaskFile::buildHeader(LEtaskName->text(), RGType->itemText(type), hour, minute,
-                                                TaskStatus::Waiting)};
-        lines.append(checkedOf(ChLBch));
-        if (lines.size() < 2) {
+        const QVector<QString> channels = checkedOf(ChLBch);
+        if (channels.isEmpty()) {
             ShowMessage(this, MsgKind::Warning, NoChannelWarning);
         } else {
             const QString name =
                 TaskFile::chooseFileName(now, [](const QString& n) { return QFileInfo::exists(n); });
-            TextFile::writeLines(name, lines);
+            TaskFile::write(name,
+                            TaskFile::buildHeader(LEtaskName->text(), taskTypes().value(type), hour, minute,
+                                                  TaskStatus::Waiting),
+                            channels);
         }
     }
     SGtask->setFocus();
@@ -163,15 +165,16 @@ void TForm1::BtaskChangeClick() {
         ShowMessage(this, MsgKind::Warning, NoTypeWarning);
         return;
     }
-    QStringList lines{TaskFile::buildHeader(LEtaskName->text(), RGType->itemText(type), SpinEditH->value(),
-                                            SpinEditM->value(), SGtask->cell(ColStatus, row))};
-    lines.append(checkedOf(ChLBch));
+    const QVector<QString> channels = checkedOf(ChLBch);
     // A task without channels could never be run.
-    if (lines.size() < 2) {
+    if (channels.isEmpty()) {
         ShowMessage(this, MsgKind::Warning, NoChannelWarning);
         return;
     }
-    TextFile::writeLines(name, lines);
+    TaskFile::write(name,
+                    TaskFile::buildHeader(LEtaskName->text(), text(taskTypes().value(type)), SpinEditH->value(),
+                                          SpinEditM->value(), SGtask->cell(ColStatus, row)),
+                    channels);
     SGtask->setFocus();
     TaskRefresh();
     SGtaskClick();
@@ -200,7 +203,7 @@ void TForm1::BnewTaskClick() {
     ChLBdir->clear();
     ChLBdiv->clear();
     ChLBch->clear();
-    const QString file = QStringLiteral("ChBase.dat");
+    const QString file = QString::fromLatin1(ChannelBase::FileName);
     // No channel base yet is an empty one, as everywhere else, and not worth a message (the
     // "Резултати" page reloads the list on every visit). A file that cannot be read is
     // reported, and the former base is kept.
@@ -271,11 +274,11 @@ void TForm1::BchStatusClick() {
     const bool running = Engine->schedules()
                              ? RunActive == 1 && !RunTaskFile.isEmpty() &&
                                    QFileInfo(RunTaskFile).fileName() == QFileInfo(name).fileName()
-                             : SGtask->cell(ColStatus, SGtask->row()) == TaskStatus::Started ||
-                                   SGtask->cell(ColStatus, SGtask->row()) == TaskStatus::Stopping;
-    const TaskStatus::Action a = TaskStatus::clickAction(BchStatus->text(), running);
-    if (!a.newStatus.isEmpty())
-        SetTaskFileStatus(name, a.newStatus);
+                             : SGtask->cell(ColStatus, SGtask->row()) == text(TaskStatus::Started) ||
+                                   SGtask->cell(ColStatus, SGtask->row()) == text(TaskStatus::Stopping);
+    const StatusButton::Action a = StatusButton::clickAction(BchStatus->text(), running);
+    if (a.newStatus)
+        SetTaskFileStatus(name, *a.newStatus);
     if (a.requestStop && Engine->schedules()) {
         StopRequested = true;
         Engine->requestStop();

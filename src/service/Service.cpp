@@ -69,7 +69,7 @@ void Service::runStarted(Run& run) {
     QString where;
     if (run.overTcp())
         where = QStringLiteral("адрес %1, портове %2").arg(link.address, ports.join(QStringLiteral(", ")));
-    else if (link.serial && !run.settings().makeLines)
+    else if (link.kind == LinkKind::Serial && !run.settings().makeLines)
         where = QStringLiteral("сериен порт %1, %2 bps").arg(link.port, link.speed);
     else if (ports.join(QString()).isEmpty())
         where = QStringLiteral("без избрана връзка");

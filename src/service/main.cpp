@@ -116,7 +116,8 @@ int main(int argc, char* argv[]) {
     const QString results = MakeDataDir(QCoreApplication::applicationDirPath(), QStringLiteral("Results"));
     QDir().mkpath(results);
 
-    Station station(Workspace{QDir::currentPath(), results, {}}, clock);
+    const Workspace workspace{QDir::currentPath(), results, {}};
+    Station station(workspace, clock);
     switch (station.takeFolder(FolderLock::Holder::Service)) {
     case FolderLock::Outcome::Taken:
         break;
@@ -143,9 +144,10 @@ int main(int argc, char* argv[]) {
         return kCannotRun;
     }
 
-    Service service(station, clock, log, [] {
+    Service service(station, clock, log, [&workspace] {
         RunSettings settings;
-        settings.link = LinkSettingsFile::load(SerialPorts::systemPorts());
+        settings.link = LinkSettingsFile::load(workspace.file(QString::fromLatin1(LinkSettingsFile::FileName)),
+                                               SerialPorts::systemPorts());
         return settings;
     });
     uint64_t watchdogUs = 0;

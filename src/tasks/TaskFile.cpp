@@ -25,6 +25,20 @@ QString buildHeader(const QString& name, const QString& type, int hour, int minu
            status + u'^';
 }
 
+QString buildHeader(const QString& name, TaskType type, int hour, int minute, TaskStatus status) {
+    return buildHeader(name, text(type), hour, minute, text(status));
+}
+
+QString withStatus(const QString& header, const QString& status) {
+    return ExtractFieldRange(header, 0, 4) + u'^' + status + u'^';
+}
+
+void write(const QString& path, const QString& header, const QList<QString>& channels) {
+    QStringList lines{header};
+    lines.append(channels);
+    TextFile::writeLines(path, lines);
+}
+
 QString fileNameFor(const QDateTime& time) {
     return time.toString(QStringLiteral("yyMMddHHmmss")) + QStringLiteral(".tsk");
 }
@@ -60,4 +74,16 @@ QList<TaskFile::Listed> TaskFile::readTable(const QString& dir, QStringList& err
         out.append({name, parseHeader(header)});
     }
     return out;
+}
+
+void SetTaskFileStatus(const QString& fileName, const QString& status) {
+    QStringList lines = TextFile::readLines(fileName);
+    if (lines.isEmpty())
+        throw AppError(QStringLiteral("List index out of bounds (0)"));
+    lines[0] = TaskFile::withStatus(lines[0], status);
+    TextFile::writeLines(fileName, lines);
+}
+
+void SetTaskFileStatus(const QString& fileName, TaskStatus status) {
+    SetTaskFileStatus(fileName, text(status));
 }

@@ -1,6 +1,8 @@
 #pragma once
-// Task files: the header line's fields, the file names made from the creation time and the
-// listing of the task files in a folder.
+// Task files: the one reader and writer of their header line, the file names made from the
+// creation time and the listing of the task files in a folder.
+
+#include "tasks/Task.h"
 
 #include <QDateTime>
 #include <QString>
@@ -8,11 +10,6 @@
 #include <functional>
 
 namespace TaskFile {
-
-// The time types, in the order of the radio group's items.
-inline const QString TypeImmediate = QStringLiteral("Веднага");
-inline const QString TypeAtTime = QStringLiteral("По време");
-inline const QString TypeDaily = QStringLiteral("Всеки ден");
 
 // The fields of a header line, as stored (hour and minute stay texts).
 struct Header {
@@ -24,12 +21,20 @@ struct Header {
 
     // The start column of the task table: hh:mm, a lone digit padded with a zero.
     QString startText() const;
+    bool is(TaskType t) const { return type == text(t); }
+    bool is(TaskStatus s) const { return status == text(s); }
 };
 
 Header parseHeader(const QString& line);
 // name^type^hour^minute^status^. A caret in the name would shift every later field, so it is
-// dropped; so are line breaks, which would split the header.
+// dropped; so are line breaks, which would split the header. `status` is the stored text (a
+// rewritten task keeps the status its file had, whatever it is).
 QString buildHeader(const QString& name, const QString& type, int hour, int minute, const QString& status);
+QString buildHeader(const QString& name, TaskType type, int hour, int minute, TaskStatus status);
+// The header line with its status field replaced: the fields before it stay as written.
+QString withStatus(const QString& header, const QString& status);
+// Writes a task file whole: its header and one channel line per channel.
+void write(const QString& path, const QString& header, const QList<QString>& channels);
 
 // yymmddhhnnss.tsk
 QString fileNameFor(const QDateTime& time);
@@ -52,3 +57,7 @@ struct Listed {
 QList<Listed> readTable(const QString& dir, QStringList& errors);
 
 } // namespace TaskFile
+
+// Rewrites the status field of a task file's header line; the other lines stay.
+void SetTaskFileStatus(const QString& fileName, const QString& status);
+void SetTaskFileStatus(const QString& fileName, TaskStatus status);

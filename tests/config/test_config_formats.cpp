@@ -140,15 +140,16 @@ void TestConfigFormats::linkSettingsLines() {
     s.port.clear();
     s.address = "10.0.0.5";
     s.tcpPort = "2323";
-    s.serial = false;
-    s.tcp = true;
+    s.kind = LinkKind::Tcp;
     const QStringList l = LinkSettingsFile::toLines(s);
     QCOMPARE(l[0], QStringLiteral("^10.0.0.5^")); // no port chosen: line 1 begins with a caret
     QCOMPARE(l[1], QStringLiteral("^2323^"));
     QCOMPARE(l[5], QStringLiteral("2"));
-    s.serial = s.tcp = s.sendInit = false;
+    s.kind = LinkKind::None;
+    s.sendInit = false;
     QCOMPARE(LinkSettingsFile::toLines(s)[5], QStringLiteral("0"));
-    s.tcp = s.sendInit = true;
+    s.kind = LinkKind::Tcp;
+    s.sendInit = true;
     QCOMPARE(LinkSettingsFile::toLines(s)[5], QStringLiteral("6"));
 }
 
@@ -191,18 +192,18 @@ void TestConfigFormats::linkSettingsFieldsWithoutCarets() {
 
 void TestConfigFormats::linkSettingsLoadedOverDefaults() {
     const QStringList ports{"/dev/ttyS0", "/dev/ttyUSB0"};
-    LinkSettings s = LinkSettingsFile::load(ports); // no file
+    LinkSettings s = LinkSettingsFile::load(QString::fromLatin1(LinkSettingsFile::FileName), ports); // no file
     QCOMPARE(LinkSettingsFile::toLines(s),
              QStringList({"/dev/ttyS0^^", "1200^^", "atx3w2&d0e1m0 s0=1 s7=70 s11=55 s95=0", "at+MS=v34,1,2400,12000",
                           "20", "1"}));
     // Four lines: the pause and the link keep their defaults; entries are matched ignoring case.
     testfiles::writeBytes(LinkSettingsFile::FileName, "/DEV/ttyusb0^h^\r\n9600^2001-2002^\r\ni\r\ns\r\n");
-    s = LinkSettingsFile::load(ports);
+    s = LinkSettingsFile::load(QString::fromLatin1(LinkSettingsFile::FileName), ports);
     QCOMPARE(LinkSettingsFile::toLines(s), QStringList({"/dev/ttyUSB0^h^", "9600^2001-2002^", "i", "s", "20", "1"}));
     // Both link bits choose TCP; an unknown speed and a port that is no device choose nothing.
     testfiles::writeBytes(LinkSettingsFile::FileName, "COM3^^\r\n9601^^\r\ni\r\ns\r\n5\r\n7\r\n");
-    s = LinkSettingsFile::load(ports);
-    QVERIFY(s.tcp && !s.serial && s.sendInit);
+    s = LinkSettingsFile::load(QString::fromLatin1(LinkSettingsFile::FileName), ports);
+    QVERIFY(s.kind == LinkKind::Tcp && s.sendInit);
     QCOMPARE(LinkSettingsFile::toLines(s).mid(0, 2), QStringList({"^^", "^^"}));
 }
 

@@ -21,8 +21,6 @@ private Q_SLOTS:
     void cutFields();
     void padding();
     void keepDigits();
-    void setTaskFileStatus();
-    void setTaskFileStatusMissingFile();
     void strToInt();
     void codecMatchesIcu();
     void codecRoundTripsEveryByte();
@@ -97,41 +95,6 @@ void TestMyUtils::keepDigits() {
     // Only the first 255 characters are examined.
     QCOMPARE(KeepDigits(QString(255, u'a') + "9"), QString());
     QCOMPARE(KeepDigits(QString(254, u'a') + "9"), QStringLiteral("9"));
-}
-
-void TestMyUtils::setTaskFileStatus() {
-    QTemporaryDir dir;
-    const QString f = dir.filePath("t.tsk");
-    testfiles::writeText(f, QStringLiteral("T^По време^7^5^Чакаща^\r\nA -- B  1 Ch. --> #80001\r\n"));
-    SetTaskFileStatus(f, QStringLiteral("Забранена"));
-    QCOMPARE(testfiles::readText(f),
-             QStringLiteral("T^По време^7^5^Забранена^\r\nA -- B  1 Ch. --> #80001\r\n"));
-
-    testfiles::writeText(f, QStringLiteral("T^По време\nX"));
-    SetTaskFileStatus(f, QStringLiteral("Забранена"));
-    QCOMPARE(testfiles::readText(f), QStringLiteral("T^По време^Забранена^\r\nX\r\n"));
-
-    // Anything after the status field is dropped.
-    testfiles::writeText(f, QStringLiteral("T^Веднага^1^2^Стартирана^junk^more\r\n"));
-    SetTaskFileStatus(f, QStringLiteral("Чакаща"));
-    QCOMPARE(testfiles::readText(f), QStringLiteral("T^Веднага^1^2^Чакаща^\r\n"));
-
-    // An empty file has no header line: an error, and the file stays empty.
-    testfiles::writeText(f, QString());
-    QVERIFY_THROWS_EXCEPTION(AppError, SetTaskFileStatus(f, QStringLiteral("Чакаща")));
-    QCOMPARE(testfiles::readBytes(f), QByteArray());
-}
-
-void TestMyUtils::setTaskFileStatusMissingFile() {
-    QTemporaryDir dir;
-    try {
-        SetTaskFileStatus(dir.filePath("missing.tsk"), QStringLiteral("Чакаща"));
-        QFAIL("no error raised");
-    } catch (const FileError& e) {
-        QVERIFY(e.text().startsWith("Cannot open file"));
-        QVERIFY(e.text().contains("missing.tsk"));
-    }
-    QVERIFY(!QFileInfo::exists(dir.filePath("missing.tsk")));
 }
 
 void TestMyUtils::strToInt() {

@@ -95,7 +95,7 @@ void TestServiceE2E::timedTaskRunsHeadlessBesideAWindow() {
     for (int i = 1; i <= 4; ++i)
         channels.append(channel(i));
     QVERIFY(s.make({"#8101 BUSY 300", "#8102 NO CARRIER 300", "#8103 CONNECT 2400 300", "#8104 BUSY 300"}));
-    s.task(QStringLiteral("timed.tsk"), TaskFile::TypeAtTime, QDateTime::currentDateTime().addSecs(60),
+    s.task(QStringLiteral("timed.tsk"), text(TaskType::AtTime), QDateTime::currentDateTime().addSecs(60),
            channels);
     QProcess service, second, window;
     QString log, secondLog;
@@ -149,7 +149,7 @@ void TestServiceE2E::sigtermInTheMiddleOfADailyRun() {
     // Two quick answers; then each modem waits a minute for its next one.
     QVERIFY(s.make({"#8101 BUSY 300", "#8102 BUSY 300", "#8103 NO CARRIER 60000", "#8104 NO CARRIER 60000",
                     "#8105 BUSY 300"}));
-    s.task(QStringLiteral("daily.tsk"), TaskFile::TypeDaily, QDateTime::currentDateTime().addSecs(15),
+    s.task(QStringLiteral("daily.tsk"), text(TaskType::Daily), QDateTime::currentDateTime().addSecs(15),
            channels);
     QProcess service;
     QString log;
@@ -180,7 +180,7 @@ void TestServiceE2E::sigtermInTheMiddleOfADailyRun() {
 void TestServiceE2E::connectOverASerialModem() {
     Station s;
     QVERIFY(s.make({"#8101 CONNECT 2400 300"}, true));
-    s.task(QStringLiteral("now.tsk"), TaskFile::TypeImmediate, QDateTime::currentDateTime(), {channel(1)});
+    s.task(QStringLiteral("now.tsk"), text(TaskType::Immediate), QDateTime::currentDateTime(), {channel(1)});
     QProcess service;
     QString log;
     s.start(service);

@@ -27,9 +27,9 @@ void TestScheduler::minuteMatchAndFirstRow() {
     Scheduler s;
     const QList<TaskRow> rows = {
         row(1, kAt, QStringLiteral("07:05"), QStringLiteral("Забранена")),
-        row(2, Scheduler::kDaily, QStringLiteral("07:06"), Scheduler::kWaiting),
-        row(3, kAt, QStringLiteral("07:05"), Scheduler::kWaiting),
-        row(4, Scheduler::kDaily, QStringLiteral("07:05"), Scheduler::kWaiting),
+        row(2, text(TaskType::Daily), QStringLiteral("07:06"), text(TaskStatus::Waiting)),
+        row(3, kAt, QStringLiteral("07:05"), text(TaskStatus::Waiting)),
+        row(4, text(TaskType::Daily), QStringLiteral("07:05"), text(TaskStatus::Waiting)),
         row(5, QString(), QString(), QString()),
     };
     QCOMPARE(s.due(rows, at(7, 4, 59)), -1);
@@ -50,17 +50,17 @@ void TestScheduler::startCellForms() {
 
 void TestScheduler::firstImmediateIgnoresStatus() {
     const QList<TaskRow> rows = {
-        row(1, kAt, QStringLiteral("07:05"), Scheduler::kWaiting),
-        row(2, Scheduler::kImmediate, QStringLiteral("00:00"), QStringLiteral("Забранена")),
-        row(3, Scheduler::kImmediate, QStringLiteral("00:00"), Scheduler::kWaiting)};
+        row(1, kAt, QStringLiteral("07:05"), text(TaskStatus::Waiting)),
+        row(2, text(TaskType::Immediate), QStringLiteral("00:00"), QStringLiteral("Забранена")),
+        row(3, text(TaskType::Immediate), QStringLiteral("00:00"), text(TaskStatus::Waiting))};
     QCOMPARE(Scheduler::firstImmediate(rows), 2);
     QCOMPARE(Scheduler::firstImmediate(rows.mid(0, 1)), -1);
 }
 
 void TestScheduler::dailyTaskOncePerStartMinute() {
     Scheduler s;
-    QList<TaskRow> rows = {row(1, Scheduler::kDaily, QStringLiteral("07:05"), Scheduler::kWaiting),
-                           row(2, kAt, QStringLiteral("07:05"), Scheduler::kWaiting)};
+    QList<TaskRow> rows = {row(1, text(TaskType::Daily), QStringLiteral("07:05"), text(TaskStatus::Waiting)),
+                           row(2, kAt, QStringLiteral("07:05"), text(TaskStatus::Waiting))};
     QCOMPARE(s.due(rows, at(7, 5, 1)), 1);
     s.noteStarted(rows[0].file, at(7, 5, 1));
     // Its short run ended within the minute and it is waiting again: the next task goes first.

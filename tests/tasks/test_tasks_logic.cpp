@@ -1,5 +1,6 @@
 // Task file format, file names and listing, and the selection-list logic.
 #include "mock/TestFiles.h"
+#include "core/AppError.h"
 #include "tasks/ChannelSelection.h"
 #include "tasks/TaskFile.h"
 
@@ -14,6 +15,8 @@ using namespace ChannelSelection;
 class TestTasksLogic : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void setTaskFileStatus();
+    void setTaskFileStatusMissingFile();
     void headerBuildAndParse();
     void fileNamesAndUniqueness();
     void listingSortedAndFiltered();
@@ -26,17 +29,17 @@ private Q_SLOTS:
 
 void TestTasksLogic::headerBuildAndParse() {
     QCOMPARE(
-        TaskFile::buildHeader(QStringLiteral("T"), TaskFile::TypeImmediate, 7, 5, QStringLiteral("Чакаща")),
+        TaskFile::buildHeader(QStringLiteral("T"), text(TaskType::Immediate), 7, 5, QStringLiteral("Чакаща")),
         QStringLiteral("T^Веднага^7^5^Чакаща^"));
-    QCOMPARE(TaskFile::buildHeader(QString(), TaskFile::TypeDaily, 23, 59, QStringLiteral("Забранена")),
+    QCOMPARE(TaskFile::buildHeader(QString(), text(TaskType::Daily), 23, 59, QStringLiteral("Забранена")),
              QStringLiteral("^Всеки ден^23^59^Забранена^"));
     // A caret or line break in the name cannot shift or split the fields.
-    const QString h = TaskFile::buildHeader(QStringLiteral("a^b\r\nc"), TaskFile::TypeAtTime, 9, 0,
+    const QString h = TaskFile::buildHeader(QStringLiteral("a^b\r\nc"), text(TaskType::AtTime), 9, 0,
                                             QStringLiteral("Чакаща"));
     QCOMPARE(h, QStringLiteral("abc^По време^9^0^Чакаща^"));
     const TaskFile::Header p = TaskFile::parseHeader(h);
     QCOMPARE(p.name, QStringLiteral("abc"));
-    QCOMPARE(p.type, TaskFile::TypeAtTime);
+    QCOMPARE(p.type, text(TaskType::AtTime));
     QCOMPARE(p.hour, QStringLiteral("9"));
     QCOMPARE(p.minute, QStringLiteral("0"));
     QCOMPARE(p.status, QStringLiteral("Чакаща"));
@@ -140,6 +143,41 @@ void TestTasksLogic::exchangeMarksExactCase() {
     QCOMPARE(exchangeMarks(channels, {}), QVector<char>(6, 0));
     // Items without "-- " (read from an odd task file) are never marked.
     QCOMPARE(exchangeMarks({"no marker"}, {"no"}), QVector<char>{0});
+}
+
+void TestTasksLogic::setTaskFileStatus() {
+    QTemporaryDir dir;
+    const QString f = dir.filePath("t.tsk");
+    testfiles::writeText(f, QStringLiteral("T^По време^7^5^Чакаща^\r\nA -- B  1 Ch. --> #80001\r\n"));
+    SetTaskFileStatus(f, QStringLiteral("Забранена"));
+    QCOMPARE(testfiles::readText(f),
+             QStringLiteral("T^По време^7^5^Забранена^\r\nA -- B  1 Ch. --> #80001\r\n"));
+
+    testfiles::writeText(f, QStringLiteral("T^По време\nX"));
+    SetTaskFileStatus(f, QStringLiteral("Забранена"));
+    QCOMPARE(testfiles::readText(f), QStringLiteral("T^По време^Забранена^\r\nX\r\n"));
+
+    // Anything after the status field is dropped.
+    testfiles::writeText(f, QStringLiteral("T^Веднага^1^2^Стартирана^junk^more\r\n"));
+    SetTaskFileStatus(f, QStringLiteral("Чакаща"));
+    QCOMPARE(testfiles::readText(f), QStringLiteral("T^Веднага^1^2^Чакаща^\r\n"));
+
+    // An empty file has no header line: an error, and the file stays empty.
+    testfiles::writeText(f, QString());
+    QVERIFY_THROWS_EXCEPTION(AppError, SetTaskFileStatus(f, QStringLiteral("Чакаща")));
+    QCOMPARE(testfiles::readBytes(f), QByteArray());
+}
+
+void TestTasksLogic::setTaskFileStatusMissingFile() {
+    QTemporaryDir dir;
+    try {
+        SetTaskFileStatus(dir.filePath("missing.tsk"), QStringLiteral("Чакаща"));
+        QFAIL("no error raised");
+    } catch (const FileError& e) {
+        QVERIFY(e.text().startsWith("Cannot open file"));
+        QVERIFY(e.text().contains("missing.tsk"));
+    }
+    QVERIFY(!QFileInfo::exists(dir.filePath("missing.tsk")));
 }
 
 QTEST_GUILESS_MAIN(TestTasksLogic)

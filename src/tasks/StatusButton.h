@@ -1,27 +1,25 @@
 #pragma once
-// The task statuses, the caption of the status button for each, and what a click on the button
+// The status button of the task table: its caption for each task status, and what a click on it
 // does to the selected task.
 
+#include "tasks/Task.h"
+
 #include <QString>
+#include <optional>
 
-namespace TaskStatus {
-
-inline const QString Waiting = QStringLiteral("Чакаща");
-inline const QString Disabled = QStringLiteral("Забранена");
-inline const QString Started = QStringLiteral("Стартирана");
-inline const QString Stopping = QStringLiteral("В процес на спиране");
+namespace StatusButton {
 
 inline const QString CaptionDisable = QStringLiteral("Забрани");
 inline const QString CaptionEnable = QStringLiteral("Разреши");
 inline const QString CaptionStop = QStringLiteral("Спри");
 inline const QString CaptionWait = QStringLiteral("Почакай!");
 
-// The button's caption for `status`; an unknown status keeps `current`.
+// The button's caption for the stored `status`; an unknown status keeps `current`.
 QString captionFor(const QString& status, const QString& current);
 
 struct Action {
-    QString newStatus;        // empty: the file stays as it is
-    bool requestStop = false; // the running task is asked to stop
+    std::optional<TaskStatus> newStatus; // none: the file stays as it is
+    bool requestStop = false;            // the running task is asked to stop
 };
 
 // What a click does, by the caption the button shows. `isRunning`: the selected task is the
@@ -30,4 +28,4 @@ struct Action {
 // again, and the active run (if any) is not asked to stop.
 Action clickAction(const QString& caption, bool isRunning);
 
-} // namespace TaskStatus
+} // namespace StatusButton
