@@ -23,7 +23,7 @@ struct RunSettings {
     LinkSettings link;
     // Read on every tick of a pause (the window's edit box); empty: link.pause.
     std::function<QString()> pauseText;
-    // The log a single modem's answers are read from (the window's); nullptr: its own.
+    // The log that shows a single modem's bytes as they come (the window's); nullptr: none.
     CommLog* sharedLog = nullptr;
     // Makes the run's lines in place of those of the chosen link (modems simulated in memory,
     // on a fake clock); empty: the link settings decide.

@@ -6,9 +6,8 @@
 
 #include <algorithm>
 
-ModemLine::ModemLine(QString name, CommLog* log, int keptLines)
-    : name_(std::move(name)), ownLog_(log ? nullptr : std::make_unique<CommLog>(keptLines)),
-      log_(log ? log : ownLog_.get()) {}
+ModemLine::ModemLine(QString name, CommLog* display, int keptLines)
+    : name_(std::move(name)), log_(std::make_unique<CommLog>(keptLines)), display_(display) {}
 
 ModemLine::~ModemLine() = default;
 
@@ -29,6 +28,8 @@ void ModemLine::reopen() {
 void ModemLine::receive(const QByteArray& data) {
     if (data.isEmpty())
         return;
+    if (display_)
+        display_->append(data);
     const int from = log_->commLineIndex();
     log_->append(data);
     for (int i = std::max(from, log_->firstKeptIndex()); i < log_->commLineIndex(); ++i)

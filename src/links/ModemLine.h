@@ -1,7 +1,9 @@
 #pragma once
 // One modem of a run, whatever carries it: a serial port, a TCP connection to a modem server,
-// or no link at all. It is opened, written to and closed; what it receives goes into its log,
-// and every line completed there is told. The run owns its lines; a bank is N lines of one kind.
+// or no link at all. It is opened, written to and closed; what it receives goes into its own
+// log, where the test cycle reads its answers, and every line completed there is told. A display
+// log may be given the same bytes to show them; its size never touches the answers. The run
+// owns its lines; a bank is N lines of one kind.
 
 #include "CommLog.h"
 #include "ModemPort.h"
@@ -16,9 +18,8 @@ class TcpLink;
 class ModemLine : public QObject, public ModemPort {
     Q_OBJECT
 public:
-    // `log`: where its answers are read (a single modem's in the window); nullptr: a log of
-    // its own holding `keptLines` lines.
-    ModemLine(QString name, CommLog* log, int keptLines);
+    // Its own log holds `keptLines` lines; `display` (may be nullptr) is given every byte too.
+    ModemLine(QString name, CommLog* display, int keptLines);
     ~ModemLine() override;
 
     const QString& name() const { return name_; }
@@ -45,8 +46,8 @@ protected:
 
 private:
     QString name_;
-    std::unique_ptr<CommLog> ownLog_;
-    CommLog* log_;
+    std::unique_ptr<CommLog> log_;
+    CommLog* display_;
 };
 
 // A local serial port: always "up" once the run tried to open it; a port that did not open

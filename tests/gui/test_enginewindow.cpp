@@ -369,8 +369,9 @@ void TestEngineWindow::unansweredBoxesHoldUpNoTask() {
             return;
         clock_.advanceMs(w->Timer1->interval());
         if (w->Engine->run() && w->Engine->run()->cycle().state() == TestCycle::AwaitAnswer &&
-            w->CommLineIndex() == w->Engine->run()->cycle().dialLogLine())
-            w->MemoCommLog->append("\r\nBUSY\r\n");
+            w->Engine->run()->line(0).log().commLineIndex() == w->Engine->run()->cycle().dialLogLine())
+            w->Engine->run()->line(0).log().append("\r\nBUSY\r\n"); // the modem's answer
+
         w->Posted([&] { w->Timer1Timer(); });
         const bool running = bool(w->Engine->run());
         if (running && !wasRunning)
