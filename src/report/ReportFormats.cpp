@@ -2,8 +2,8 @@
 
 #include "ReportCharts.h"
 #include "ReportPrometheus.h"
+#include "ReportShared.h"
 
-#include <QDir>
 #include <QHash>
 
 #include <algorithm>
@@ -15,47 +15,7 @@ using monthfile::kMarkConnect;
 using monthfile::kMarkFailure;
 using monthfile::ResultGroup;
 
-QString Counted(qint64 n, const QString& one, const QString& many) {
-    return QString::number(n) + u' ' + (n % 10 == 1 && n % 100 != 11 ? one : many);
-}
-
 namespace {
-QString dayText(const Month& m, int day) {
-    return m.date(day).toString(QStringLiteral("dd.MM.yyyy"));
-}
-
-QString shownPath(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
-
-// Whether channel `c` is one --failed keeps: marked "Г" on a day of the span, or with
-// --min-days failed at least that many days in a row up to the span's last day.
-bool keptAsFailed(const Source& s, int c, const Options& o, Span span) {
-    if (o.minDays > 1)
-        return s.streaks.value(c) >= o.minDays;
-    for (int d = span.from; d <= span.to && d <= s.month->days; ++d)
-        if (s.month->dayMark(c, d) == Mark::Failure)
-            return true;
-    return false;
-}
-
-// "hh:nn" of a timestamp: four digits as they are, anything else through `slow`.
-bool timeDigits(QStringView ts) {
-    for (int i = 6; i < 10; ++i)
-        if (ts[i].unicode() < u'0' || ts[i].unicode() > u'9')
-            return false;
-    return true;
-}
-void putTime(Sink& out, QStringView ts) {
-    out.put(ts.mid(6, 2));
-    out << ':';
-    out.put(ts.mid(8, 2));
-}
-
-const char* markBytes(QChar mark) {
-    return mark == kMarkConnect ? "\xD0\xA0" : mark == kMarkBusy ? "\xD0\x97" : "\xD0\x93";
-}
-
 int rank(QChar mark) {
     return mark == kMarkFailure ? 0 : mark == kMarkBusy ? 1 : 2;
 }
@@ -64,18 +24,13 @@ QString channels(int n) {
     return Counted(n, QStringLiteral("канал"), QStringLiteral("канала"));
 }
 
-QString journalText(const Month& m) {
-    return QStringLiteral("%1 (%2)").arg(
-        shownPath(m.journalPath), Counted(m.journalRecords, QStringLiteral("тест"), QStringLiteral("теста")));
-}
-
 // "файл A" or "файлове A и B", then the journals read with them.
 QString sourcesText(const Period& p) {
     QStringList files, journals;
     for (const Month* m : p.months) {
-        files.append(shownPath(m->path));
+        files.append(ShownPath(m->path));
         if (!m->journalPath.isEmpty())
-            journals.append(journalText(*m));
+            journals.append(JournalText(*m));
     }
     const auto listed = [](QStringList l) {
         const QString last = l.takeLast();
@@ -87,30 +42,6 @@ QString sourcesText(const Period& p) {
                 journals.join(QStringLiteral(", "));
     return text;
 }
-
-QString endText(const Period& p) {
-    return p.end.toString(QStringLiteral("dd.MM.yyyy HH:mm"));
-}
-
-struct DayCounts {
-    int failed = 0, busy = 0, connected = 0;
-    int tested() const { return failed + busy + connected; }
-    DayCounts& operator+=(const DayCounts& o) {
-        failed += o.failed;
-        busy += o.busy;
-        connected += o.connected;
-        return *this;
-    }
-    void add(QChar mark) {
-        if (mark == kMarkFailure)
-            ++failed;
-        else if (mark == kMarkBusy)
-            ++busy;
-        else if (mark == kMarkConnect)
-            ++connected;
-    }
-};
-
 } // namespace
 
 namespace {
@@ -124,13 +55,6 @@ QString oneLine(const QString& text) {
     return t;
 }
 
-const Source* firstRead(const QVector<Source>& sources) {
-    for (const Source& s : sources)
-        if (s.ok())
-            return &s;
-    return nullptr;
-}
-
 QString shownDelay(const PeriodChannels& pc, const PeriodChannel& r) {
     const QStringView d = pc.delay(r);
     return r.delayIsNumber ? monthfile::DelayWithComma(d) : d.toString();
@@ -142,8 +66,8 @@ QString dayWord(int n) {
 }
 
 QString periodText(const Period& p) {
-    return p.day ? dayText(*p.months.last(), p.day)
-                 : QStringLiteral("%1 ч до %2").arg(QString::number(p.hours), endText(p));
+    return p.day ? DayText(*p.months.last(), p.day)
+                 : QStringLiteral("%1 ч до %2").arg(QString::number(p.hours), EndText(p));
 }
 } // namespace
 
@@ -176,14 +100,14 @@ void WriteText(const QVector<Source>& sources, const Options& o, Sink& out) {
         if (e.r->streak > 0)
             wn = std::max(wn, QString::number(e.r->streak).size());
     }
-    const Source* any = firstRead(sources);
+    const Source* any = FirstRead(sources);
     if (!stations) {
         out << QStringLiteral("Тестове на каналите за %1, %2\n")
                    .arg(periodText(any->period), sourcesText(any->period));
     } else {
         const Period& p = any->period;
         out << (p.day ? QStringLiteral("Тестове на каналите за %1 по станции:\n")
-                            .arg(dayText(*p.months.last(), p.day))
+                            .arg(DayText(*p.months.last(), p.day))
                       : QStringLiteral("Тестове на каналите за %1 ч до последния тест на всяка станция:\n")
                             .arg(p.hours));
         for (const Source& s : sources) {
@@ -193,7 +117,7 @@ void WriteText(const QVector<Source>& sources, const Options& o, Sink& out) {
             else if (s.period.day)
                 out << sourcesText(s.period) << "\n";
             else
-                out << QStringLiteral("до %1, %2\n").arg(endText(s.period), sourcesText(s.period));
+                out << QStringLiteral("до %1, %2\n").arg(EndText(s.period), sourcesText(s.period));
         }
     }
     if (entries.isEmpty())
@@ -259,7 +183,7 @@ void WriteCsv(const QVector<Source>& sources, const Options& o, Span span, Sink&
             dates[d] = m.date(d).toString(Qt::ISODate).toLatin1() + sepBytes;
         const QString station = stations ? csvQuoted(s.name, sep) + sep : QString();
         for (int c = 0; c < m.channels.size(); ++c) {
-            if (o.failedOnly && !keptAsFailed(s, c, o, span))
+            if (o.failedOnly && !KeptAsFailed(s, c, o, span))
                 continue;
             const ChannelTests t = m.tests(c);
             const QVector<ResultGroup>& gs = t.groups;
@@ -278,8 +202,8 @@ void WriteCsv(const QVector<Source>& sources, const Options& o, Span span, Sink&
                 if (g.day < span.from || g.day > span.to)
                     continue;
                 out << front << dates[g.day];
-                if (timeDigits(g.timestamp))
-                    putTime(out, g.timestamp);
+                if (TimeDigits(g.timestamp))
+                    PutTime(out, g.timestamp);
                 else
                     out.putCsv(monthfile::TestTime(g.timestamp), sep);
                 out << sepChar;
@@ -287,7 +211,7 @@ void WriteCsv(const QVector<Source>& sources, const Options& o, Span span, Sink&
                 out << sepChar;
                 if (g.delayIsNumber)
                     out.putSeconds(g.delayValue, point);
-                out << sepChar << markBytes(monthfile::DayMark(g)) << streak;
+                out << sepChar << MarkBytes(monthfile::DayMark(g)) << streak;
             }
         }
     }
@@ -296,7 +220,7 @@ void WriteCsv(const QVector<Source>& sources, const Options& o, Span span, Sink&
 namespace {
 void putJsonSource(Sink& out, const Source& s) {
     out << "\"file\":";
-    out.putJson(shownPath(s.month->path));
+    out.putJson(ShownPath(s.month->path));
     out << ",\"journal_tests\":" << s.month->journalRecords << ",\"streak_to\":";
     if (s.last > 0)
         out << '"' << s.month->date(s.last).toString(Qt::ISODate) << '"';
@@ -307,10 +231,10 @@ void putJsonSource(Sink& out, const Source& s) {
 
 void WriteJson(const QVector<Source>& sources, const Options& o, Span span, Sink& out) {
     const bool stations = ShowStations(o);
-    const Month& first = *firstRead(sources)->month;
+    const Month& first = *FirstRead(sources)->month;
     out << '{';
     if (!stations) {
-        putJsonSource(out, *firstRead(sources));
+        putJsonSource(out, *FirstRead(sources));
         out << ',';
     }
     out << "\"year\":" << first.year << ",\"month\":" << first.month;
@@ -345,7 +269,7 @@ void WriteJson(const QVector<Source>& sources, const Options& o, Span span, Sink
             bool any = false;
             for (int d = span.from; d <= span.to && d <= m.days && !any; ++d)
                 any = m.dayMark(c, d) != Mark::None;
-            if (!any || (o.failedOnly && !keptAsFailed(s, c, o, span)))
+            if (!any || (o.failedOnly && !KeptAsFailed(s, c, o, span)))
                 continue;
             const ChannelTests t = m.tests(c);
             const QVector<ResultGroup>& gs = t.groups;
@@ -372,7 +296,7 @@ void WriteJson(const QVector<Source>& sources, const Options& o, Span span, Sink
                 if (mark == Mark::None)
                     continue;
                 out << (firstDay ? "{\"day\":" : ",{\"day\":") << d << ",\"date\":\"" << dates[d]
-                    << "\",\"mark\":\"" << markBytes(MarkChar(mark)) << "\",\"tests\":[";
+                    << "\",\"mark\":\"" << MarkBytes(MarkChar(mark)) << "\",\"tests\":[";
                 firstDay = false;
                 bool firstTest = true;
                 for (const ResultGroup& g : gs) {
@@ -387,9 +311,9 @@ void WriteJson(const QVector<Source>& sources, const Options& o, Span span, Sink
                     else
                         out << "null";
                     out << ",\"time\":";
-                    if (timeDigits(g.timestamp)) {
+                    if (TimeDigits(g.timestamp)) {
                         out << '"';
-                        putTime(out, g.timestamp);
+                        PutTime(out, g.timestamp);
                         out << '"';
                     } else {
                         out.putJson(monthfile::TestTime(g.timestamp));
@@ -518,7 +442,7 @@ void writePersistent(const QVector<Source>& sources, bool stations, Sink& out) {
 
 void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, const QDateTime& now, Sink& out) {
     const bool stations = ShowStations(o);
-    const Month& first = *firstRead(sources)->month;
+    const Month& first = *FirstRead(sources)->month;
     const QString title = monthfile::MonthTitle(monthfile::MonthName(first.month), first.year);
     out << "<!DOCTYPE html>\n<html lang=\"bg\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
     out.putHtml(title);
@@ -533,9 +457,9 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
     const QString made =
         QStringLiteral(" · изготвен на %1").arg(now.toString(QStringLiteral("dd.MM.yyyy HH:mm")));
     const auto fileText = [](const Month& m) {
-        QString t = QStringLiteral("Файл: %1").arg(shownPath(m.path));
+        QString t = QStringLiteral("Файл: %1").arg(ShownPath(m.path));
         if (!m.journalPath.isEmpty())
-            t += QStringLiteral(" и дневник ") + journalText(m);
+            t += QStringLiteral(" и дневник ") + JournalText(m);
         return t;
     };
     if (!stations) {
@@ -614,7 +538,7 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
                 else if (g.answer == u"BUSY")
                     delays.addBusy(g.delayValue);
             }
-            if (o.failedOnly && !keptAsFailed(s, c, o, span))
+            if (o.failedOnly && !KeptAsFailed(s, c, o, span))
                 continue;
             auto it = sumOf.constFind(prefix + p.direction);
             if (it == sumOf.constEnd()) {
@@ -666,7 +590,7 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
                     out << ':';
                     out.putHtml(g.timestamp.mid(8, 2));
                 }
-                out << "\">" << markBytes(mark) << "</td>";
+                out << "\">" << MarkBytes(mark) << "</td>";
             }
             const int streak = s.streaks.value(c);
             if (streak > 0)
@@ -719,7 +643,7 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
     }
     out << "<h2>" << QStringLiteral("Закъснения на отговорите") << "</h2>\n";
     const QString when = span.from == span.to
-                             ? dayText(first, span.from)
+                             ? DayText(first, span.from)
                              : monthfile::MonthName(first.month) + u' ' + QString::number(first.year);
     out << "<div class=\"delaychart\">\n";
     WriteDelayChart(delays, when, "delays", out);
@@ -746,8 +670,8 @@ QString shareLimit(const Threshold& t) {
     return t.set && t.percent ? shareText(t.value) : QString();
 }
 QString checkPeriod(const Period& p) {
-    return p.day ? QStringLiteral("on ") + dayText(*p.months.last(), p.day)
-                 : QStringLiteral("in the %1 h to %2").arg(QString::number(p.hours), endText(p));
+    return p.day ? QStringLiteral("on ") + DayText(*p.months.last(), p.day)
+                 : QStringLiteral("in the %1 h to %2").arg(QString::number(p.hours), EndText(p));
 }
 } // namespace
 
@@ -812,10 +736,10 @@ CheckResult Check(const QVector<Source>& sources, const Options& o, const QDateT
     }
     r.code = o.critical.exceeded(failed, n.tested()) ? 2 : o.warning.exceeded(failed, n.tested()) ? 1 : 0;
     const char* const names[] = {"OK", "WARNING", "CRITICAL"};
-    const Period& p = firstRead(sources)->period;
+    const Period& p = FirstRead(sources)->period;
     const QString period =
         !stations ? checkPeriod(p)
-        : p.day   ? QStringLiteral("on %1 at %2 stations").arg(dayText(*p.months.last(), p.day)).arg(read)
+        : p.day   ? QStringLiteral("on %1 at %2 stations").arg(DayText(*p.months.last(), p.day)).arg(read)
                   : QStringLiteral("in the %1 h to the latest test at %2 stations").arg(p.hours).arg(read);
     r.line = QStringLiteral("CHANTEST %1 - %2 of %3 channels failed%4 %5 | %6")
                  .arg(QLatin1String(names[r.code]))

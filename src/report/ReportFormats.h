@@ -17,9 +17,6 @@ struct Span {
     int from = 1, to = 31;
 };
 
-// "1 тест", "2 теста", "21 тест": Bulgarian takes the singular after a number ending in one.
-QString Counted(qint64 n, const QString& one, const QString& many);
-
 // One results folder (a station) as the formats show it: what was read, or why it could not be.
 struct Source {
     QString name;                 // the station, shown when ShowStations()
