@@ -1,19 +1,9 @@
-#include "ReportFormats.h"
-
-#include "ReportCharts.h"
-#include "ReportPrometheus.h"
+// The monitoring check: the status line with its performance data, and the lines after it.
 #include "ReportShared.h"
-
-#include <QHash>
-
-#include <algorithm>
 
 namespace report {
 
-using monthfile::kMarkBusy;
-using monthfile::kMarkConnect;
 using monthfile::kMarkFailure;
-using monthfile::ResultGroup;
 
 namespace {
 // A text for a status line or its long output: one line, and no '|' that would start the
@@ -122,32 +112,6 @@ CheckResult Check(const QVector<Source>& sources, const Options& o, const QDateT
                  .arg(n.tested())
                  .arg(k > 1 ? QStringLiteral(" %1+ days in a row").arg(k) : QString(), period, perf);
     return r;
-}
-
-void WriteMetrics(const QVector<Source>& sources, const Options& o, Sink& out) {
-    PromMetrics m;
-    m.stationLabel = ShowStations(o);
-    QHash<QString, qsizetype> exchangeOf;
-    for (const Source& s : sources) {
-        m.stations.append({s.name, s.ok(), s.ok() ? s.period.months.last()->latestTest() : QDateTime()});
-        if (!s.ok())
-            continue;
-        const QString prefix = QString::number(&s - sources.constData()) + u':';
-        for (const PeriodChannel& r : s.channels.rows) {
-            const ChannelParts p = SplitKey(r.label());
-            const QString key =
-                prefix + QString::number(p.direction.size()) + u':' + p.direction + p.exchange;
-            auto it = exchangeOf.constFind(key);
-            if (it == exchangeOf.constEnd()) {
-                it = exchangeOf.insert(key, m.exchanges.size());
-                m.exchanges.append({s.name, p.direction, p.exchange});
-            }
-            m.exchanges[*it].add(r.mark, r.streak);
-            if (r.mark == kMarkFailure)
-                m.failed.append({s.name, p.direction, p.exchange, p.channel, r.streak});
-        }
-    }
-    WritePrometheus(m, out);
 }
 
 } // namespace report
