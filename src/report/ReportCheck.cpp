@@ -1,11 +1,79 @@
-// The monitoring check: the status line with its performance data, and the lines after it.
+#include "ReportCheck.h"
+
 #include "ReportShared.h"
+#include "monthfile/ResultGroups.h"
 
 namespace report {
 
 using monthfile::kMarkFailure;
 
+QLatin1StringView StateText(CheckState state) {
+    static const char* const texts[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+    return QLatin1StringView(texts[state]);
+}
+
+bool Threshold::exceeded(int failed, int tested) const {
+    if (!set)
+        return false;
+    if (!percent)
+        return failed > value;
+    return tested > 0 && 100.0 * failed / tested > value;
+}
+
+bool ParseThreshold(const QString& text, Threshold& out) {
+    out = {};
+    QString t = text.trimmed();
+    const bool percent = t.endsWith(u'%');
+    if (percent)
+        t.chop(1);
+    if (t.isEmpty())
+        return false;
+    if (!percent) {
+        int n = 0;
+        for (QChar c : t)
+            if (!c.isDigit() || c.unicode() > 0x7F)
+                return false;
+        if (!monthfile::ParseInt(t, n))
+            return false;
+        out = {true, false, double(n)};
+        return true;
+    }
+    // A share may have a fraction, with a point or a comma.
+    int dots = 0;
+    for (QChar& c : t) {
+        if (c == u',')
+            c = u'.';
+        if (c == u'.')
+            ++dots;
+        else if (c.unicode() < u'0' || c.unicode() > u'9')
+            return false;
+    }
+    bool ok = false;
+    const double v = t.toDouble(&ok);
+    if (dots > 1 || !ok || v < 0 || v > 100)
+        return false;
+    out = {true, true, v};
+    return true;
+}
+
+CheckState ThresholdState(const Threshold& warning, const Threshold& critical, int failed, int tested) {
+    return critical.exceeded(failed, tested) ? kCheckCritical
+           : warning.exceeded(failed, tested) ? kCheckWarning
+                                              : kCheckOk;
+}
+
+QByteArray CheckOutput(const QString& statusLine, const QStringList& after) {
+    QString text = statusLine + u'\n';
+    for (const QString& l : after)
+        text += l + u'\n';
+    return text.toUtf8();
+}
+
 namespace {
+QString statusLine(CheckState state, const QString& text) {
+    return QStringLiteral("CHANTEST ") + StateText(state) + QStringLiteral(" - ") + text;
+}
+
 // A text for a status line or its long output: one line, and no '|' that would start the
 // performance data.
 QString oneLine(const QString& text) {
@@ -18,7 +86,7 @@ QString oneLine(const QString& text) {
 } // namespace
 
 QString UnknownLine(const QString& why) {
-    return QStringLiteral("CHANTEST UNKNOWN - ") + oneLine(why.left(200));
+    return statusLine(kCheckUnknown, oneLine(why.left(200)));
 }
 
 namespace {
@@ -93,24 +161,25 @@ CheckResult Check(const QVector<Source>& sources, const Options& o, const QDateT
                     .arg(counted, shareText(share), shareLimit(o.warning), shareLimit(o.critical));
     }
     if (stale) {
-        r.code = 2;
-        r.line = QStringLiteral("CHANTEST CRITICAL - no test since %1%2 | %3")
-                     .arg(staleSince.toString(QStringLiteral("dd.MM.yyyy HH:mm")),
-                          stations ? oneLine(QStringLiteral(" at station ") + stale->name) : QString(), perf);
+        r.code = kCheckCritical;
+        r.line = statusLine(r.code, QStringLiteral("no test since %1%2 | %3")
+                                        .arg(staleSince.toString(QStringLiteral("dd.MM.yyyy HH:mm")),
+                                             stations ? oneLine(QStringLiteral(" at station ") + stale->name)
+                                                      : QString(),
+                                             perf));
         return r;
     }
-    r.code = o.critical.exceeded(failed, n.tested()) ? 2 : o.warning.exceeded(failed, n.tested()) ? 1 : 0;
-    const char* const names[] = {"OK", "WARNING", "CRITICAL"};
+    r.code = ThresholdState(o.warning, o.critical, failed, n.tested());
     const Period& p = FirstRead(sources)->period;
     const QString period =
         !stations ? checkPeriod(p)
         : p.day   ? QStringLiteral("on %1 at %2 stations").arg(DayText(*p.months.last(), p.day)).arg(read)
                   : QStringLiteral("in the %1 h to the latest test at %2 stations").arg(p.hours).arg(read);
-    r.line = QStringLiteral("CHANTEST %1 - %2 of %3 channels failed%4 %5 | %6")
-                 .arg(QLatin1String(names[r.code]))
-                 .arg(failed)
-                 .arg(n.tested())
-                 .arg(k > 1 ? QStringLiteral(" %1+ days in a row").arg(k) : QString(), period, perf);
+    r.line = statusLine(r.code, QStringLiteral("%1 of %2 channels failed%3 %4 | %5")
+                                    .arg(failed)
+                                    .arg(n.tested())
+                                    .arg(k > 1 ? QStringLiteral(" %1+ days in a row").arg(k) : QString(),
+                                         period, perf));
     return r;
 }
 

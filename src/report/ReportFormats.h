@@ -3,6 +3,7 @@
 // the monitoring check. Each writes straight to a device as it goes, so a big month never sits
 // in memory twice.
 
+#include "ReportCheck.h"
 #include "ReportMonth.h"
 #include "ReportOptions.h"
 #include "ReportSink.h"
@@ -36,14 +37,5 @@ void WriteCsv(const QVector<Source>& sources, const Options& o, Span span, Sink&
 void WriteJson(const QVector<Source>& sources, const Options& o, Span span, Sink& out);
 void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, const QDateTime& now, Sink& out);
 void WriteMetrics(const QVector<Source>& sources, const Options& o, Sink& out);
-
-// The monitoring result: exit code 0..3, its one status line and the lines that follow it.
-struct CheckResult {
-    int code = 3;
-    QString line;
-    QStringList details;
-};
-CheckResult Check(const QVector<Source>& sources, const Options& o, const QDateTime& now);
-QString UnknownLine(const QString& why);
 
 } // namespace report
