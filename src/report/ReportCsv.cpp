@@ -36,9 +36,7 @@ void WriteCsv(const QVector<Source>& sources, const Options& o, Span span, Sink&
         if (!s.ok())
             continue;
         const Month& m = *s.month;
-        QVector<QByteArray> dates(m.days + 1);
-        for (int d = 1; d <= m.days; ++d)
-            dates[d] = m.date(d).toString(Qt::ISODate).toLatin1() + sepBytes;
+        const QVector<QByteArray> dates = IsoDates(m, sepBytes);
         const QString station = stations ? csvQuoted(s.name, sep) + sep : QString();
         for (int c = 0; c < m.channels.size(); ++c) {
             if (o.failedOnly && !KeptAsFailed(s, c, o, span))

@@ -50,9 +50,7 @@ void WriteJson(const QVector<Source>& sources, const Options& o, Span span, Sink
         if (!s.ok())
             continue;
         const Month& m = *s.month;
-        QVector<QByteArray> dates(m.days + 1);
-        for (int d = 1; d <= m.days; ++d)
-            dates[d] = m.date(d).toString(Qt::ISODate).toLatin1();
+        const QVector<QByteArray> dates = IsoDates(m);
         for (int c = 0; c < m.channels.size(); ++c) {
             bool any = false;
             for (int d = span.from; d <= span.to && d <= m.days && !any; ++d)

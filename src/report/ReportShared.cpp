@@ -54,6 +54,13 @@ void PutTime(Sink& out, QStringView ts) {
     out.put(ts.mid(8, 2));
 }
 
+QVector<QByteArray> IsoDates(const Month& m, const QByteArray& after) {
+    QVector<QByteArray> dates(m.days + 1);
+    for (int d = 1; d <= m.days; ++d)
+        dates[d] = m.date(d).toString(Qt::ISODate).toLatin1() + after;
+    return dates;
+}
+
 const char* MarkBytes(QChar mark) {
     return mark == monthfile::kMarkConnect ? "\xD0\xA0" : mark == monthfile::kMarkBusy ? "\xD0\x97" : "\xD0\x93";
 }

@@ -27,6 +27,9 @@ bool KeptAsFailed(const Source& s, int c, const Options& o, Span span);
 bool TimeDigits(QStringView ts);
 void PutTime(Sink& out, QStringView ts);
 
+// Days 1..m.days of the month as ISO dates, each followed by `after` (index 0 is empty).
+QVector<QByteArray> IsoDates(const Month& m, const QByteArray& after = {});
+
 // A day mark ("Р", "З" or "Г") as UTF-8 bytes.
 const char* MarkBytes(QChar mark);
 
