@@ -1,7 +1,9 @@
 #pragma once
 // The report's formats: the morning list, csv, json, the html page, the Prometheus metrics and
 // the monitoring check. Each writes straight to a device as it goes, so a big month never sits
-// in memory twice.
+// in memory twice. Each has a file of its own (ReportText.cpp, ReportCsv.cpp, ReportJson.cpp,
+// ReportHtml.cpp, the metrics in ReportPrometheus.cpp, the check in ReportCheck.h); what
+// several of them use is in ReportShared.h.
 
 #include "ReportCheck.h"
 #include "ReportMonth.h"
