@@ -19,7 +19,6 @@ namespace report {
 namespace {
 constexpr int kDataError = 1;
 constexpr int kUsageError = 2;
-constexpr int kUnknown = 3;
 
 void line(QIODevice& dev, const QString& text) {
     dev.write((text + u'\n').toUtf8());
@@ -141,11 +140,10 @@ int Run(const QStringList& args, QIODevice& out, QIODevice& err, const QDateTime
     const QString seeHelp = QStringLiteral("Вижте chantest-report --help.");
     if (!ParseArguments(args, o, error, &checkAsked, &bad)) {
         if (checkAsked) {
-            line(out, UnknownLine(QStringLiteral("bad arguments") +
-                                  (bad.isEmpty() ? QString() : QStringLiteral(": ") + bad)));
-            line(out, error);
-            line(out, seeHelp);
-            return kUnknown;
+            out.write(CheckOutput(UnknownLine(QStringLiteral("bad arguments") +
+                                              (bad.isEmpty() ? QString() : QStringLiteral(": ") + bad)),
+                                  {error, seeHelp}));
+            return kCheckUnknown;
         }
         line(err, error);
         line(err, seeHelp);
@@ -155,22 +153,20 @@ int Run(const QStringList& args, QIODevice& out, QIODevice& err, const QDateTime
     // plugins.
     if (o.help) {
         out.write(HelpText().toUtf8());
-        return o.check ? kUnknown : 0;
+        return o.check ? kCheckUnknown : 0;
     }
     if (o.version) {
         line(out, QStringLiteral("chantest-report " CHANTEST_VERSION));
-        return o.check ? kUnknown : 0;
+        return o.check ? kCheckUnknown : 0;
     }
     if (hooks.started)
         hooks.started(o);
-    const int failure = o.check ? kUnknown : kDataError;
-    // A monitoring system shows the first line of standard output, and some merge standard error
-    // into it: under --check the status line comes first and the explanation after it.
-    QIODevice& notes = o.check ? out : err;
+    const int failure = o.check ? kCheckUnknown : kDataError;
     const auto fail = [&](const QString& text, const QString& status) {
         if (o.check)
-            line(out, UnknownLine(status));
-        line(notes, text);
+            out.write(CheckOutput(UnknownLine(status), {text}));
+        else
+            line(err, text);
         return failure;
     };
 
@@ -239,9 +235,10 @@ int Run(const QStringList& args, QIODevice& out, QIODevice& err, const QDateTime
     for (const Folder& f : folders)
         warnings += f.warnings;
     const bool stations = ShowStations(o);
-    const auto named = [&](const Source& s, const QString& text) {
-        return stations ? s.name + QStringLiteral(": ") + text : text;
-    };
+    QStringList unreadable;
+    for (const Source& s : sources)
+        if (!s.ok())
+            unreadable.append(stations ? s.name + QStringLiteral(": ") + s.error : s.error);
 
     // A folder that could not be read: the report stops, unless there are others and
     // --ignore-missing lets it go on without it. The metrics report it as a failure of theirs.
@@ -250,32 +247,24 @@ int Run(const QStringList& args, QIODevice& out, QIODevice& err, const QDateTime
         for (const Source& s : sources)
             if (!s.ok() && !first)
                 first = &s;
-        if (o.check)
-            line(out,
-                 UnknownLine(stations ? first->name + QStringLiteral(": ") + first->status : first->status));
-        for (const Source& s : sources)
-            if (!s.ok())
-                line(notes, named(s, s.error));
+        if (o.check) {
+            out.write(CheckOutput(
+                UnknownLine(stations ? first->name + QStringLiteral(": ") + first->status : first->status),
+                unreadable));
+        } else {
+            for (const QString& e : std::as_const(unreadable))
+                line(err, e);
+        }
         return failure;
     }
 
     if (o.check) {
         const CheckResult r = Check(sources, o, now);
-        line(out, r.line);
-        for (const QString& d : r.details)
-            line(out, d);
-        for (const Source& s : sources)
-            if (!s.ok())
-                line(out, named(s, s.error));
-        for (const QString& w : warnings)
-            line(out, w);
+        out.write(CheckOutput(r.line, r.details + unreadable + warnings));
         return r.code;
     }
-    for (const Source& s : sources)
-        if (!s.ok())
-            line(err, named(s, s.error));
-    for (const QString& w : warnings)
-        line(err, w);
+    for (const QString& e : unreadable + warnings)
+        line(err, e);
     Sink sink(out);
     const auto read = std::find_if(sources.cbegin(), sources.cend(), [](const Source& s) { return s.ok(); });
     const Span span = o.day ? Span{o.day, o.day} : Span{1, read == sources.cend() ? 31 : read->month->days};
@@ -312,14 +301,13 @@ struct Notice {
     size_t outSize = 0, errSize = 0;
     int code = 1;
     void set(const QString& status, const QString& text, bool check) {
-        // Under --check all of it on standard output, the status line first.
-        const QByteArray o = check ? (status + u'\n' + text + u'\n').toUtf8() : QByteArray();
+        const QByteArray o = check ? CheckOutput(status, {text}) : QByteArray();
         const QByteArray e = check ? QByteArray() : (text + u'\n').toUtf8();
         outSize = size_t(std::min<qsizetype>(o.size(), sizeof out));
         errSize = size_t(std::min<qsizetype>(e.size(), sizeof err));
         memcpy(out, o.constData(), outSize);
         memcpy(err, e.constData(), errSize);
-        code = check ? kUnknown : kDataError;
+        code = check ? kCheckUnknown : kDataError;
     }
     [[noreturn]] void say() const {
         ssize_t ignored = ::write(STDOUT_FILENO, out, outSize);

@@ -1,76 +1,24 @@
 #pragma once
 // The report's formats: the morning list, csv, json, the html page, the Prometheus metrics and
 // the monitoring check. Each writes straight to a device as it goes, so a big month never sits
-// in memory twice.
+// in memory twice. Each has a file of its own (ReportText.cpp, ReportCsv.cpp, ReportJson.cpp,
+// ReportHtml.cpp, the metrics in ReportPrometheus.cpp, the check in ReportCheck.h); what
+// several of them use is in ReportShared.h.
 
+#include "ReportCheck.h"
 #include "ReportMonth.h"
 #include "ReportOptions.h"
+#include "ReportSink.h"
 #include "ReportStreaks.h"
 
-#include <QByteArray>
 #include <QDateTime>
-#include <QIODevice>
 
 namespace report {
-
-// Buffered UTF-8 output to a device, written piece by piece without building lines first.
-class Sink {
-public:
-    explicit Sink(QIODevice& dev);
-    ~Sink() { flush(); }
-    Sink& operator<<(QStringView s) {
-        put(s);
-        return *this;
-    }
-    Sink& operator<<(const QString& s) { return *this << QStringView(s); }
-    Sink& operator<<(const char* s) {
-        putBytes(QByteArrayView(s));
-        return *this;
-    }
-    Sink& operator<<(const QByteArray& s) {
-        putBytes(s);
-        return *this;
-    }
-    Sink& operator<<(char c) {
-        room(1);
-        buf_[pos_++] = c;
-        return *this;
-    }
-    Sink& operator<<(int n) {
-        putBytes(QByteArray::number(n));
-        return *this;
-    }
-    void put(QStringView s);
-    void putBytes(QByteArrayView b);
-    void putSeconds(int hundredths, char point = '.'); // 2200 -> "22.00"
-    void putHtml(QStringView s);     // escaped for text and attributes
-    void putJson(QStringView s);     // a JSON string with its quotes
-    // A csv field: quoted when it must be, and with an apostrophe in front when a spreadsheet
-    // would take it for a formula.
-    void putCsv(QStringView s, QChar sep);
-    void flush();
-    bool failed() const { return failed_; }
-
-private:
-    void room(qsizetype n) {
-        if (pos_ + n > buf_.size())
-            flush();
-    }
-    QIODevice& dev_;
-    QByteArray buf_;
-    qsizetype pos_ = 0;
-    bool failed_ = false;
-};
 
 // Days from..to of the month are reported by csv, json and html.
 struct Span {
     int from = 1, to = 31;
 };
-
-// Whether a spreadsheet takes a field beginning so for a formula (CSV injection).
-bool LooksLikeFormula(QStringView field);
-// "1 тест", "2 теста", "21 тест": Bulgarian takes the singular after a number ending in one.
-QString Counted(qint64 n, const QString& one, const QString& many);
 
 // One results folder (a station) as the formats show it: what was read, or why it could not be.
 struct Source {
@@ -91,14 +39,5 @@ void WriteCsv(const QVector<Source>& sources, const Options& o, Span span, Sink&
 void WriteJson(const QVector<Source>& sources, const Options& o, Span span, Sink& out);
 void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, const QDateTime& now, Sink& out);
 void WriteMetrics(const QVector<Source>& sources, const Options& o, Sink& out);
-
-// The monitoring result: exit code 0..3, its one status line and the lines that follow it.
-struct CheckResult {
-    int code = 3;
-    QString line;
-    QStringList details;
-};
-CheckResult Check(const QVector<Source>& sources, const Options& o, const QDateTime& now);
-QString UnknownLine(const QString& why);
 
 } // namespace report

@@ -9,50 +9,6 @@
 
 namespace report {
 
-bool Threshold::exceeded(int failed, int tested) const {
-    if (!set)
-        return false;
-    if (!percent)
-        return failed > value;
-    return tested > 0 && 100.0 * failed / tested > value;
-}
-
-bool ParseThreshold(const QString& text, Threshold& out) {
-    out = {};
-    QString t = text.trimmed();
-    const bool percent = t.endsWith(u'%');
-    if (percent)
-        t.chop(1);
-    if (t.isEmpty())
-        return false;
-    if (!percent) {
-        int n = 0;
-        for (QChar c : t)
-            if (!c.isDigit() || c.unicode() > 0x7F)
-                return false;
-        if (!monthfile::ParseInt(t, n))
-            return false;
-        out = {true, false, double(n)};
-        return true;
-    }
-    // A share may have a fraction, with a point or a comma.
-    int dots = 0;
-    for (QChar& c : t) {
-        if (c == u',')
-            c = u'.';
-        if (c == u'.')
-            ++dots;
-        else if (c.unicode() < u'0' || c.unicode() > u'9')
-            return false;
-    }
-    bool ok = false;
-    const double v = t.toDouble(&ok);
-    if (dots > 1 || !ok || v < 0 || v > 100)
-        return false;
-    out = {true, true, v};
-    return true;
-}
-
 namespace {
 // Qt's own parser errors name the option between quotes; the message is ours, in Bulgarian.
 QString quotedName(const QString& qtError) {

@@ -2,6 +2,8 @@
 // The command line of the report program: its options as a value type, parsed without side
 // effects so that tests and the fuzzer call it directly.
 
+#include "ReportCheck.h"
+
 #include <QChar>
 #include <QString>
 #include <QStringList>
@@ -17,15 +19,6 @@ struct ResultsFolder {
     QString dir;
     bool named = false; // given as NAME=DIR
 };
-
-// A monitoring threshold: a number of failed channels, or their share of those tested ("N%").
-struct Threshold {
-    bool set = false;
-    bool percent = false;
-    double value = 0;
-    bool exceeded(int failed, int tested) const;
-};
-bool ParseThreshold(const QString& text, Threshold& out);
 
 struct Options {
     QVector<ResultsFolder> results; // empty: the window's folder

@@ -276,4 +276,32 @@ void WritePrometheus(const PromMetrics& m, Sink& out) {
     }
 }
 
+// The report's own metrics: each station, the channels of each exchange by their mark, and each
+// channel failed with its streak.
+void WriteMetrics(const QVector<Source>& sources, const Options& o, Sink& out) {
+    PromMetrics m;
+    m.stationLabel = ShowStations(o);
+    QHash<QString, qsizetype> exchangeOf;
+    for (const Source& s : sources) {
+        m.stations.append({s.name, s.ok(), s.ok() ? s.period.months.last()->latestTest() : QDateTime()});
+        if (!s.ok())
+            continue;
+        const QString prefix = QString::number(&s - sources.constData()) + u':';
+        for (const PeriodChannel& r : s.channels.rows) {
+            const ChannelParts p = SplitKey(r.label());
+            const QString key =
+                prefix + QString::number(p.direction.size()) + u':' + p.direction + p.exchange;
+            auto it = exchangeOf.constFind(key);
+            if (it == exchangeOf.constEnd()) {
+                it = exchangeOf.insert(key, m.exchanges.size());
+                m.exchanges.append({s.name, p.direction, p.exchange});
+            }
+            m.exchanges[*it].add(r.mark, r.streak);
+            if (r.mark == monthfile::kMarkFailure)
+                m.failed.append({s.name, p.direction, p.exchange, p.channel, r.streak});
+        }
+    }
+    WritePrometheus(m, out);
+}
+
 } // namespace report

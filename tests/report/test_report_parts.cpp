@@ -1,7 +1,9 @@
 // The report's building blocks: the Prometheus metrics read back by a strict reader of the
-// format (and by promtool where it is installed), and the SVG charts read as XML.
+// format (and by promtool where it is installed), the SVG charts read as XML, and the check's
+// thresholds.
 #include "PromReader.h"
 #include "report/ReportCharts.h"
+#include "report/ReportCheck.h"
 #include "report/ReportPrometheus.h"
 
 #include <QBuffer>
@@ -52,6 +54,7 @@ private Q_SLOTS:
     void readerRefuses();
     void promtool();
     void charts();
+    void thresholds();
 };
 
 void TestReportParts::prometheusMetrics() {
@@ -193,6 +196,40 @@ void TestReportParts::charts() {
     QVERIFY2(descs.last().contains(QStringLiteral("от тях 1 след 22 сек.")), qPrintable(descs.last()));
     QCOMPARE(cells.mid(1, 3),
              (QStringList{QStringLiteral("75"), QStringLiteral("99"), QStringLiteral("75")}));
+}
+
+void TestReportParts::thresholds() {
+    // -w and -c take a count "N" or a share "N%" of the channels tested, with a point or a comma.
+    struct Read {
+        const char* text;
+        bool percent;
+        double value;
+    };
+    for (const Read& r : {Read{"10", false, 10}, Read{" 0 ", false, 0}, Read{"10%", true, 10},
+                          Read{"12,5%", true, 12.5}, Read{"0.5%", true, 0.5}, Read{"100%", true, 100}}) {
+        Threshold t;
+        QVERIFY2(ParseThreshold(QString::fromUtf8(r.text), t) && t.set, r.text);
+        QCOMPARE(t.percent, r.percent);
+        QCOMPARE(t.value, r.value);
+    }
+    // Not the ranges of other plugins, nor a negative count, a fraction of a count, a share past
+    // 100 or digits of another script; a refused text leaves the threshold unset.
+    for (const char* text : {"10:", "~:10", "10:20", "@10:20", "-1", "1.5", "", "%", "101%", "100.5%",
+                             "1,5.%", "10 %", "١٠"}) {
+        Threshold t{true, false, 3};
+        QVERIFY2(!ParseThreshold(QString::fromUtf8(text), t) && !t.set, text);
+    }
+
+    // A count alerts above N, a share above N % (never with none tested); CRITICAL before WARNING.
+    Threshold two, half;
+    QVERIFY(ParseThreshold(QStringLiteral("2"), two) && ParseThreshold(QStringLiteral("50%"), half));
+    QCOMPARE(ThresholdState(two, half, 2, 10), kCheckOk);
+    QCOMPARE(ThresholdState(two, half, 3, 10), kCheckWarning);
+    QCOMPARE(ThresholdState(two, half, 5, 10), kCheckWarning);
+    QCOMPARE(ThresholdState(two, half, 6, 10), kCheckCritical);
+    QCOMPARE(ThresholdState(half, two, 3, 10), kCheckCritical);
+    QCOMPARE(ThresholdState(half, half, 0, 0), kCheckOk);
+    QCOMPARE(ThresholdState({}, {}, 10, 10), kCheckOk);
 }
 
 QTEST_GUILESS_MAIN(TestReportParts)
