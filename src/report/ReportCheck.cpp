@@ -139,11 +139,11 @@ CheckResult Check(const QVector<Source>& sources, const Options& o, const QDateT
             staleSince = latest;
         }
         if (stations)
+            // One arg() for all, so that a "%2" in a station's name stays as it is.
             r.details.append(oneLine(QStringLiteral("%1: %2 of %3 channels failed%4 %5")
-                                         .arg(s.name)
-                                         .arg(k > 1 ? sp : sn.failed)
-                                         .arg(sn.tested())
-                                         .arg(k > 1 ? QStringLiteral(" %1+ days in a row").arg(k) : QString(),
+                                         .arg(s.name, QString::number(k > 1 ? sp : sn.failed),
+                                              QString::number(sn.tested()),
+                                              k > 1 ? QStringLiteral(" %1+ days in a row").arg(k) : QString(),
                                               checkPeriod(s.period))));
     }
     const int failed = k > 1 ? persistent : n.failed;
