@@ -74,7 +74,7 @@ void ResultJournal::create(const QString& path, const std::optional<FileFingerpr
     path_ = path;
     seq_ = 0;
     fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC,
-                 0644);
+                 0666); // as every data file: the umask decides
     if (fd_ < 0)
         throw FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), errnoText()));
     try {
