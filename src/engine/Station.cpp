@@ -48,7 +48,11 @@ void Station::recoverJournals() {
     if (!schedules_)
         return; // the journal of the other program's run is alive
     try {
-        RecoverJournalsIn(workspace_.results);
+        RecoverJournalsIn(workspace_.results, [this](const QString& file, int tests) {
+            Q_EMIT notice(QStringLiteral("Месечният файл %1 е допълнен с %2 от дневника на прекъснат тест.")
+                              .arg(QDir::toNativeSeparators(file),
+                                   tests == 1 ? QStringLiteral("1 тест") : QStringLiteral("%1 теста").arg(tests)));
+        });
     } catch (const AppError& e) {
         post(e.text());
     }

@@ -102,7 +102,10 @@ public:
     QStringList shutdown(bool stopRequested);
 
 Q_SIGNALS:
+    // What the operator is to be told: an error or a warning (the window shows it in a box).
     void message(const QString& text);
+    // What went well and is worth a line in a log (the window shows none).
+    void notice(const QString& text);
     void runStarted(Run* run);
     // Every step of the run, after it was made.
     void stepped(const TestCycle::Step& step);

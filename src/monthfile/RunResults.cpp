@@ -130,22 +130,26 @@ const MonthResults* RunResults::month(const QDate& date) const {
     return it == months_.end() ? nullptr : &it->second->results;
 }
 
-int RecoverJournalsIn(const QString& resultsDir) {
+int RecoverJournalsIn(const QString& resultsDir,
+                      const std::function<void(const QString& monthFile, int tests)>& merged) {
     TextFile::removeStaleTemporaries(resultsDir);
     const QDir dir(resultsDir);
-    int merged = 0;
+    int total = 0;
     QStringList failures; // every journal is tried; all that went wrong is told together
     for (const QString& name : dir.entryList({QStringLiteral("*.jrn")}, QDir::Files, QDir::Name)) {
         try {
             QString month = name;
             month.chop(4);
-            merged +=
-                ResultJournal::recover(dir.filePath(name), dir.filePath(month + QStringLiteral(".tst")));
+            const QString file = dir.filePath(month + QStringLiteral(".tst"));
+            const int n = ResultJournal::recover(dir.filePath(name), file);
+            total += n;
+            if (n > 0 && merged)
+                merged(file, n);
         } catch (const AppError& e) {
             failures.append(e.text());
         }
     }
     if (!failures.isEmpty())
         throw FileError(failures.join(u'\n'));
-    return merged;
+    return total;
 }

@@ -8,6 +8,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -55,6 +56,7 @@ private:
 };
 
 // Start-up: merges every journal left in the folder into its month file, and deletes the
-// temporaries of month file writes cut short. Returns the number of records merged; a failure
-// is raised after all journals were tried.
-int RecoverJournalsIn(const QString& resultsDir);
+// temporaries of month file writes cut short. Returns the number of records merged, and tells
+// `merged` of each month file that got some; a failure is raised after all journals were tried.
+int RecoverJournalsIn(const QString& resultsDir,
+                      const std::function<void(const QString& monthFile, int tests)>& merged = {});

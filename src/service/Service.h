@@ -26,6 +26,10 @@ public:
             QObject* parent = nullptr);
     ~Service() override;
 
+    // The settings of a run as the folder's settings file gives them, read anew; a missing file
+    // gives the defaults, and the log says so. Raises FileError for a file that cannot be read.
+    static RunSettings fileSettings(const Workspace& workspace, const QStringList& ports, EventLog& log);
+
     // Start-up, once the folder's lock is held: the journals are recovered, the first
     // "Веднага" task is started, and the station's timer runs.
     void start();

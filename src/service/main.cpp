@@ -144,12 +144,8 @@ int main(int argc, char* argv[]) {
         return kCannotRun;
     }
 
-    Service service(station, clock, log, [&workspace] {
-        RunSettings settings;
-        settings.link = LinkSettingsFile::load(workspace.file(QString::fromLatin1(LinkSettingsFile::FileName)),
-                                               SerialPorts::systemPorts());
-        return settings;
-    });
+    Service service(station, clock, log,
+                    [&workspace, &log] { return Service::fileSettings(workspace, SerialPorts::systemPorts(), log); });
     uint64_t watchdogUs = 0;
     service.setWatchdog(sd_watchdog_enabled(0, &watchdogUs) > 0);
     QSocketNotifier signals(signalPipe[0], QSocketNotifier::Read);
