@@ -56,6 +56,7 @@ int Service::interval() const {
 
 void Service::start() {
     station_.recoverJournals();
+    station_.reviveTasks();
     log_.line(QStringLiteral("Задачи в папката: %1.").arg(station_.taskRows().size()));
     try {
         station_.startImmediate(Station::ImmediateEvent::StartUp);
@@ -112,12 +113,12 @@ void Service::terminate(const QString& why) {
         windUp();
         return;
     }
-    log_.line(QStringLiteral(
-                  "%1: задачата „%2“ спира, модемите затварят линиите; каналите в процес не се записват.")
+    log_.line(QStringLiteral("%1: задачата „%2“ спира, модемите затварят линиите; каналите в процес не се "
+                             "записват и се тестват при следващото стартиране.")
                   .arg(why, run->task().name));
     run->hangUp();
     QTimer::singleShot(kHangUpMs, this, [this] {
-        station_.finishRun(QString());
+        station_.suspendRun();
         windUp();
     });
 }

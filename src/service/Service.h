@@ -38,8 +38,9 @@ public:
     int interval() const;
     // The service manager's watchdog is fed from the ticks.
     void setWatchdog(bool on) { watchdog_ = on; }
-    // A signal to end: every line hangs up now, and a moment later the run is wound up as after
-    // "Спри" (the channels in progress are not recorded); then finished().
+    // A signal to end: every line hangs up now, and a moment later the run's tests go into their
+    // month files and its task waits, "Стартирана", to go on at the next start with the channels
+    // it had not reached (those in progress among them); then finished().
     void terminate(const QString& why);
 
 Q_SIGNALS:
