@@ -15,6 +15,12 @@
 Run::Run(const TaskRow& task, const RunSettings& settings, const Workspace& workspace,
          std::unique_ptr<RunResults>& unsaved, const Clock& clock, bool resume)
     : task_(task), settings_(settings) {
+    // A pause from the settings file is read once, here; the window's box is read at every pause.
+    int pause = 0;
+    if (!settings.pauseText && (!TryStrToInt(settings.link.pause, pause) || pause < 0))
+        throw AppError(TestCycle::kPauseNotInteger + QStringLiteral(" (%1: „%2“)")
+                                                         .arg(QString::fromLatin1(LinkSettingsFile::FileName),
+                                                              settings.link.pause));
     makeLines(settings);
     for (const std::unique_ptr<ModemLine>& line : lines_)
         line->open(); // raises: the lines made so far close as they go
@@ -71,7 +77,7 @@ Run::Run(const TaskRow& task, const RunSettings& settings, const Workspace& work
     s.sendInit = settings.link.sendInit;
     s.initString = settings.link.initString;
     s.speedString = settings.link.modemSpeed;
-    s.pauseText = settings.pauseText ? settings.pauseText : [p = settings.link.pause] { return p; };
+    s.pauseText = settings.pauseText ? settings.pauseText : [p = QString::number(pause)] { return p; };
     QList<TestCycle::Line> cycleLines;
     for (const std::unique_ptr<ModemLine>& line : lines_)
         cycleLines.append({line.get(), &line->log(), line->name()});

@@ -33,6 +33,7 @@ public:
     std::map<QByteArray, std::pair<int, QByteArray>> answers;
     QList<QByteArray> dialled;
     bool failSettings = false;
+    QString pause = QStringLiteral("0");
 
     Workspace workspace() const { return {dir.path(), dir.filePath("Results"), {}}; }
     QString path(const QString& name) const { return dir.filePath(name); }
@@ -53,7 +54,7 @@ public:
             if (failSettings)
                 throw AppError(QStringLiteral("Файлът KanvoAlt.ini не може да се прочете."));
             RunSettings rs;
-            rs.link.pause = QStringLiteral("0");
+            rs.link.pause = pause;
             rs.makeLines = [this, modems] {
                 std::vector<std::unique_ptr<ModemLine>> made;
                 lines.clear();
@@ -200,6 +201,19 @@ void TestStation::immediateTaskByEvent() {
     f.tick(*s);
     QVERIFY(s->run());
     QVERIFY(TextFile::readFirstLine(f.path("w.tsk")).endsWith(QStringLiteral("^Стартирана^")));
+    f.runToEnd(*s);
+
+    // A pause in the settings file that is no number fails the start, not the first pause.
+    f.pause = QStringLiteral("20 s");
+    f.task(QStringLiteral("p.tsk"), QStringLiteral("Веднага"), 0, 0, QStringLiteral("Чакаща"), 1);
+    try {
+        s->startImmediate(Station::ImmediateEvent::StartUp);
+        QFAIL("started with a pause that is no number");
+    } catch (const AppError& e) {
+        QCOMPARE(e.text(), TestCycle::kPauseNotInteger + QStringLiteral(" (KanvoAlt.ini: „20 s“)"));
+    }
+    QVERIFY(!s->run());
+    QVERIFY(TextFile::readFirstLine(f.path("p.tsk")).endsWith(QStringLiteral("^Чакаща^")));
 }
 
 void TestStation::cutShortRunGoesOnWhereItWas() {
