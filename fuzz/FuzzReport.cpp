@@ -144,7 +144,7 @@ void reportFile(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!label.isEmpty() && !labels.contains(label), "a channel without a label or twice " + show(label));
         labels.insert(label);
         for (const QString& l : t.lines)
-            FUZZ_CHECK(monthfile::ChannelLabel(l) == label, "a line in another's channel " + show(l));
+            FUZZ_CHECK(monthfile::LineLabel(l) == label, "a line in another's channel " + show(l));
         lines += int(t.lines.size());
         qint64 before = -1;
         for (const monthfile::ResultGroup& g : t.groups) {
@@ -157,7 +157,7 @@ void reportFile(const uint8_t* data, size_t size) {
     }
     int labelled = 0;
     for (int i = 0; i < m.lineCount(); ++i)
-        labelled += !monthfile::ChannelLabel(m.line(i)).isEmpty();
+        labelled += !monthfile::LineLabel(m.line(i)).isEmpty();
     FUZZ_CHECK(lines == labelled, "lines in channels" + show(lines) + show(labelled));
     FUZZ_CHECK((m.latestDay() > 0) == m.latestTest().isValid(), "latest day and latest test disagree");
     if (m.journalRecords > 0)

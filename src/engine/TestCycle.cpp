@@ -1,6 +1,7 @@
 #include "TestCycle.h"
 
 #include "links/CommLog.h"
+#include "monthfile/ChannelKey.h"
 #include "core/Clock.h"
 #include "core/Cp1251.h"
 #include "core/MyUtils.h"
@@ -32,8 +33,7 @@ TestCycle::TestCycle(QStringList channels, const Clock& clock, const QList<Line>
 }
 
 QString TestCycle::dialString(const QString& channelLine) {
-    const qsizetype p = channelLine.indexOf(QStringLiteral("--> "));
-    return channelLine.mid(p < 0 ? 3 : p + 4);
+    return monthfile::DialString(channelLine);
 }
 
 QString TestCycle::bankNotice(const QStringList& leftPorts, const QStringList& untested) {

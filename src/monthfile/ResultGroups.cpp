@@ -7,16 +7,6 @@
 
 namespace monthfile {
 
-QString ChannelLabel(QStringView text) {
-    const qsizetype i = text.indexOf(u" --> ");
-    return i < 0 ? QString() : text.left(i + 1).toString();
-}
-
-QStringView LineKey(QStringView line) {
-    const qsizetype caret = line.indexOf(u'^');
-    return caret < 0 ? QStringView() : line.left(caret);
-}
-
 bool ParseInt(QStringView text, int& value) {
     // Most fields are a few plain digits: read them without trimming first.
     if (const qsizetype n = text.size(); n > 0 && n <= 9) {

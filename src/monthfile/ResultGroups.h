@@ -3,6 +3,8 @@
 // the month files (the results page, the report, the engine's counts) reads the same way. The
 // month names and the file name of a month are here too.
 
+#include "ChannelKey.h"
+
 #include <QString>
 #include <QStringView>
 #include <QVector>
@@ -13,16 +15,6 @@ inline constexpr QChar kMarkConnect = QChar(0x0420); // "Р"
 inline constexpr QChar kMarkBusy = QChar(0x0417);    // "З"
 inline constexpr QChar kMarkFailure = QChar(0x0413); // "Г"
 inline constexpr int kBusyLimit = 2200;              // hundredths of a second
-
-// The text up to and including the blank in front of the first " --> "; empty without one.
-QString ChannelLabel(QStringView text);
-// The key of a results line: its field 0, the text before its first caret; a line without a
-// caret has an empty key and so belongs to no channel.
-QStringView LineKey(QStringView line);
-// The channel label of a results line: ChannelLabel of its key.
-inline QString LineLabel(QStringView line) {
-    return ChannelLabel(LineKey(line));
-}
 
 // A decimal integer, optionally signed and surrounded by blanks (as StrToInt reads it).
 bool ParseInt(QStringView text, int& value);

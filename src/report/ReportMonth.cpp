@@ -15,33 +15,6 @@
 
 namespace report {
 
-ChannelParts SplitKey(QStringView key) {
-    ChannelParts p;
-    QStringView head = key;
-    const qsizetype arrow = key.indexOf(u" --> ");
-    if (arrow >= 0) {
-        p.dial = key.mid(arrow + 5).toString();
-        head = key.left(arrow);
-    }
-    if (head.endsWith(u" Ch."))
-        head.chop(4);
-    const qsizetype dash = head.indexOf(u" -- ");
-    if (dash < 0) {
-        p.direction = head.toString();
-        return p;
-    }
-    p.direction = head.left(dash).toString();
-    const QStringView rest = head.mid(dash + 4);
-    const qsizetype gap = rest.indexOf(u"  ");
-    if (gap < 0) {
-        p.exchange = rest.toString();
-        return p;
-    }
-    p.exchange = rest.left(gap).toString();
-    p.channel = rest.mid(gap + 2).toString();
-    return p;
-}
-
 QChar MarkChar(Mark m) {
     return m == Mark::Connect   ? monthfile::kMarkConnect
            : m == Mark::Busy    ? monthfile::kMarkBusy
@@ -155,15 +128,11 @@ void MarkDays(const DayTests& tests, Mark (&marks)[32]) {
 }
 
 QString ChannelTests::key() const {
-    if (lines.isEmpty())
-        return {};
-    const QString& line = lines[latest];
-    const qsizetype caret = line.indexOf(u'^');
-    return caret < 0 ? line : line.left(caret);
+    return lines.isEmpty() ? QString() : monthfile::LineKey(lines[latest]).toString();
 }
 
 QString ChannelTests::label() const {
-    return lines.isEmpty() ? QString() : monthfile::ChannelLabel(lines[latest]).trimmed();
+    return lines.isEmpty() ? QString() : monthfile::LineLabel(lines[latest]).trimmed();
 }
 
 int FileAccess::openPath(const QString& path, int flags) const {
@@ -256,19 +225,16 @@ void Month::addRecords(const QList<ResultJournal::Record>& records) {
 }
 
 QString Month::labelOf(int i) const {
-    if (i >= spans_.size())
-        return monthfile::ChannelLabel(added_[i - spans_.size()]);
+    if (i >= spans_.size() || tails_.contains(i))
+        return monthfile::LineLabel(line(i));
     // From the bytes: the label is short, the line may be long.
     const QByteArrayView l = span(i);
-    const qsizetype arrow = l.indexOf(" --> ");
-    if (arrow >= 0)
-        return Cp1251::decode(l.first(arrow + 1));
-    return tails_.contains(i) ? monthfile::ChannelLabel(line(i)) : QString();
+    return Cp1251::decode(l.first(monthfile::LineLabelSize(l)));
 }
 
 void Month::index() {
-    // One channel per label, at its first line; a line without " --> " has no label and belongs
-    // to no channel.
+    // One channel per label, at its first line; a line whose key has no label belongs to no
+    // channel.
     firstDay_ = date(1).isValid() ? date(1).toJulianDay() : 0;
     marks_.clear();
     latestDay_ = -1;

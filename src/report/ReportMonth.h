@@ -67,11 +67,8 @@ void MarkDays(const DayTests& tests, Mark (&marks)[32]);
 // names the file in Bulgarian ("Файлът с резултати").
 int OpenRegular(const FileAccess& files, const QString& path, const QString& what);
 
-// The parts of a channel key "direction -- exchange  channel Ch. --> dial".
-struct ChannelParts {
-    QString direction, exchange, channel, dial;
-};
-ChannelParts SplitKey(QStringView key);
+using monthfile::ChannelParts;
+using monthfile::SplitKey;
 
 // One channel's lines, decoded, and its tests within the month's days (views into the lines) in
 // time order; tests of one minute keep the file's order.

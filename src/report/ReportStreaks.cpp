@@ -64,10 +64,10 @@ QHash<QString, int> EarlierStreaks(const Month& m, const QSet<QString>& labels, 
         wanted.append({label, 0, {}});
     }
     const auto addLine = [&](QByteArrayView line) {
-        const qsizetype arrow = line.indexOf(" --> ");
-        if (arrow < 0)
+        const qsizetype size = monthfile::LineLabelSize(line);
+        if (size == 0)
             return;
-        const auto it = slotOf.constFind(QByteArray::fromRawData(line.data(), arrow + 1));
+        const auto it = slotOf.constFind(QByteArray::fromRawData(line.data(), size));
         if (it == slotOf.constEnd())
             return;
         Wanted& w = wanted[*it];
@@ -140,7 +140,7 @@ QHash<QString, int> EarlierStreaks(const Month& m, const QSet<QString>& labels, 
             if (journal.base == read)
                 for (const ResultJournal::Record& r : journal.records) {
                     const QString line = r.key + u'^' + r.answer + u'^' + r.delay + u'^' + r.stamp + u'^';
-                    const auto it = slotOf.constFind(Cp1251::encode(monthfile::ChannelLabel(line)));
+                    const auto it = slotOf.constFind(Cp1251::encode(monthfile::LineLabel(line)));
                     if (it == slotOf.constEnd())
                         continue;
                     Wanted& w = wanted[*it];
