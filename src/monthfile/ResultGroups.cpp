@@ -84,22 +84,37 @@ QVector<ResultGroup> ResultGroups(QStringView line) {
     return out;
 }
 
-QChar DayMark(const ResultGroup& g) {
-    if (g.answer.startsWith(u"CONNECT"))
-        return kMarkConnect;
-    if (g.answer == u"BUSY")
-        return g.delayValue <= kBusyLimit ? kMarkBusy : kMarkFailure;
-    return kMarkFailure;
+QChar MarkChar(Mark m) {
+    return m == Mark::Connect   ? kMarkConnect
+           : m == Mark::Busy    ? kMarkBusy
+           : m == Mark::Failure ? kMarkFailure
+                                : QChar();
+}
+
+Mark MarkOf(QChar mark) {
+    return mark == kMarkConnect   ? Mark::Connect
+           : mark == kMarkBusy    ? Mark::Busy
+           : mark == kMarkFailure ? Mark::Failure
+                                  : Mark::None;
 }
 
 QVector<QChar> DayMarks(const QVector<ResultGroup>& groups, int lastDay) {
-    QVector<QChar> marks(std::max(lastDay, 0) + 1);
-    for (const ResultGroup& g : groups) {
-        if (g.day > lastDay || marks[g.day] == kMarkConnect)
-            continue;
-        marks[g.day] = DayMark(g);
-    }
-    return marks;
+    QVector<Mark> marks(std::max(lastDay, 0) + 1, Mark::None);
+    for (const ResultGroup& g : groups)
+        if (g.day <= lastDay)
+            MarkDay(marks[g.day], AnswerMark(g.answer, g.delayValue));
+    QVector<QChar> out(marks.size());
+    for (qsizetype d = 1; d < marks.size(); ++d)
+        out[d] = MarkChar(marks[d]);
+    return out;
+}
+
+int MinuteOfDay(QStringView timestamp) {
+    int hh = 0, nn = 0;
+    if (!ParseInt(timestamp.mid(6, 2), hh) || !ParseInt(timestamp.mid(8, 2), nn) || hh < 0 || hh > 23 ||
+        nn < 0 || nn > 59)
+        return 0;
+    return hh * 60 + nn;
 }
 
 QString DelayWithComma(QStringView delay) {

@@ -5,6 +5,7 @@
 
 #include "ChannelKey.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 #include <QVector>
@@ -34,10 +35,41 @@ struct ResultGroup {
 // a number, since its mark depends on it; any other answer keeps its delay as stored.
 QVector<ResultGroup> ResultGroups(QStringView line);
 
-QChar DayMark(const ResultGroup& g);
-// The day marks of days 1..lastDay of one line's groups (index 0 unused, a null QChar for a day
-// without tests): "Р" if any test that day connected, otherwise the mark of its last test.
+// A day mark as a small code, for tables of many channels and days.
+enum class Mark : quint8 { None, Connect, Busy, Failure };
+QChar MarkChar(Mark m); // a null QChar for None
+Mark MarkOf(QChar mark);
+
+// The mark of one test: "Р" for an answer that begins with "CONNECT", "З" for exactly "BUSY"
+// within 22.00 s, "Г" for anything else. The same for the answer's Windows-1251 bytes.
+constexpr Mark AnswerMark(bool connect, bool busy, int delay) {
+    return connect ? Mark::Connect : busy && delay <= kBusyLimit ? Mark::Busy : Mark::Failure;
+}
+inline Mark AnswerMark(QStringView answer, int delay) {
+    return AnswerMark(answer.startsWith(u"CONNECT"), answer == u"BUSY", delay);
+}
+inline Mark AnswerMark(QByteArrayView answer, int delay) {
+    return AnswerMark(answer.startsWith("CONNECT"), answer == QByteArrayView("BUSY"), delay);
+}
+inline QChar DayMark(const ResultGroup& g) {
+    return MarkChar(AnswerMark(g.answer, g.delayValue));
+}
+// A day's mark after one more of its tests, taken in time order: "Р" once any test that day
+// connected, otherwise the mark of its last test.
+inline void MarkDay(Mark& day, Mark test) {
+    if (day != Mark::Connect)
+        day = test;
+}
+// The day marks of days 1..lastDay of groups in time order (index 0 unused, a null QChar for a
+// day without tests), by MarkDay.
 QVector<QChar> DayMarks(const QVector<ResultGroup>& groups, int lastDay);
+
+// hh * 60 + nn of a timestamp "yymmddhhnn"; 0 (00:00) when its hours and minutes are no time.
+int MinuteOfDay(QStringView timestamp);
+// A test's minute from the start of its month: what puts the tests of a label's lines in order.
+inline int MinuteOfMonth(const ResultGroup& g) {
+    return (g.day - 1) * 1440 + MinuteOfDay(g.timestamp);
+}
 // 2200 reads "22,00", 20 reads ",20", an empty delay a lone comma.
 QString DelayWithComma(QStringView delay);
 // A delay as a list shows it: with the comma when it is a number, otherwise as stored.

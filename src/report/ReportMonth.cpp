@@ -15,33 +15,12 @@
 
 namespace report {
 
-QChar MarkChar(Mark m) {
-    return m == Mark::Connect   ? monthfile::kMarkConnect
-           : m == Mark::Busy    ? monthfile::kMarkBusy
-           : m == Mark::Failure ? monthfile::kMarkFailure
-                                : QChar();
-}
-
-Mark MarkOf(QChar mark) {
-    return mark == monthfile::kMarkConnect   ? Mark::Connect
-           : mark == monthfile::kMarkBusy    ? Mark::Busy
-           : mark == monthfile::kMarkFailure ? Mark::Failure
-                                             : Mark::None;
-}
-
 namespace {
-int minuteOfDay(const monthfile::ResultGroup& g) {
-    int hh = 0, nn = 0;
-    if (!monthfile::ParseInt(g.timestamp.mid(6, 2), hh) || !monthfile::ParseInt(g.timestamp.mid(8, 2), nn) ||
-        hh < 0 || hh > 23 || nn < 0 || nn > 59)
-        return 0;
-    return hh * 60 + nn;
-}
-
 void exactTests(QStringView line, int days, DayTests& out) {
     for (const monthfile::ResultGroup& g : monthfile::ResultGroups(line))
         if (g.day <= days)
-            out.append({quint8(g.day), MarkOf(monthfile::DayMark(g)), quint16(minuteOfDay(g))});
+            out.append({quint8(g.day), monthfile::AnswerMark(g.answer, g.delayValue),
+                        quint16(monthfile::MinuteOfDay(g.timestamp))});
 }
 
 bool digit(char c) {
@@ -81,14 +60,11 @@ bool plainTests(QByteArrayView line, int days, DayTests& out) {
                 return false;
             }
             const int day = (t[4] - '0') * 10 + (t[5] - '0');
-            const qsizetype answerSize = delay - answer;
-            Mark mark = Mark::Failure;
+            const QByteArrayView answerText(answer, delay - answer);
             bool keep = day >= 1 && day <= days;
-            if (answerSize >= 7 && std::memcmp(answer, "CONNECT", 7) == 0) {
-                mark = Mark::Connect;
-            } else if (answerSize == 4 && std::memcmp(answer, "BUSY", 4) == 0) {
+            int value = 0;
+            if (answerText == QByteArrayView("BUSY")) {
                 const qsizetype n = stamp - (delay + 1);
-                int value = 0;
                 for (qsizetype i = 0; i < n; ++i) {
                     if (n > 9 || !digit(delay[1 + i])) {
                         out.resize(before);
@@ -97,11 +73,11 @@ bool plainTests(QByteArrayView line, int days, DayTests& out) {
                     value = value * 10 + (delay[1 + i] - '0');
                 }
                 keep = keep && n > 0; // a BUSY without a delay has no mark
-                mark = value <= monthfile::kBusyLimit ? Mark::Busy : Mark::Failure;
             }
             if (keep) {
                 const int hh = (t[6] - '0') * 10 + (t[7] - '0'), nn = (t[8] - '0') * 10 + (t[9] - '0');
-                out.append({quint8(day), mark, quint16(hh > 23 || nn > 59 ? 0 : hh * 60 + nn)});
+                out.append({quint8(day), monthfile::AnswerMark(answerText, value),
+                            quint16(hh > 23 || nn > 59 ? 0 : hh * 60 + nn)});
             }
         }
         if (!next)
@@ -123,8 +99,7 @@ void LineTests(QStringView line, int days, DayTests& out) {
 
 void MarkDays(const DayTests& tests, Mark (&marks)[32]) {
     for (const DayTest& t : tests)
-        if (marks[t.day] != Mark::Connect)
-            marks[t.day] = t.mark;
+        monthfile::MarkDay(marks[t.day], t.mark);
 }
 
 QString ChannelTests::key() const {
@@ -509,7 +484,7 @@ Period Period::ofHours(QVector<const Month*> months, int hours) {
 namespace {
 // The tests of `gs` within the period: their mark (a connection wins, else the latest) and the
 // index of the latest of them, -1 for none.
-int within(const Period& p, const Month& m, const QVector<monthfile::ResultGroup>& gs, QChar& mark) {
+int within(const Period& p, const Month& m, const QVector<monthfile::ResultGroup>& gs, Mark& mark) {
     const qint64 first = m.firstMinute();
     const qint64 lo = std::max(p.from, first), hi = std::min(p.to, first + qint64(m.days) * 1440 - 1);
     if (lo > hi)
@@ -527,8 +502,7 @@ int within(const Period& p, const Month& m, const QVector<monthfile::ResultGroup
             if (t < lo || t > hi)
                 continue;
         }
-        if (mark != monthfile::kMarkConnect)
-            mark = monthfile::DayMark(g);
+        monthfile::MarkDay(mark, monthfile::AnswerMark(g.answer, g.delayValue));
         latest = i;
     }
     return latest;
@@ -540,10 +514,10 @@ void VisitPeriod(const Period& p, const ChannelVisit& visit) {
         const Month& m = *p.months[0];
         for (int c = 0; c < m.channels.size(); ++c) {
             const ChannelTests t = m.tests(c);
-            QChar mark;
+            Mark mark = Mark::None;
             const int i = within(p, m, t.groups, mark);
             if (i >= 0)
-                visit(m, c, t, t.groups[i], mark);
+                visit(m, c, t, t.groups[i], MarkChar(mark));
         }
         return;
     }
@@ -562,7 +536,7 @@ void VisitPeriod(const Period& p, const ChannelVisit& visit) {
         }
     }
     for (const QVector<QPair<int, int>>& part : parts) {
-        QChar mark;
+        Mark mark = Mark::None;
         ChannelTests latest;
         const Month* month = nullptr;
         int index = -1, channel = -1;
@@ -577,7 +551,7 @@ void VisitPeriod(const Period& p, const ChannelVisit& visit) {
             }
         }
         if (index >= 0)
-            visit(*month, channel, latest, latest.groups[index], mark);
+            visit(*month, channel, latest, latest.groups[index], MarkChar(mark));
     }
 }
 

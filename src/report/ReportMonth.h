@@ -40,10 +40,9 @@ struct FileAccess {
     int openPath(const QString& path, int flags) const;
 };
 
-// A day mark as a small code, for tables of many channels and days.
-enum class Mark : quint8 { None, Connect, Busy, Failure };
-QChar MarkChar(Mark m); // a null QChar for None
-Mark MarkOf(QChar mark);
+using monthfile::Mark;
+using monthfile::MarkChar;
+using monthfile::MarkOf;
 
 // A test as the day marks see it: its day, its mark and its minute of the day (00:00 when its
 // hours and minutes are no time).
@@ -58,8 +57,7 @@ using DayTests = QVarLengthArray<DayTest, 128>;
 void LineTests(QByteArrayView line, int days, DayTests& out);
 // The same for a decoded line.
 void LineTests(QStringView line, int days, DayTests& out);
-// The calendar day marks of tests in the order of `tests` (index 0 unused): "Р" if any connected
-// that day, else the last test's mark.
+// The calendar day marks of tests in the order of `tests` (index 0 unused), by MarkDay.
 void MarkDays(const DayTests& tests, Mark (&marks)[32]);
 
 // Opens a file of the report for reading without waiting for it; -1 when there is none. A FIFO,
@@ -107,11 +105,7 @@ struct Month {
     // A test's local time in minutes from the start of the Julian day count (hours and minutes
     // that are not a time count as 00:00), so that tests of several months compare.
     qint64 minuteOf(const monthfile::ResultGroup& g) const {
-        int hh = 0, nn = 0;
-        if (!monthfile::ParseInt(g.timestamp.mid(6, 2), hh) || !monthfile::ParseInt(g.timestamp.mid(8, 2), nn) ||
-            hh < 0 || hh > 23 || nn < 0 || nn > 59)
-            hh = nn = 0;
-        return (firstDay_ + g.day - 1) * 1440 + hh * 60 + nn;
+        return firstMinute() + monthfile::MinuteOfMonth(g);
     }
     qint64 firstMinute() const { return firstDay_ * 1440; }
 
