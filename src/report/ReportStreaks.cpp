@@ -1,49 +1,8 @@
 #include "ReportStreaks.h"
 
-#include "monthfile/MonthResults.h"
-#include "monthfile/ResultJournal.h"
-#include "core/Cp1251.h"
-
-#include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
-
-#include <algorithm>
-#include <cstring>
-#include <unistd.h>
 
 namespace report {
-
-namespace {
-// A channel looked for in the month before: its tests in file order, and over how many lines.
-struct Wanted {
-    QString label;
-    int lines = 0;
-    QVector<DayTest> tests;
-};
-
-// Days in a row marked "Г" up to `days`, the tests in the order Month::tests gives them: a
-// channel of one line in line order, of several by time.
-int trailingFailures(Wanted& w, int days) {
-    if (w.lines > 1)
-        std::stable_sort(w.tests.begin(), w.tests.end(), [](const DayTest& a, const DayTest& b) {
-            return a.day * 1440 + a.minute < b.day * 1440 + b.minute;
-        });
-    DayTests tests;
-    tests.append(w.tests.constData(), w.tests.size());
-    Mark marks[32] = {};
-    MarkDays(tests, marks);
-    int run = 0;
-    for (int d = days; d >= 1 && marks[d] == Mark::Failure; --d)
-        ++run;
-    return run;
-}
-
-void closeFd(int fd) {
-    if (fd >= 0)
-        ::close(fd);
-}
-} // namespace
 
 QHash<QString, int> EarlierStreaks(const Month& m, const QSet<QString>& labels, const FileAccess& files,
                                    QString& warning) {
@@ -52,116 +11,23 @@ QHash<QString, int> EarlierStreaks(const Month& m, const QSet<QString>& labels, 
     if (labels.isEmpty() || slash < 0 || !m.date(1).isValid())
         return out;
     const QDate before = m.date(1).addMonths(-1);
-    const int days = before.daysInMonth();
-    const QString path = monthfile::MonthFileName(m.path.left(slash), before.year(), before.month());
-    const QString shown = QDir::toNativeSeparators(path);
-
-    QVector<Wanted> wanted;
-    QHash<QByteArray, int> slotOf; // by the label's bytes in the file
-    wanted.reserve(labels.size());
-    for (const QString& label : labels) {
-        slotOf.insert(Cp1251::encode(label), int(wanted.size()));
-        wanted.append({label, 0, {}});
-    }
-    const auto addLine = [&](QByteArrayView line) {
-        const qsizetype size = monthfile::LineLabelSize(line);
-        if (size == 0)
-            return;
-        const auto it = slotOf.constFind(QByteArray::fromRawData(line.data(), size));
-        if (it == slotOf.constEnd())
-            return;
-        Wanted& w = wanted[*it];
-        ++w.lines;
-        DayTests t;
-        LineTests(line, days, t);
-        for (const DayTest& d : t)
-            w.tests.append(d);
-    };
-
-    int fd = -1, journalFd = -1;
+    Month earlier;
     try {
-        fd = OpenRegular(files, path, QStringLiteral("Файлът с резултати"));
-        journalFd = OpenRegular(files, ResultJournal::pathFor(path), QStringLiteral("Дневникът"));
-        ResultJournal::Contents journal;
-        if (journalFd >= 0) {
-            QFile f;
-            if (f.open(journalFd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-                journal = ResultJournal::parse(f.readAll());
-                journalFd = -1;
-            }
-        }
-        const bool withJournal = journal.headerValid && !journal.records.isEmpty();
-        // Through a buffer, line by line: the month may be as big as the one reported, which is
-        // mapped already.
-        QCryptographicHash md5(QCryptographicHash::Md5);
-        qint64 size = 0;
-        QByteArray buf;
-        qsizetype kept = 0; // bytes of an unfinished line at the start of buf
-        constexpr qsizetype kChunk = 1 << 20;
-        for (bool more = fd >= 0; more;) {
-            buf.resize(kept + kChunk);
-            const ssize_t n = ::read(fd, buf.data() + kept, size_t(kChunk));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw ReportError(QStringLiteral("Файлът с резултати %1 не може да бъде прочетен: %2.")
-                                      .arg(shown, QString::fromLocal8Bit(std::strerror(errno))),
-                                  QStringLiteral("cannot read %1").arg(shown));
-            }
-            more = n > 0;
-            const QByteArrayView fresh(buf.constData() + kept, n);
-            if (fresh.contains('\0'))
-                throw ReportError(QStringLiteral("Файлът с резултати %1 съдържа нулев байт.").arg(shown),
-                                  QStringLiteral("NUL byte in %1").arg(shown));
-            if (withJournal)
-                md5.addData(fresh);
-            size += n;
-            const qsizetype filled = kept + n;
-            qsizetype start = 0;
-            for (;;) {
-                const char* lf = static_cast<const char*>(
-                    std::memchr(buf.constData() + start, '\n', size_t(filled - start)));
-                if (!lf)
-                    break;
-                const qsizetype end = lf - buf.constData();
-                const qsizetype stop = end > start && buf[end - 1] == '\r' ? end - 1 : end;
-                addLine(QByteArrayView(buf.constData() + start, stop - start));
-                start = end + 1;
-            }
-            if (!more && start < filled) // a last line without its line end
-                addLine(QByteArrayView(buf.constData() + start, filled - start));
-            kept = filled - start;
-            std::memmove(buf.data(), buf.constData() + start, size_t(kept));
-        }
-        if (withJournal) {
-            // As LoadMonth: the records count when the journal names the file as it is.
-            const FileFingerprint read =
-                fd >= 0 ? FileFingerprint{true, size, md5.result().toHex()} : FileFingerprint();
-            if (journal.base == read)
-                for (const ResultJournal::Record& r : journal.records) {
-                    const QString line = r.key + u'^' + r.answer + u'^' + r.delay + u'^' + r.stamp + u'^';
-                    const auto it = slotOf.constFind(Cp1251::encode(monthfile::LineLabel(line)));
-                    if (it == slotOf.constEnd())
-                        continue;
-                    Wanted& w = wanted[*it];
-                    w.lines += 2; // in time order with the file's tests
-                    DayTests t;
-                    LineTests(QStringView(line), days, t);
-                    for (const DayTest& d : t)
-                        w.tests.append(d);
-                }
-        }
+        if (!monthfile::LoadMonthPart(m.path.left(slash), before.year(), before.month(), labels, earlier,
+                                      files))
+            return out;
     } catch (const ReportError& e) {
-        closeFd(fd);
-        closeFd(journalFd);
-        warning = QStringLiteral("%1 Сериите от дни с „Г“ не са продължени в %2.").arg(e.text(), shown);
+        warning = QStringLiteral("%1 Сериите от дни с „Г“ не са продължени в %2.")
+                      .arg(e.text(), QDir::toNativeSeparators(earlier.path));
         return {};
     }
-    closeFd(fd);
-    closeFd(journalFd);
-    for (Wanted& w : wanted)
-        if (const int run = trailingFailures(w, days))
-            out.insert(w.label, run);
+    for (int c = 0; c < earlier.channels.size(); ++c) {
+        int run = 0;
+        for (int d = earlier.days; d >= 1 && earlier.dayMark(c, d) == Mark::Failure; --d)
+            ++run;
+        if (run > 0)
+            out.insert(earlier.labels[c], run);
+    }
     return out;
 }
 

@@ -14,8 +14,8 @@ namespace report {
 
 // For each of `labels` (as Month::labels holds them), the days in a row marked "Г" up to the
 // last day of the month before `m`: its file, and the journal of a run in it, read through a
-// small buffer, and only those channels' lines parsed. A label without such days is left out.
-// No file: none. A file that cannot be read: none, and `warning` says so.
+// small buffer, and only those channels' lines kept (LoadMonthPart). A label without such days is
+// left out. No file: none. A file that cannot be read: none, and `warning` says so.
 QHash<QString, int> EarlierStreaks(const Month& m, const QSet<QString>& labels, const FileAccess& files,
                                    QString& warning);
 
