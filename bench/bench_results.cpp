@@ -155,6 +155,7 @@ Timing openpyxlOnce(const QTemporaryDir& dir, TForm1& w, bool comments) {
     QJsonArray cells;
     QJsonArray notes;
     const StringGrid* g = w.SGresults;
+    const monthfile::Month month = results::MonthOfLines(*w.ViewList);
     for (int r = 0; r < g->rowCount(); ++r) {
         QJsonArray row;
         for (int c = 0; c < g->colCount(); ++c)
@@ -162,8 +163,8 @@ Timing openpyxlOnce(const QTemporaryDir& dir, TForm1& w, bool comments) {
         cells.append(row);
         if (!comments || r == 0)
             continue;
-        const QString line = w.ViewList->at(results::FirstLineWithLabel(*w.ViewList, g->cell(1, r)));
-        const QVector<QString> days = results::DayComments(line, g->colCount() - 2);
+        const QVector<QString> days =
+            results::DayComments(results::RowTests(month, g->cell(1, r)).groups, g->colCount() - 2);
         for (int c = 2; c < g->colCount(); ++c)
             if (!g->cell(c, r).isEmpty())
                 notes.append(QJsonArray{r, c, days[c - 1]});

@@ -61,11 +61,11 @@ void setDayColumns(TForm1& w, int days) {
     }
 }
 
-QString lineForRow(const TForm1& w, int row) {
+// The tests of a grid row: of every results line with its label.
+monthfile::ChannelTests testsForRow(const TForm1& w, int row) {
     if (!w.ViewList)
         return {};
-    const int i = results::FirstLineWithLabel(*w.ViewList, w.SGresults->cell(1, row));
-    return i < 0 ? QString() : w.ViewList->at(i);
+    return results::RowTests(results::MonthOfLines(*w.ViewList), w.SGresults->cell(1, row));
 }
 
 void setExportControlsEnabled(TForm1& w, bool on) {
@@ -242,7 +242,7 @@ void TForm1::SGresultsDblClick() {
     Label10->clear();
     const int row = SGresults->row();
     const int day = SGresults->col() - 1;
-    const QVector<results::DetailRow> rows = results::DetailRows(lineForRow(*this, row), day);
+    const QVector<results::DetailRow> rows = results::DetailRows(testsForRow(*this, row).groups, day);
     if (!rows.isEmpty())
         Label10->setText(
             results::DetailTitle(SGresults->cell(1, row), day, shownMonth(*this), SEgodina->value()));
@@ -261,7 +261,7 @@ void TForm1::BDetailsCloseClick() {
 }
 
 QString TForm1::BuildCellComment(int row, int col) const {
-    return results::DayComment(lineForRow(*this, row), col - 1);
+    return results::DayComment(testsForRow(*this, row).groups, col - 1);
 }
 
 void TForm1::BexpClick() {

@@ -7,25 +7,26 @@
 
 namespace results {
 
-LabelIndex::LabelIndex(const QStringList& lines) {
-    index_.reserve(lines.size());
-    for (int i = 0; i < lines.size(); ++i) {
-        const QString label = LineLabel(lines[i]);
-        if (!index_.contains(label))
-            index_.insert(label, i);
+monthfile::ChannelTests RowTests(const monthfile::Month& month, const QString& label) {
+    monthfile::ChannelTests t;
+    if (!label.isEmpty()) {
+        const int c = month.channel(label);
+        return c < 0 ? t : month.tests(c);
     }
-}
-
-int FirstLineWithLabel(const QStringList& lines, const QString& label) {
-    for (int i = 0; i < lines.size(); ++i)
-        if (LineLabel(lines[i]) == label)
-            return i;
-    return -1;
+    for (int i = 0; i < month.lineCount(); ++i) {
+        QString line = month.line(i);
+        if (LineLabel(line).isEmpty()) {
+            t.lines.append(std::move(line));
+            t.groups = ResultGroups(t.lines[0]);
+            break;
+        }
+    }
+    return t;
 }
 
 QVector<QStringList> MonthGridRows(const QStringList& labels, const QStringList& viewList, int colCount) {
     const int rowCount = labels.size() > 1 ? static_cast<int>(labels.size()) : 2;
-    const LabelIndex index(viewList);
+    const monthfile::Month month = MonthOfLines(viewList);
     QVector<QStringList> rows;
     rows.reserve(rowCount - 1);
     for (int r = 1; r < rowCount; ++r) {
@@ -36,21 +37,18 @@ QVector<QStringList> MonthGridRows(const QStringList& labels, const QStringList&
         row.append(label);
         while (row.size() < colCount)
             row.append(QString());
-        const int line = index.find(label);
-        if (line >= 0) {
-            const QVector<QChar> marks = DayMarks(ResultGroups(viewList[line]), colCount - 2);
-            for (int d = 1; d < marks.size(); ++d)
-                if (!marks[d].isNull())
-                    row[d + 1] = QString(marks[d]);
-        }
+        const QVector<QChar> marks = DayMarks(RowTests(month, label).groups, colCount - 2);
+        for (int d = 1; d < marks.size(); ++d)
+            if (!marks[d].isNull())
+                row[d + 1] = QString(marks[d]);
         rows.append(std::move(row));
     }
     return rows;
 }
 
-QVector<DetailRow> DetailRows(QStringView line, int day) {
+QVector<DetailRow> DetailRows(const QVector<ResultGroup>& groups, int day) {
     QVector<DetailRow> out;
-    for (const ResultGroup& g : ResultGroups(line)) {
+    for (const ResultGroup& g : groups) {
         if (g.day != day)
             continue;
         if (out.size() == kDetailRows)
@@ -58,6 +56,10 @@ QVector<DetailRow> DetailRows(QStringView line, int day) {
         out.append({g.answer.toString(), DelayWithComma(g.delay), TestTime(g.timestamp)});
     }
     return out;
+}
+
+QVector<DetailRow> DetailRows(QStringView line, int day) {
+    return DetailRows(ResultGroups(line), day);
 }
 
 QString DetailTitle(const QString& label, int day, int month, int year) {
@@ -78,9 +80,9 @@ void appendCommentLine(QString& text, const ResultGroup& g) {
 }
 } // namespace
 
-QString DayComment(QStringView line, int day) {
+QString DayComment(const QVector<ResultGroup>& groups, int day) {
     QString text;
-    for (const ResultGroup& g : ResultGroups(line)) {
+    for (const ResultGroup& g : groups) {
         if (g.day > day)
             break;
         if (g.day == day)
@@ -89,17 +91,25 @@ QString DayComment(QStringView line, int day) {
     return text;
 }
 
-QVector<QString> DayComments(QStringView line, int days) {
+QString DayComment(QStringView line, int day) {
+    return DayComment(ResultGroups(line), day);
+}
+
+QVector<QString> DayComments(const QVector<ResultGroup>& groups, int days) {
     QVector<QString> out(days + 1);
     // A group belongs to its day's comment unless an earlier group lies on a later day,
     // where the day-by-day scan would have stopped.
     int latest = 0;
-    for (const ResultGroup& g : ResultGroups(line)) {
+    for (const ResultGroup& g : groups) {
         if (g.day >= latest && g.day <= days)
             appendCommentLine(out[g.day], g);
         latest = std::max(latest, g.day);
     }
     return out;
+}
+
+QVector<QString> DayComments(QStringView line, int days) {
+    return DayComments(ResultGroups(line), days);
 }
 
 QString CleanText(const QString& text) {

@@ -1,10 +1,12 @@
 #pragma once
 // The results page's view of a month: the month grid's rows, the detail panel's rows and the
-// day comments, read with the month file library's result groups and day marks. No widgets.
+// day comments, read with the month file library's reader, result groups and day marks. A row
+// shows its label's tests: after a change of a channel's dial string, those of both its lines,
+// merged by time. No widgets.
 
+#include "monthfile/MonthReader.h"
 #include "monthfile/ResultGroups.h"
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -25,6 +27,7 @@ using monthfile::kMarkFailure;
 using monthfile::LineLabel;
 using monthfile::MonthFileName;
 using monthfile::MonthName;
+using monthfile::MonthOfLines;
 using monthfile::MonthTitle;
 using monthfile::ParseInt;
 using monthfile::ResultGroup;
@@ -34,18 +37,9 @@ using monthfile::TestTime;
 
 inline constexpr int kDetailRows = 13;
 
-// Label -> index of the first line of the list with that label.
-class LabelIndex {
-public:
-    explicit LabelIndex(const QStringList& lines);
-    int find(const QString& label) const { return index_.value(label, -1); }
-
-private:
-    QHash<QString, int> index_;
-};
-
-// Index of the first line with this label, or -1 (one linear pass, for single look-ups).
-int FirstLineWithLabel(const QStringList& lines, const QString& label);
+// The tests a grid row shows: those of every line of the month with its label, merged by time
+// (a line's alone in its own order). A row without a label shows the first line without one.
+monthfile::ChannelTests RowTests(const monthfile::Month& month, const QString& label);
 
 // Width of each day column of the month grid.
 inline int DayColumnWidth(int days) {
@@ -53,8 +47,8 @@ inline int DayColumnWidth(int days) {
 }
 // The rows 1.. of the month grid (colCount cells each: number, label, the day marks).
 // labels[0] is the header of the label column; fewer than two labels give one empty row.
-// A row takes the marks of the first line with its label; a day shows "Р" if any test that day
-// connected, otherwise the mark of its last test.
+// A row takes the marks of its RowTests; a day shows "Р" if any test that day connected,
+// otherwise the mark of its last test.
 QVector<QStringList> MonthGridRows(const QStringList& labels, const QStringList& viewList, int colCount);
 
 // The detail panel's rows for one day: answer, delay with the comma, time; at most 13.
@@ -63,14 +57,17 @@ struct DetailRow {
     QString delay;
     QString time;
 };
+QVector<DetailRow> DetailRows(const QVector<ResultGroup>& groups, int day);
 QVector<DetailRow> DetailRows(QStringView line, int day);
 // label + " за  " + dd.mm.yyyy + "г."
 QString DetailTitle(const QString& label, int day, int month, int year);
 
 // The comment of one day cell: one line per test of that day, each ended by a line feed;
 // only "BUSY" shows its delay. Scanning stops at the first group of a later day.
+QString DayComment(const QVector<ResultGroup>& groups, int day);
 QString DayComment(QStringView line, int day);
-// The comments of days 1..days of one line in one pass (index 0 unused), same rule.
+// The comments of days 1..days in one pass (index 0 unused), same rule.
+QVector<QString> DayComments(const QVector<ResultGroup>& groups, int days);
 QVector<QString> DayComments(QStringView line, int days);
 
 // Control characters other than the line feed dropped, so the text is valid in a workbook.

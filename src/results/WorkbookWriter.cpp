@@ -104,16 +104,15 @@ void writeSheet(lxw_workbook* wb, const ExportSheet& sheet, const std::function<
     else
         check(worksheet_write_string(ws, 0, 0, titleText.constData(), title));
 
-    // The comments of every channel row, worked out in one pass over each results line.
+    // The comments of every channel row, worked out in one pass over the tests it shows.
     QVector<QVector<QString>> comments;
     if (sheet.comments) {
-        const LabelIndex index(sheet.viewList);
+        const monthfile::Month month = MonthOfLines(sheet.viewList);
         comments.resize(rows);
         for (int r = 1; r < rows; ++r) {
             const QStringList& row = sheet.cells[r];
-            const int line = row.size() > 1 ? index.find(row[1]) : -1;
-            if (line >= 0)
-                comments[r] = DayComments(sheet.viewList[line], cols - 2);
+            if (row.size() > 1)
+                comments[r] = DayComments(RowTests(month, row[1]).groups, cols - 2);
         }
     }
 

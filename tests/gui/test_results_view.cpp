@@ -63,6 +63,7 @@ private Q_SLOTS:
     void exportWritesFormulaLikeTextAsText();
     void exportFailureLeavesNoFile();
     void closeWaitsForExport();
+    void changedDialStringMergesLines();
 
 private:
     std::unique_ptr<TForm1> makeWindow();
@@ -175,7 +176,7 @@ void TestResultsView::openShowsTheMonth() {
     QCOMPARE(g->cell(1, 1), kA);
     QCOMPARE(g->cell(2, 1), kR);         // BUSY then CONNECT on the 1st
     QCOMPARE(g->cell(32, 1), kG);        // BUSY 2201 on the 31st
-    QCOMPARE(g->cell(10, 1), QString()); // from the second line of that label: not used
+    QCOMPARE(g->cell(10, 1), kZ);        // from the second line of that label
     QCOMPARE(g->cell(0, 2), QStringLiteral("2"));
     QCOMPARE(g->cell(1, 2), kC);
     for (int c = 2; c < 33; ++c)
@@ -655,6 +656,61 @@ void TestResultsView::closeWaitsForExport() {
     QCOMPARE(wb["max_row"].toInt(), 122);
     QCOMPARE(wb["cells"].toObject()["AG122"].toObject()["comment"].toString(),
              QStringLiteral("BUSY 15,00 10:00\n"));
+}
+
+void TestResultsView::changedDialStringMergesLines() {
+    // Channel A's dial string changed on the 3rd: the month holds a line of each, and a task with
+    // the old channel line still tested it that evening.
+    writeMonth(QStringLiteral("2403"),
+               {item(kA) + u'^' + group("CONNECT 9600", "900", ts("2403", 1)) +
+                    group("NO CARRIER", "300", ts("2403", 3, "0915")) +
+                    group("BUSY", "1500", ts("2403", 3, "2000")),
+                item(kB) + u'^' + group("BUSY", "100", ts("2403", 3)),
+                kA + QStringLiteral("--> #9123^") + group("NO ANSWER", "600", ts("2403", 3, "1400")) +
+                    group("NO CARRIER", "100", ts("2403", 5))});
+    auto w = makeWindow();
+    tick(*w, {kA}, {kA});
+    setMonth(*w, 2024, 3);
+    QTest::mouseClick(w->BdbOpen, Qt::LeftButton);
+    StringGrid* g = w->SGresults;
+    QCOMPARE(g->rowCount(), 2);
+    QCOMPARE(g->cell(1, 1), kA);
+    QCOMPARE(g->cell(2, 1), kR);
+    QCOMPARE(g->cell(4, 1), kZ); // the last test by time, on the old line
+    QCOMPARE(g->cell(6, 1), kG); // on the new line only
+
+    const QModelIndex day3 = g->gridModel()->index(0, 3);
+    QTest::mouseDClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(day3).center());
+    QTRY_VERIFY(w->PDetails->isVisible());
+    QCOMPARE(w->Label10->text(), kA + QStringLiteral(" за  03.03.2024г."));
+    const QStringList expected[] = {{"1", "NO CARRIER", "3,00", "09:15"},
+                                    {"2", "NO ANSWER", "6,00", "14:00"},
+                                    {"3", "BUSY", "15,00", "20:00"}};
+    StringGrid* d = w->SGdetails;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 4; ++c)
+            QCOMPARE(d->cell(c, r + 1), expected[r][c]);
+    QCOMPARE(d->cell(1, 4), QString());
+
+    w->CBoxComment->setChecked(true);
+    const QString chosen = dir_->filePath(QStringLiteral("Export/смяна.xlsx"));
+    dialogs_->setNextFileName(chosen);
+    QTest::mouseClick(w->Bexp, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs_->shown.size(), 1, 30000);
+    QCOMPARE(dialogs_->shown[0].kind, MsgKind::Information);
+    const QJsonObject wb = readWorkbook(chosen);
+    QVERIFY(!wb.isEmpty());
+    QCOMPARE(wb["max_row"].toInt(), 3);
+    const QJsonObject cells = wb["cells"].toObject();
+    const auto cell = [&](const char* ref) { return cells[QLatin1String(ref)].toObject(); };
+    QCOMPARE(cell("B3")["value"].toString(), kA);
+    QCOMPARE(cell("C3")["value"].toString(), kR);
+    QCOMPARE(cell("C3")["comment"].toString(), QStringLiteral("CONNECT 9600 10:00\n"));
+    QCOMPARE(cell("E3")["value"].toString(), kZ);
+    QCOMPARE(cell("E3")["comment"].toString(),
+             QStringLiteral("NO CARRIER 09:15\nNO ANSWER 14:00\nBUSY 15,00 20:00\n"));
+    QCOMPARE(cell("G3")["value"].toString(), kG);
+    QCOMPARE(cell("G3")["comment"].toString(), QStringLiteral("NO CARRIER 10:00\n"));
 }
 
 QTEST_MAIN(TestResultsView)

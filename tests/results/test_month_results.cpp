@@ -32,7 +32,7 @@ private Q_SLOTS:
     void dayMark_data();
     void dayMark();
     void connectWinsWithinDay();
-    void equalLabelsTakeFirstLine();
+    void equalLabelsMergeTheirLines();
     void emptyLabelRow();
     void malformedGroupsAreSkipped();
     void daysAndFileNames();
@@ -106,7 +106,7 @@ void TestMonthResults::connectWinsWithinDay() {
     QCOMPARE(row[5], QString(kMarkFailure)); // the last test of the day
 }
 
-void TestMonthResults::equalLabelsTakeFirstLine() {
+void TestMonthResults::equalLabelsMergeTheirLines() {
     const QStringList view = {line(kB, group("BUSY", "100", ts(9))), line(kA, group("CONNECT", "100", ts(5))),
                               kA + QStringLiteral("--> #8999^") + group("BUSY", "100", ts(6))};
     const QVector<QStringList> rows =
@@ -115,7 +115,7 @@ void TestMonthResults::equalLabelsTakeFirstLine() {
     for (int r = 0; r < 2; ++r) {
         QCOMPARE(rows[r][0], QString::number(r + 1));
         QCOMPARE(rows[r][6], QString(kMarkConnect));
-        QVERIFY(rows[r][7].isEmpty()); // the later line of that label is not used
+        QCOMPARE(rows[r][7], QString(kMarkBusy)); // the later line of that label counts too
         QVERIFY(rows[r][10].isEmpty());
     }
     for (int c = 2; c < 33; ++c)
