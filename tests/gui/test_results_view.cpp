@@ -71,6 +71,8 @@ private:
     void setMonth(TForm1& w, int year, int month);
     void tick(TForm1& w, const QStringList& labels, const QStringList& checked);
     QJsonObject readWorkbook(const QString& path);
+    // Exports the open month with comments to `path`, up to the message at its end.
+    void exportWithComments(TForm1& w, const QString& path);
 
 };
 
@@ -120,6 +122,14 @@ QJsonObject TestResultsView::readWorkbook(const QString& path) {
         return {};
     }
     return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+void TestResultsView::exportWithComments(TForm1& w, const QString& path) {
+    w.CBoxComment->setChecked(true);
+    dialogs_->setNextFileName(path);
+    const qsizetype before = dialogs_->shown.size();
+    QTest::mouseClick(w.Bexp, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs_->shown.size(), before + 1, 30000);
 }
 
 void TestResultsView::missingMonthAtOpen() {
@@ -567,11 +577,9 @@ void TestResultsView::exportWritesFormulaLikeTextAsText() {
     QVERIFY(dialogs_->shown.isEmpty());
     for (int i = 0; i < labels.size(); ++i) // each label found on its results line
         QCOMPARE(w->SGresults->cell(i + 2, i + 1), kR);
-    w->CBoxComment->setChecked(true);
     const QString chosen = dir_->filePath(QStringLiteral("Export/формули.xlsx"));
-    dialogs_->setNextFileName(chosen);
-    QTest::mouseClick(w->Bexp, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(dialogs_->shown.size(), 1, 30000);
+    exportWithComments(*w, chosen);
+    QCOMPARE(dialogs_->shown.size(), 1);
     QCOMPARE(dialogs_->shown[0].kind, MsgKind::Information);
 
     const QJsonObject wb = readWorkbook(chosen);
@@ -692,11 +700,9 @@ void TestResultsView::changedDialStringMergesLines() {
             QCOMPARE(d->cell(c, r + 1), expected[r][c]);
     QCOMPARE(d->cell(1, 4), QString());
 
-    w->CBoxComment->setChecked(true);
     const QString chosen = dir_->filePath(QStringLiteral("Export/смяна.xlsx"));
-    dialogs_->setNextFileName(chosen);
-    QTest::mouseClick(w->Bexp, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(dialogs_->shown.size(), 1, 30000);
+    exportWithComments(*w, chosen);
+    QCOMPARE(dialogs_->shown.size(), 1);
     QCOMPARE(dialogs_->shown[0].kind, MsgKind::Information);
     const QJsonObject wb = readWorkbook(chosen);
     QVERIFY(!wb.isEmpty());
