@@ -64,7 +64,7 @@ bool plainTests(QByteArrayView line, int days, DayTests& out) {
             const QByteArrayView answerText(answer, delay - answer);
             bool keep = day >= 1 && day <= days;
             int value = 0;
-            if (answerText == QByteArrayView("BUSY")) {
+            if (IsBusy(answerText)) {
                 const qsizetype n = stamp - (delay + 1);
                 for (qsizetype i = 0; i < n; ++i) {
                     if (n > 9 || !digit(delay[1 + i])) {

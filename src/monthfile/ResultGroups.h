@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringView>
 #include <QVector>
+#include <cstring>
 
 namespace monthfile {
 
@@ -48,8 +49,15 @@ constexpr Mark AnswerMark(bool connect, bool busy, int delay) {
 inline Mark AnswerMark(QStringView answer, int delay) {
     return AnswerMark(answer.startsWith(u"CONNECT"), answer == u"BUSY", delay);
 }
+// Inline comparisons: the report reads millions of answers from the bytes.
+inline bool IsConnect(QByteArrayView answer) {
+    return answer.size() >= 7 && std::memcmp(answer.data(), "CONNECT", 7) == 0;
+}
+inline bool IsBusy(QByteArrayView answer) {
+    return answer.size() == 4 && std::memcmp(answer.data(), "BUSY", 4) == 0;
+}
 inline Mark AnswerMark(QByteArrayView answer, int delay) {
-    return AnswerMark(answer.startsWith("CONNECT"), answer == QByteArrayView("BUSY"), delay);
+    return AnswerMark(IsConnect(answer), IsBusy(answer), delay);
 }
 inline QChar DayMark(const ResultGroup& g) {
     return MarkChar(AnswerMark(g.answer, g.delayValue));
