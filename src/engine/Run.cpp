@@ -103,11 +103,11 @@ void Run::makeLines(const RunSettings& settings) {
         lines_.push_back(std::make_unique<SerialLine>(link.port, baud, settings.sharedLog, kOwnLogLines));
     } else if (link.kind == LinkKind::Tcp) {
         tcp_ = true;
-        const QStringList ports = TcpPorts::parse(link.tcpPort);
-        const bool bank = ports.size() > 1;
-        for (const QString& port : ports)
-            lines_.push_back(std::make_unique<TcpLine>(link.address, port, bank ? nullptr : settings.sharedLog,
-                                                       kOwnLogLines));
+        const QList<TcpPorts::Endpoint> modems = TcpPorts::endpoints(link.address, link.tcpPort);
+        const bool bank = modems.size() > 1;
+        for (const TcpPorts::Endpoint& m : modems)
+            lines_.push_back(std::make_unique<TcpLine>(m.address, m.port, bank ? nullptr : settings.sharedLog,
+                                                       kOwnLogLines, m.name));
     } else {
         lines_.push_back(std::make_unique<NoLine>(settings.sharedLog, kOwnLogLines));
     }
