@@ -72,6 +72,8 @@ Run::Run(const TaskRow& task, const RunSettings& settings, const Workspace& work
     s.initString = settings.link.initString;
     s.speedString = settings.link.modemSpeed;
     s.pauseText = settings.pauseText ? settings.pauseText : [p = settings.link.pause] { return p; };
+    // A bank's modem server that reboots or a network cut costs minutes, not the night's run.
+    s.reconnectMs = lines_.size() > 1 ? TestCycle::kReconnectMs : 0;
     QList<TestCycle::Line> cycleLines;
     for (const std::unique_ptr<ModemLine>& line : lines_)
         cycleLines.append({line.get(), &line->log(), line->name()});

@@ -6,6 +6,7 @@
 #include "core/MyUtils.h"
 
 #include <algorithm>
+#include <utility>
 
 const QString TestCycle::kModemFailed =
     QStringLiteral("Модемът е блокирал или връзката с него е прекъснала!!!");
@@ -53,6 +54,30 @@ QString TestCycle::bankNotice(const QStringList& leftPorts, const QStringList& u
         for (const QString& channel : untested)
             parts.append(QStringLiteral("%1 не е тестван.").arg(channel));
     }
+    return parts.join(u'\n');
+}
+
+QString TestCycle::awayNotice(const QString& line, qint64 ms) {
+    const qint64 seconds = ms / 1000;
+    const QString span = seconds >= 60 ? QStringLiteral("%1 мин %2 с").arg(seconds / 60).arg(seconds % 60)
+                                       : QStringLiteral("%1 с").arg(seconds);
+    return QStringLiteral("%1 — без връзка %2").arg(line, span);
+}
+
+qint64 TestCycle::awayMs(int line) const {
+    const ModemLine& l = lines_[size_t(line)];
+    return l.awayTotalMs + (l.awaySinceMs >= 0 ? clock_.monotonicMs() - l.awaySinceMs : 0);
+}
+
+QString TestCycle::bankNotice() const {
+    QStringList parts;
+    const QString left = bankNotice(left_, untestedChannels());
+    if (!left.isEmpty())
+        parts.append(left);
+    // The lines that came back (or were away at the end); those that left are named above.
+    for (int i = 0; i < lineCount(); ++i)
+        if (lines_[size_t(i)].phase != Phase::Left && awayMs(i) >= 1000)
+            parts.append(awayNotice(lineName(i), awayMs(i)));
     return parts.join(u'\n');
 }
 
@@ -124,6 +149,76 @@ void TestCycle::leave(ModemLine& l) {
     l.port->close();
 }
 
+void TestCycle::lostConnection(ModemLine& l) {
+    if (settings_.reconnectMs > 0)
+        goAway(l);
+    else
+        leave(l);
+}
+
+// The connection went (a modem server rebooting, a network cut): the channel goes back to the
+// queue uncounted, for the fault is not the channel's, and the line tries again, waiting 1, 2,
+// 4 ... up to 60 s between tries, until it has been away for reconnectMs.
+void TestCycle::goAway(ModemLine& l) {
+    const qint64 now = clock_.monotonicMs();
+    if (l.channel >= 0) {
+        if (l.state == HoldConnection || l.state == AwaitHangup)
+            queue_.finish(l.channel); // its answer is recorded
+        else
+            queue_.handBack(l.channel, false, int(&l - lines_.data()));
+    }
+    l.channel = -1;
+    l.dialled = false;
+    l.state = Dial;
+    if (l.awaySinceMs < 0) {
+        l.awaySinceMs = now;
+        l.backoffMs = kFirstBackoffMs;
+    } else {
+        l.backoffMs = std::min(l.backoffMs * 2, kMaxBackoffMs);
+    }
+    if (now - l.awaySinceMs >= settings_.reconnectMs) {
+        leave(l);
+        return;
+    }
+    l.phase = Phase::Away;
+    l.trying = false;
+    l.nextTryMs = now + l.backoffMs;
+    l.port->close();
+}
+
+void TestCycle::reconnect(ModemLine& l) {
+    const qint64 now = clock_.monotonicMs();
+    if (!l.trying && now - l.awaySinceMs >= settings_.reconnectMs) {
+        leave(l);
+        return;
+    }
+    if (!l.trying) {
+        if (now < l.nextTryMs)
+            return;
+        l.port->reopen();
+        l.trying = true;
+        l.recoveryMs = now;
+    }
+    switch (l.port->link()) {
+    case ModemPort::Link::Up:
+        // Back: initialised as after a recovery, then it takes channels again.
+        l.phase = Phase::Recovering;
+        l.recovery = ModemLine::Recovery::Init;
+        l.recoveryMs = now;
+        l.recoveryLogLine = l.log->commLineIndex();
+        l.recoveryStrings = 0;
+        recover(l);
+        return;
+    case ModemPort::Link::Connecting:
+        if (now - l.recoveryMs < kConnectWaitMs)
+            return;
+        [[fallthrough]];
+    case ModemPort::Link::Down:
+        goAway(l);
+        return;
+    }
+}
+
 // A bank's modem that timed out: the channel it dialled goes to another modem (the second
 // time-out on it gives it up), and the modem is brought back unless this was its last chance.
 void TestCycle::timedOut(ModemLine& l) {
@@ -174,11 +269,11 @@ void TestCycle::recover(ModemLine& l) {
     case Recovery::Reconnect:
         switch (l.port->link()) {
         case ModemPort::Link::Down:
-            leave(l);
+            lostConnection(l);
             return;
         case ModemPort::Link::Connecting:
             if (now - l.recoveryMs >= kConnectWaitMs)
-                leave(l);
+                lostConnection(l);
             return;
         case ModemPort::Link::Up:
             l.recovery = Recovery::Init;
@@ -209,8 +304,15 @@ void TestCycle::recover(ModemLine& l) {
         if (answers >= l.recoveryStrings) {
             l.phase = Phase::Working; // its next tick dials the next channel
             l.state = Dial;
+            if (l.awaySinceMs >= 0)
+                l.awayTotalMs += now - std::exchange(l.awaySinceMs, -1);
+        } else if (l.awaySinceMs >= 0 && l.port->link() != ModemPort::Link::Up) {
+            goAway(l); // dropped again before its modem answered
         } else if (now - l.recoveryMs >= kRecoveryAnswerMs) {
-            leave(l);
+            if (l.awaySinceMs >= 0)
+                goAway(l); // a server back before its modems: tried again while it may be
+            else
+                leave(l);
         }
         return;
     }
@@ -237,6 +339,10 @@ TestCycle::Step TestCycle::tick() {
             recover(l);
             continue;
         }
+        if (l.phase == Phase::Away) {
+            reconnect(l);
+            continue;
+        }
         // The last modem left waits for no connection and leaves only when it cannot be
         // brought back.
         const bool last = remaining() == 1;
@@ -246,14 +352,14 @@ TestCycle::Step TestCycle::tick() {
                 start(l);
             } else {
                 if (link == ModemPort::Link::Down || clock_.monotonicMs() - startMs_ >= kConnectWaitMs)
-                    leave(l);
+                    lostConnection(l);
                 continue;
             }
         } else if (!last && l.port->link() == ModemPort::Link::Down) {
             // An answer that arrived before the connection went still counts.
             if (l.state == AwaitAnswer && l.tick >= kFirstDialTick)
                 step(l);
-            leave(l);
+            lostConnection(l);
             continue;
         }
         switch (tickLine(l)) {

@@ -25,7 +25,8 @@ public:
     enum class End { None, Normal, Error };
     // Connecting: its ticks have not begun (a bank's modem whose connection is not up yet).
     // Recovering: a bank's modem that timed out is being brought back before its next channel.
-    enum class Phase { Connecting, Working, Recovering, Left };
+    // Away: a bank's modem whose connection was refused or dropped, tried again with a back-off.
+    enum class Phase { Connecting, Working, Recovering, Left, Away };
 
     static constexpr int kTickMs = 200;
     static constexpr int kFirstDialTick = 20;
@@ -36,6 +37,9 @@ public:
     static constexpr int kEscapeWaitMs = 2000;   // after the hang-up of a recovery, before the reconnect
     static constexpr int kRecoveryAnswerMs = 10000; // for the modem's answer to its initialisation
     static constexpr int kMaxTimeouts = 3;          // a bank's modem leaves at its third time-out
+    static constexpr qint64 kReconnectMs = 10 * 60 * 1000; // how long a bank's modem away is tried again
+    static constexpr qint64 kFirstBackoffMs = 1000;         // doubled after every failed try...
+    static constexpr qint64 kMaxBackoffMs = 60 * 1000;      // ...up to this
 
     static const QString kModemFailed;
     static const QString kNoChannels;
@@ -46,6 +50,9 @@ public:
         QString initString;
         QString speedString;
         std::function<QString()> pauseText; // read on every tick of the pause
+        // How long a bank's modem whose connection was refused, dropped or not made is tried
+        // again before it leaves; 0: it leaves at once.
+        qint64 reconnectMs = 0;
     };
     // One recorded test; it must not throw.
     using Recorder = std::function<void(const QString& key, const QString& answer, int delayHundredths,
@@ -92,6 +99,8 @@ public:
     int tickCount(int line) const { return lines_[size_t(line)].tick; }
     int channel(int line) const { return lines_[size_t(line)].channel; } // -1: none
     QStringList leftLines() const { return left_; } // names, in the order they left
+    // How long the line has been without its connection in this run, in milliseconds.
+    qint64 awayMs(int line) const;
     // The channel lines given up after two modems timed out on them, in the order given up.
     QStringList untestedChannels() const;
 
@@ -100,7 +109,9 @@ public:
     // After a bank's run: the ports of the modems that left and the channels not tested; empty
     // when there is nothing to tell.
     static QString bankNotice(const QStringList& leftPorts, const QStringList& untested);
-    QString bankNotice() const { return bankNotice(left_, untestedChannels()); }
+    QString bankNotice() const;
+    // "10.0.0.6:4003 — без връзка 2 мин 10 с"
+    static QString awayNotice(const QString& line, qint64 ms);
 
 private:
     struct ModemLine {
@@ -122,6 +133,12 @@ private:
         qint64 recoveryMs = 0;
         int recoveryLogLine = 0;
         int recoveryStrings = 0; // sent so far
+        // Away: since when (-1: it is not), the time away before, the next try and its wait.
+        qint64 awaySinceMs = -1;
+        qint64 awayTotalMs = 0;
+        qint64 nextTryMs = 0;
+        qint64 backoffMs = 0;
+        bool trying = false;
     };
     enum class Outcome { Stepped, Waiting, TimedOut, BadPause };
 
@@ -133,6 +150,9 @@ private:
     int take(const ModemLine& l);
     void timedOut(ModemLine& l);
     void recover(ModemLine& l);
+    void goAway(ModemLine& l);
+    void reconnect(ModemLine& l);
+    void lostConnection(ModemLine& l); // away, or gone when it may not be tried again
     QStringList recoveryStrings() const;
     int remaining() const;
     qint64 secondsSinceMark(const ModemLine& l) const;

@@ -40,6 +40,8 @@ QString bankStatesToolTip(const TestCycle& cycle, const QString& shown) {
             what = QStringLiteral("излезе от теста");
         else if (cycle.phase(i) == TestCycle::Phase::Connecting)
             what = QStringLiteral("0 свързва се");
+        else if (cycle.phase(i) == TestCycle::Phase::Away)
+            what = QStringLiteral("0 без връзка, свързва се отново");
         else if (cycle.phase(i) == TestCycle::Phase::Recovering)
             what = QStringLiteral("0 модемът се възстановява");
         else if (cycle.channel(i) < 0 && c == u'0')

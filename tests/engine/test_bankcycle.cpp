@@ -52,6 +52,8 @@ private Q_SLOTS:
     void stopMetInDifferentStates();
     void answerBeforeDroppedConnectionCounts();
     void lateAndFailedConnections();
+    void serverAwayComesBack();
+    void everyServerAwayTooLong();
 };
 
 void TestBankCycle::channelsGoToFreeModemsInTaskOrder() {
@@ -245,6 +247,63 @@ void TestBankCycle::lateAndFailedConnections() {
     QVERIFY(b.modems[2]->closed);
     QVERIFY(b.modems[2]->sent.isEmpty());
     QCOMPARE(b.last.shownStates.mid(2), QStringLiteral("--"));
+}
+
+// Two servers of two modems: the second reboots for 90 s mid-run, a modem of the first is
+// refused at the start and comes up later; every channel is recorded once all the same.
+void TestBankCycle::serverAwayComesBack() {
+    Bank b;
+    b.reconnectMs = TestCycle::kReconnectMs;
+    for (int i = 1; i <= 200; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {i % 7 ? 4 : 60, "\r\nBUSY\r\n"};
+    b.make(channels(200), 4);
+    b.modems[1]->state = Link::Down;
+    b.modems[1]->gone = true;
+    b.tickTo(100);
+    b.modems[1]->gone = false; // tried at 1, 3, 7, 15 s, up at 31 s, its modem answers a tick later
+    b.tickTo(300);
+    QCOMPARE(b.cycle->phase(1), TestCycle::Phase::Working);
+    QCOMPARE(b.cycle->awayMs(1), 31200);
+    for (int m : {2, 3}) {
+        b.modems[size_t(m)]->state = Link::Down;
+        b.modems[size_t(m)]->gone = true;
+    }
+    const int dialsBefore = int(dials(*b.modems[2]).size());
+    b.tickTo(300 + 450);
+    QCOMPARE(b.cycle->phase(2), TestCycle::Phase::Away);
+    for (int m : {2, 3})
+        b.modems[size_t(m)]->gone = false;
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    QVERIFY(b.cycle->leftLines().isEmpty());
+    QVERIFY(b.cycle->untestedChannels().isEmpty());
+    QCOMPARE(recordedOnce(b), keysOf(channels(200)));
+    QVERIFY(dials(*b.modems[2]).size() > dialsBefore + 5); // back at work
+    // Away from the tick it saw the drop until its try at 1+2+4+...+32+60 = 123 s came up.
+    QCOMPARE(b.cycle->awayMs(2), 123200);
+    QCOMPARE(b.cycle->bankNotice(), QStringLiteral("2002 — без връзка 31 с\n2003 — без връзка 2 мин 3 с\n"
+                                                   "2004 — без връзка 2 мин 3 с"));
+}
+
+// A run ends in error only when no modem has been connected for the whole wait.
+void TestBankCycle::everyServerAwayTooLong() {
+    Bank b;
+    b.reconnectMs = TestCycle::kReconnectMs;
+    for (int i = 1; i <= 50; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {4, "\r\nBUSY\r\n"};
+    b.make(channels(50), 2);
+    b.tickTo(40);
+    for (auto& m : b.modems) {
+        m->state = Link::Down;
+        m->gone = true;
+    }
+    b.tickTo(41 + int(TestCycle::kReconnectMs / TestCycle::kTickMs) - 10);
+    QCOMPARE(b.last.end, TestCycle::End::None);
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Error);
+    QCOMPARE(b.last.message, TestCycle::kModemFailed);
+    QCOMPARE(b.ticks, 41 + int(TestCycle::kReconnectMs / TestCycle::kTickMs));
+    QCOMPARE(b.cycle->leftLines().size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestBankCycle)

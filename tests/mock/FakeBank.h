@@ -62,6 +62,7 @@ public:
     bool stop = false;
     QString pause = QStringLiteral("0");
     bool sendInit = false;
+    qint64 reconnectMs = 0; // how long a modem whose connection went is tried again
     std::map<QString, std::pair<int, QByteArray>> answers; // dial string -> ticks later, bytes
     std::vector<std::unique_ptr<Modem>> modems;
     std::unique_ptr<TestCycle> cycle;
@@ -82,6 +83,7 @@ public:
         s.initString = QStringLiteral("ati");
         s.speedString = QStringLiteral("at+ms");
         s.pauseText = [this] { return pause; };
+        s.reconnectMs = reconnectMs;
         cycle = std::make_unique<TestCycle>(channels, clock, lines, stop, s,
                                             [this](const QString& k, const QString& a, int d, const QDateTime& w) {
                                                 recs.append({k, a, d, ticks});
