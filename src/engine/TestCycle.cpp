@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "core/Cp1251.h"
 #include "core/MyUtils.h"
+#include "monthfile/ResultGroups.h"
 
 #include <algorithm>
 #include <utility>
@@ -22,6 +23,8 @@ TestCycle::TestCycle(QStringList channels, const Clock& clock, const QList<Line>
                      Settings settings, Recorder recorder)
     : queue_(std::move(channels)), clock_(clock), stop_(stopRequested), settings_(std::move(settings)),
       record_(std::move(recorder)), startMs_(clock.monotonicMs()) {
+    if (settings_.retests > 0)
+        answers_.resize(size_t(queue_.count()));
     lines_.reserve(size_t(lines.size()));
     for (const Line& line : lines) {
         ModemLine l;
@@ -123,27 +126,101 @@ void TestCycle::start(ModemLine& l) {
 }
 
 // A channel this modem gave back goes to another, while another is there to test it.
-int TestCycle::take(const ModemLine& l) {
-    return queue_.take(remaining() > 1 ? int(&l - lines_.data()) : -1);
+int TestCycle::take(ModemLine& l) {
+    l.retest = false;
+    const int index = queue_.take(remaining() > 1 ? int(&l - lines_.data()) : -1);
+    return index >= 0 || retests_.empty() ? index : takeRetest(l);
+}
+
+// The first retest due that this line may dial: not the one it failed itself while another
+// line is up to dial it.
+int TestCycle::takeRetest(ModemLine& l) {
+    const int self = int(&l - lines_.data());
+    bool otherUp = false;
+    for (const ModemLine& o : lines_)
+        otherUp = otherUp || (&o != &l && (o.phase == Phase::Working || o.phase == Phase::Recovering));
+    const qint64 now = clock_.monotonicMs();
+    for (auto it = retests_.begin(); it != retests_.end() && it->dueMs <= now; ++it) {
+        if (it->line == self && otherUp)
+            continue;
+        const int index = it->channel;
+        retests_.erase(it);
+        ++answers_[size_t(index)].retests;
+        l.retest = true;
+        return index;
+    }
+    return -1;
+}
+
+void TestCycle::queueRetest(int channel, qint64 dueMs, int line) {
+    const auto at = std::upper_bound(retests_.begin(), retests_.end(), dueMs,
+                                     [](qint64 due, const PendingRetest& p) { return due < p.dueMs; });
+    retests_.insert(at, PendingRetest{channel, dueMs, line});
+}
+
+void TestCycle::noteAnswer(const ModemLine& l, const QString& answer, int delay) {
+    if (answers_.empty())
+        return;
+    monthfile::ResultGroup g;
+    g.answer = answer;
+    g.delayIsNumber = true;
+    g.delayValue = delay;
+    Answers& a = answers_[size_t(l.channel)];
+    if (monthfile::DayMark(g) != monthfile::kMarkFailure) {
+        a.good = true;
+        return;
+    }
+    if (a.failures < 255)
+        ++a.failures;
+    a.lastLine = qint16(&l - lines_.data());
+    if (!a.good && a.retests < settings_.retests)
+        queueRetest(l.channel, clock_.monotonicMs() + settings_.retestDelayMs, a.lastLine);
+}
+
+void TestCycle::giveBack(ModemLine& l, bool dialled) {
+    const int self = int(&l - lines_.data());
+    if (!l.retest) {
+        queue_.handBack(l.channel, dialled, self);
+        return;
+    }
+    // A retest cut short is dialled again while its count allows.
+    Answers& a = answers_[size_t(l.channel)];
+    if (a.retests < settings_.retests)
+        queueRetest(l.channel, clock_.monotonicMs(), self);
+    l.retest = false;
+}
+
+int TestCycle::confirmedFailures() const {
+    return int(std::count_if(answers_.begin(), answers_.end(),
+                             [](const Answers& a) { return a.failures > 0 && a.retests > 0 && !a.good; }));
+}
+
+int TestCycle::transientFailures() const {
+    return int(std::count_if(answers_.begin(), answers_.end(),
+                             [](const Answers& a) { return a.failures > 0 && a.good; }));
 }
 
 // The channel is complete: the next one is taken now, so that a stop during the pause still
 // lets it be tested.
 void TestCycle::advance(ModemLine& l) {
-    queue_.finish(l.channel);
+    if (!l.retest)
+        queue_.finish(l.channel);
     l.dialled = false;
     l.channel = stop_ ? -1 : take(l);
 }
 
 void TestCycle::leave(ModemLine& l) {
     if (l.channel >= 0) {
-        if (l.state == HoldConnection || l.state == AwaitHangup)
-            queue_.finish(l.channel); // its answer is recorded
-        else
-            queue_.handBack(l.channel, l.dialled, int(&l - lines_.data()));
+        if (l.state == HoldConnection || l.state == AwaitHangup) {
+            if (!l.retest)
+                queue_.finish(l.channel); // its answer is recorded
+        } else {
+            giveBack(l, l.dialled);
+        }
     }
     l.channel = -1;
     l.dialled = false;
+    l.retest = false;
     l.phase = Phase::Left;
     left_.append(l.name);
     l.port->close();
@@ -162,13 +239,16 @@ void TestCycle::lostConnection(ModemLine& l) {
 void TestCycle::goAway(ModemLine& l) {
     const qint64 now = clock_.monotonicMs();
     if (l.channel >= 0) {
-        if (l.state == HoldConnection || l.state == AwaitHangup)
-            queue_.finish(l.channel); // its answer is recorded
-        else
-            queue_.handBack(l.channel, false, int(&l - lines_.data()));
+        if (l.state == HoldConnection || l.state == AwaitHangup) {
+            if (!l.retest)
+                queue_.finish(l.channel); // its answer is recorded
+        } else {
+            giveBack(l, false);
+        }
     }
     l.channel = -1;
     l.dialled = false;
+    l.retest = false;
     l.state = Dial;
     if (l.awaySinceMs < 0) {
         l.awaySinceMs = now;
@@ -224,12 +304,13 @@ void TestCycle::reconnect(ModemLine& l) {
 void TestCycle::timedOut(ModemLine& l) {
     if (l.channel >= 0) {
         if (l.state == AwaitAnswer)
-            queue_.handBack(l.channel, true, int(&l - lines_.data()));
-        else
+            giveBack(l, true);
+        else if (!l.retest)
             queue_.finish(l.channel); // hung up late: its answer is recorded
     }
     l.channel = -1;
     l.dialled = false;
+    l.retest = false;
     l.state = Dial;
     if (++l.timeouts >= kMaxTimeouts) {
         leave(l);
@@ -395,7 +476,9 @@ TestCycle::Step TestCycle::tick() {
     }
     if (stepped)
         s.gauge = channelsFinished() * 100 / channelCount();
-    if (!busy && (!queue_.waiting() || (stop_ && !connecting))) {
+    // Retests wait for their time while the run is not being stopped.
+    const bool retestsDue = !retests_.empty() && !stop_;
+    if (!busy && !retestsDue && (!queue_.waiting() || (stop_ && !connecting))) {
         s.end = End::Normal;
         s.gauge = 100;
         stop_ = false; // honoured by every modem
@@ -440,7 +523,10 @@ TestCycle::Outcome TestCycle::step(ModemLine& l) {
             return Outcome::TimedOut;
         if (log.commLineIndex() > l.dialLogLine) {
             const QString answer = log.line(l.dialLogLine + 1);
+            recordingRetest_ = l.retest;
             record_(queue_.channel(l.channel), answer, ticks * 20, clock_.now());
+            recordingRetest_ = false;
+            noteAnswer(l, answer, ticks * 20);
             l.markMs = clock_.monotonicMs();
             if (answer.startsWith(QStringLiteral("CONNECT"))) {
                 l.state = HoldConnection;

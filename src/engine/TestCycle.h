@@ -13,6 +13,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -53,6 +54,11 @@ public:
         // How long a bank's modem whose connection was refused, dropped or not made is tried
         // again before it leaves; 0: it leaves at once.
         qint64 reconnectMs = 0;
+        // When the queue is empty, each channel whose every answer in this run failed is
+        // dialled again up to this many times, no sooner than retestDelayMs after its last
+        // failure, by another modem than the one that failed while another one is up.
+        int retests = 0;
+        qint64 retestDelayMs = 0;
     };
     // One recorded test; it must not throw.
     using Recorder = std::function<void(const QString& key, const QString& answer, int delayHundredths,
@@ -99,6 +105,11 @@ public:
     int tickCount(int line) const { return lines_[size_t(line)].tick; }
     int channel(int line) const { return lines_[size_t(line)].channel; } // -1: none
     QStringList leftLines() const { return left_; } // names, in the order they left
+    // The test being recorded is a retest of a failed channel (asked by the recorder).
+    bool recordingRetest() const { return recordingRetest_; }
+    // Channels retested that failed every time, and those that answered on a retest.
+    int confirmedFailures() const;
+    int transientFailures() const;
     // How long the line has been without its connection in this run, in milliseconds.
     qint64 awayMs(int line) const;
     // The channel lines given up after two modems timed out on them, in the order given up.
@@ -139,6 +150,19 @@ private:
         qint64 nextTryMs = 0;
         qint64 backoffMs = 0;
         bool trying = false;
+        bool retest = false; // its channel is a retest
+    };
+    // A channel's answers in this run, kept only when the failed channels are retested.
+    struct Answers {
+        quint8 failures = 0;
+        quint8 retests = 0; // dials taken for a retest
+        bool good = false;  // an answer that was no failure
+        qint16 lastLine = -1; // the line of its last failure
+    };
+    struct PendingRetest {
+        int channel;
+        qint64 dueMs;
+        int line; // the line that failed on it last
     };
     enum class Outcome { Stepped, Waiting, TimedOut, BadPause };
 
@@ -147,7 +171,11 @@ private:
     void start(ModemLine& l);
     void advance(ModemLine& l);
     void leave(ModemLine& l);
-    int take(const ModemLine& l);
+    int take(ModemLine& l);
+    int takeRetest(ModemLine& l);
+    void noteAnswer(const ModemLine& l, const QString& answer, int delay);
+    void queueRetest(int channel, qint64 dueMs, int line);
+    void giveBack(ModemLine& l, bool dialled); // an unrecorded channel goes back where it came from
     void timedOut(ModemLine& l);
     void recover(ModemLine& l);
     void goAway(ModemLine& l);
@@ -167,4 +195,7 @@ private:
     std::vector<ModemLine> lines_;
     QStringList left_;
     qint64 startMs_ = 0;
+    std::vector<Answers> answers_;       // by channel; empty without retests
+    std::deque<PendingRetest> retests_;  // by the time each is due
+    bool recordingRetest_ = false;
 };

@@ -54,6 +54,7 @@ private Q_SLOTS:
     void lateAndFailedConnections();
     void serverAwayComesBack();
     void everyServerAwayTooLong();
+    void failedChannelsRetested();
 };
 
 void TestBankCycle::channelsGoToFreeModemsInTaskOrder() {
@@ -304,6 +305,45 @@ void TestBankCycle::everyServerAwayTooLong() {
     QCOMPARE(b.last.message, TestCycle::kModemFailed);
     QCOMPARE(b.ticks, 41 + int(TestCycle::kReconnectMs / TestCycle::kTickMs));
     QCOMPARE(b.cycle->leftLines().size(), 2);
+}
+
+// With two retests 20 minutes on: a channel that fails once and then answers is tested
+// twice, the second time by the other modem; one that always fails is tested three times;
+// a busy channel is not retested.
+void TestBankCycle::failedChannelsRetested() {
+    Bank b;
+    b.retests = 2;
+    b.retestDelayMs = 20 * 60 * 1000;
+    for (int i = 1; i <= 6; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {3, i == 4 ? "\r\nBUSY\r\n" : "\r\nCONNECT 2400\r\n"};
+    b.answers[QStringLiteral("#5")] = {3, "\r\nNO CARRIER\r\n"};
+    b.firstAnswers[QStringLiteral("#1")] = {{3, "\r\nNO CARRIER\r\n"}};
+    b.make(channels(6), 2);
+    QList<int> retestTicks;
+    b.onRecord = [&](const QString& key, const QString&, int, const QDateTime&) {
+        if (b.cycle->recordingRetest())
+            retestTicks.append(b.ticks);
+        Q_UNUSED(key);
+    };
+    b.runToEnd(20000);
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    QStringList keys;
+    for (const Bank::Rec& r : b.recs)
+        keys.append(r.key);
+    QCOMPARE(keys.count(channels(6)[0]), 2);
+    QCOMPARE(keys.count(channels(6)[4]), 3);
+    QCOMPARE(keys.count(channels(6)[3]), 1);
+    QCOMPARE(b.recs.size(), 9);
+    QCOMPARE(b.recs.last().answer, QStringLiteral("NO CARRIER"));
+    // #1 failed on 2001, which is asked first, and was retested on 2002, 20 minutes later.
+    QCOMPARE(dials(*b.modems[0]).count(dial(1)), 1);
+    QCOMPARE(dials(*b.modems[1]).count(dial(1)), 1);
+    QCOMPARE(retestTicks.size(), 3);
+    QVERIFY(retestTicks[0] >= 20 * 60 * 5);
+    QVERIFY(retestTicks[2] - retestTicks[0] >= 20 * 60 * 5);
+    QCOMPARE(b.cycle->transientFailures(), 1);
+    QCOMPARE(b.cycle->confirmedFailures(), 1);
+    QCOMPARE(b.cycle->channelsFinished(), 6);
 }
 
 QTEST_GUILESS_MAIN(TestBankCycle)

@@ -64,6 +64,10 @@ public:
     bool sendInit = false;
     qint64 reconnectMs = 0; // how long a modem whose connection went is tried again
     std::map<QString, std::pair<int, QByteArray>> answers; // dial string -> ticks later, bytes
+    // Answers to the first dials of a string, each given once, before `answers` takes over.
+    mutable std::map<QString, QList<std::pair<int, QByteArray>>> firstAnswers;
+    int retests = 0;
+    qint64 retestDelayMs = 0;
     std::vector<std::unique_ptr<Modem>> modems;
     std::unique_ptr<TestCycle> cycle;
     TestCycle::Step last;
@@ -84,6 +88,8 @@ public:
         s.speedString = QStringLiteral("at+ms");
         s.pauseText = [this] { return pause; };
         s.reconnectMs = reconnectMs;
+        s.retests = retests;
+        s.retestDelayMs = retestDelayMs;
         cycle = std::make_unique<TestCycle>(channels, clock, lines, stop, s,
                                             [this](const QString& k, const QString& a, int d, const QDateTime& w) {
                                                 recs.append({k, a, d, ticks});
@@ -116,7 +122,9 @@ inline void Modem::send(const QByteArray& bytes) {
     if (bytes.startsWith("atdt")) {
         log.append(bytes); // the echo
         const QString dial = QString::fromLatin1(bytes.mid(4).chopped(1));
-        if (auto it = bank_.answers.find(dial); it != bank_.answers.end())
+        if (auto first = bank_.firstAnswers.find(dial); first != bank_.firstAnswers.end() && !first->second.isEmpty())
+            pending_.insert(bank_.ticks + first->second.first().first, first->second.takeFirst().second);
+        else if (auto it = bank_.answers.find(dial); it != bank_.answers.end())
             pending_.insert(bank_.ticks + it->second.first, it->second.second);
     } else if (bytes == "+++ath0\r") {
         pending_.insert(bank_.ticks + 2, "\r\nOK\r\n");
