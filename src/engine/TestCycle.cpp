@@ -158,15 +158,18 @@ void TestCycle::queueRetest(int channel, qint64 dueMs, int line) {
     retests_.insert(at, PendingRetest{channel, dueMs, line});
 }
 
-void TestCycle::noteAnswer(const ModemLine& l, const QString& answer, int delay) {
-    if (answers_.empty())
-        return;
+void TestCycle::noteAnswer(ModemLine& l, const QString& answer, int delay) {
     monthfile::ResultGroup g;
     g.answer = answer;
     g.delayIsNumber = true;
     g.delayValue = delay;
+    const bool failed = monthfile::DayMark(g) == monthfile::kMarkFailure;
+    ++l.tests;
+    l.failures += failed ? 1 : 0;
+    if (answers_.empty())
+        return;
     Answers& a = answers_[size_t(l.channel)];
-    if (monthfile::DayMark(g) != monthfile::kMarkFailure) {
+    if (!failed) {
         a.good = true;
         return;
     }
@@ -188,6 +191,33 @@ void TestCycle::giveBack(ModemLine& l, bool dialled) {
     if (a.retests < settings_.retests)
         queueRetest(l.channel, clock_.monotonicMs(), self);
     l.retest = false;
+}
+
+// A retest on another modem is what tells a bad modem from bad channels; this names the
+// modem whose failures stand out from the others'.
+QStringList TestCycle::suspectModems() const {
+    QStringList out;
+    if (lines_.size() < 2)
+        return out;
+    qint64 tests = 0, failures = 0;
+    for (const ModemLine& l : lines_) {
+        tests += l.tests;
+        failures += l.failures;
+    }
+    for (const ModemLine& l : lines_) {
+        const qint64 otherTests = tests - l.tests, otherFailures = failures - l.failures;
+        // Two failures at least: one is no sign of a modem.
+        if (l.tests < kSuspectTests || l.failures < 2 || otherTests == 0)
+            continue;
+        // share >= 3 * others' share, in whole numbers
+        if (qint64(l.failures) * otherTests < 3 * otherFailures * qint64(l.tests))
+            continue;
+        out.append(QStringLiteral("модемът на %1: %2 % неуспешни при %3 % за останалите")
+                       .arg(l.name)
+                       .arg(qRound(100.0 * l.failures / l.tests))
+                       .arg(qRound(100.0 * double(otherFailures) / double(otherTests))));
+    }
+    return out;
 }
 
 int TestCycle::confirmedFailures() const {

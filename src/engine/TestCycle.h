@@ -121,6 +121,10 @@ public:
     // when there is nothing to tell.
     static QString bankNotice(const QStringList& leftPorts, const QStringList& untested);
     QString bankNotice() const;
+    // At a bank's end, the lines whose share of failed tests, over at least kSuspectTests of
+    // theirs, is at least three times that of the other lines together, one sentence each.
+    QStringList suspectModems() const;
+    static constexpr int kSuspectTests = 10;
     // "10.0.0.6:4003 — без връзка 2 мин 10 с"
     static QString awayNotice(const QString& line, qint64 ms);
 
@@ -151,6 +155,7 @@ private:
         qint64 backoffMs = 0;
         bool trying = false;
         bool retest = false; // its channel is a retest
+        int tests = 0, failures = 0; // recorded in this run
     };
     // A channel's answers in this run, kept only when the failed channels are retested.
     struct Answers {
@@ -173,7 +178,7 @@ private:
     void leave(ModemLine& l);
     int take(ModemLine& l);
     int takeRetest(ModemLine& l);
-    void noteAnswer(const ModemLine& l, const QString& answer, int delay);
+    void noteAnswer(ModemLine& l, const QString& answer, int delay);
     void queueRetest(int channel, qint64 dueMs, int line);
     void giveBack(ModemLine& l, bool dialled); // an unrecorded channel goes back where it came from
     void timedOut(ModemLine& l);

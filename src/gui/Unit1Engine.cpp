@@ -81,6 +81,7 @@ void TForm1::SetupStation() {
         return settings;
     });
     connect(Engine, &Station::message, messages_, [this](const QString& text) { messages_->post(text); });
+    connect(Engine, &Station::warning, messages_, [this](const QString& text) { messages_->post(text); });
     connect(Engine, &Station::runStarted, this, [this](Run* run) { RunStarted(*run); });
     connect(Engine, &Station::stepped, this, [this](const TestCycle::Step& step) { ShowStep(step); });
     connect(Engine, &Station::runEnding, this, [this] { RunEnding(); });

@@ -3,6 +3,7 @@
 // different states, the run's end when the last modem goes, and modems that connect late.
 #include "mock/FakeBank.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 
@@ -55,6 +56,7 @@ private Q_SLOTS:
     void serverAwayComesBack();
     void everyServerAwayTooLong();
     void failedChannelsRetested();
+    void badModemNamed();
 };
 
 void TestBankCycle::channelsGoToFreeModemsInTaskOrder() {
@@ -344,6 +346,29 @@ void TestBankCycle::failedChannelsRetested() {
     QCOMPARE(b.cycle->transientFailures(), 1);
     QCOMPARE(b.cycle->confirmedFailures(), 1);
     QCOMPARE(b.cycle->channelsFinished(), 6);
+}
+
+// A modem that fails every call is named beside the others' share; one bad channel names none.
+void TestBankCycle::badModemNamed() {
+    Bank b;
+    for (int i = 1; i <= 80; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {3, i % 7 ? "\r\nBUSY\r\n" : "\r\nNO CARRIER\r\n"};
+    b.make(channels(80), 4);
+    b.modems[2]->failsAll = true;
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    const QStringList suspects = b.cycle->suspectModems();
+    QCOMPARE(suspects.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^модемът на 2003: 100 % неуспешни при 1?[0-9] % за останалите$"))
+                 .match(suspects[0])
+                 .hasMatch(),
+             qPrintable(suspects[0]));
+    Bank healthy;
+    for (int i = 1; i <= 80; ++i)
+        healthy.answers[QStringLiteral("#%1").arg(i)] = {3, i % 7 ? "\r\nBUSY\r\n" : "\r\nNO CARRIER\r\n"};
+    healthy.make(channels(80), 4);
+    healthy.runToEnd();
+    QVERIFY(healthy.cycle->suspectModems().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestBankCycle)

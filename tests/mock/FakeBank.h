@@ -42,6 +42,7 @@ public:
     bool silent = false; // connected, and never a byte back
     bool closed = false;
     bool gone = false; // a reopened connection is refused
+    bool failsAll = false; // a bad modem: NO CARRIER to every dial
     int reopened = 0;
     QList<std::pair<int, QByteArray>> sent; // bank tick, bytes
 
@@ -122,7 +123,9 @@ inline void Modem::send(const QByteArray& bytes) {
     if (bytes.startsWith("atdt")) {
         log.append(bytes); // the echo
         const QString dial = QString::fromLatin1(bytes.mid(4).chopped(1));
-        if (auto first = bank_.firstAnswers.find(dial); first != bank_.firstAnswers.end() && !first->second.isEmpty())
+        if (failsAll)
+            pending_.insert(bank_.ticks + 3, "\r\nNO CARRIER\r\n");
+        else if (auto first = bank_.firstAnswers.find(dial); first != bank_.firstAnswers.end() && !first->second.isEmpty())
             pending_.insert(bank_.ticks + first->second.first().first, first->second.takeFirst().second);
         else if (auto it = bank_.answers.find(dial); it != bank_.answers.end())
             pending_.insert(bank_.ticks + it->second.first, it->second.second);
