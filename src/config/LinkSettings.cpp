@@ -36,12 +36,15 @@ LinkKind LinkSettingsFile::kindOf(int flags) {
 }
 
 QStringList LinkSettingsFile::toLines(const LinkSettings& s) {
-    return {s.port + u'^' + s.address + u'^',
-            s.speed + u'^' + s.tcpPort + u'^',
-            s.initString,
-            s.modemSpeed,
-            s.pause,
-            QString::number(flags(s))};
+    QStringList lines{s.port + u'^' + s.address + u'^',
+                      s.speed + u'^' + s.tcpPort + u'^',
+                      s.initString,
+                      s.modemSpeed,
+                      s.pause,
+                      QString::number(flags(s))};
+    if (s.retestCount != 0)
+        lines.append(QStringLiteral("%1^%2^").arg(s.retestCount).arg(s.retestMinutes));
+    return lines;
 }
 
 LinkSettingsFile::Read LinkSettingsFile::parse(const QStringList& lines) {
@@ -64,6 +67,13 @@ LinkSettingsFile::Read LinkSettingsFile::parse(const QStringList& lines) {
     int value = 0;
     if (n > 5 && TryStrToInt(lines[5], value))
         r.flags = value;
+    if (n > 6) {
+        int count = 0, minutes = 0;
+        if (TryStrToInt(fieldOf(lines[6], 1), count) && count >= 0 && count <= kMaxRetests)
+            r.retestCount = count;
+        if (TryStrToInt(fieldOf(lines[6], 2), minutes) && minutes >= 0 && minutes <= kMaxRetestMinutes)
+            r.retestMinutes = minutes;
+    }
     return r;
 }
 
@@ -110,6 +120,10 @@ LinkSettings LinkSettingsFile::apply(LinkSettings s, const Read& r, const QStrin
         s.kind = kindOf(*r.flags);
         s.sendInit = *r.flags & InitFlag;
     }
+    if (r.retestCount)
+        s.retestCount = *r.retestCount;
+    if (r.retestMinutes)
+        s.retestMinutes = *r.retestMinutes;
     return s;
 }
 

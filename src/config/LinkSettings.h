@@ -1,6 +1,7 @@
 #pragma once
 // The link settings file KanvoAlt.ini: six lines, the port and the address, the speed and the
-// TCP port, the initialisation string, the modem speed command, the pause, the link flags.
+// TCP port, the initialisation string, the modem speed command, the pause, the link flags; a
+// seventh, "COUNT^MINUTES^", only when the failed channels are tested again.
 
 #include <QString>
 #include <QStringList>
@@ -20,16 +21,22 @@ struct LinkSettings {
     QString pause;
     LinkKind kind = LinkKind::Serial;
     bool sendInit = false;
+    // The channels whose every answer failed are dialled again up to this many times (0: not),
+    // each no sooner than this many minutes after its last failure.
+    int retestCount = 0;
+    int retestMinutes = 20;
 };
 
 namespace LinkSettingsFile {
 inline constexpr const char* FileName = "KanvoAlt.ini";
 enum Flag { SerialFlag = 1, TcpFlag = 2, InitFlag = 4 };
+inline constexpr int kMaxRetests = 3;
+inline constexpr int kMaxRetestMinutes = 120;
 
 int flags(const LinkSettings& s);
 // The link the flags of line 6 choose: TCP when both link bits are set.
 LinkKind kindOf(int flags);
-// The six lines the file holds.
+// The six lines the file holds, and the seventh when the retests are on.
 QStringList toLines(const LinkSettings& s);
 
 // What a file holds; a value the file does not give stays unset and its control keeps
@@ -43,6 +50,9 @@ struct Read {
     std::optional<QString> modemSpeed;
     std::optional<QString> pause;
     std::optional<int> flags; // unset when line 6 is missing or not a whole number
+    // Unset when line 7 is missing or a value is not a whole number in its range.
+    std::optional<int> retestCount;
+    std::optional<int> retestMinutes;
 };
 Read parse(const QStringList& lines);
 

@@ -78,6 +78,10 @@ Run::Run(const TaskRow& task, const RunSettings& settings, const Workspace& work
     s.initString = settings.link.initString;
     s.speedString = settings.link.modemSpeed;
     s.pauseText = settings.pauseText ? settings.pauseText : [p = QString::number(pause)] { return p; };
+    // A bank's modem server that reboots or a network cut costs minutes, not the night's run.
+    s.reconnectMs = lines_.size() > 1 ? TestCycle::kReconnectMs : 0;
+    s.retests = settings.link.retestCount;
+    s.retestDelayMs = qint64(settings.link.retestMinutes) * 60 * 1000;
     QList<TestCycle::Line> cycleLines;
     for (const std::unique_ptr<ModemLine>& line : lines_)
         cycleLines.append({line.get(), &line->log(), line->name()});
@@ -109,11 +113,11 @@ void Run::makeLines(const RunSettings& settings) {
         lines_.push_back(std::make_unique<SerialLine>(link.port, baud, settings.sharedLog, kOwnLogLines));
     } else if (link.kind == LinkKind::Tcp) {
         tcp_ = true;
-        const QStringList ports = TcpPorts::parse(link.tcpPort);
-        const bool bank = ports.size() > 1;
-        for (const QString& port : ports)
-            lines_.push_back(std::make_unique<TcpLine>(link.address, port, bank ? nullptr : settings.sharedLog,
-                                                       kOwnLogLines));
+        const QList<TcpPorts::Endpoint> modems = TcpPorts::endpoints(link.address, link.tcpPort);
+        const bool bank = modems.size() > 1;
+        for (const TcpPorts::Endpoint& m : modems)
+            lines_.push_back(std::make_unique<TcpLine>(m.address, m.port, bank ? nullptr : settings.sharedLog,
+                                                       kOwnLogLines, m.name));
     } else {
         lines_.push_back(std::make_unique<NoLine>(settings.sharedLog, kOwnLogLines));
     }
@@ -145,13 +149,17 @@ void Run::record(const QString& key, const QString& answer, int delay, const QDa
     g.delayIsNumber = true;
     g.delayValue = delay;
     const QChar mark = monthfile::DayMark(g);
-    ++tested_;
-    if (mark == monthfile::kMarkConnect)
-        ++connected_;
-    else if (mark == monthfile::kMarkBusy)
-        ++busy_;
-    else
-        ++failed_;
+    if (cycle_ && cycle_->recordingRetest()) {
+        ++retested_; // its channel is counted once, by its first test
+    } else {
+        ++tested_;
+        if (mark == monthfile::kMarkConnect)
+            ++connected_;
+        else if (mark == monthfile::kMarkBusy)
+            ++busy_;
+        else
+            ++failed_;
+    }
     try {
         results_->record(key, answer, delay, when);
         noteDurable(key);
@@ -187,11 +195,17 @@ void Run::noteDurable(const QString& key) {
 }
 
 QString Run::summary() const {
-    return QStringLiteral("Тествани канали: %1\nВръзка: %2, заето: %3, неуспешни: %4")
-        .arg(tested_)
-        .arg(connected_)
-        .arg(busy_)
-        .arg(failed_);
+    QString text = QStringLiteral("Тествани канали: %1\nВръзка: %2, заето: %3, неуспешни: %4")
+                       .arg(tested_)
+                       .arg(connected_)
+                       .arg(busy_)
+                       .arg(failed_);
+    if (settings_.link.retestCount > 0)
+        text += QStringLiteral("\nПовторни тестове: %1; %2 потвърдени повреди, %3 преходни")
+                    .arg(retested_)
+                    .arg(confirmed_)
+                    .arg(transient_);
+    return text;
 }
 
 void Run::hangUp() {
@@ -205,6 +219,10 @@ void Run::closeLines() {
 }
 
 void Run::finishResults(std::unique_ptr<RunResults>& unsaved) {
+    if (cycle_) {
+        confirmed_ = cycle_->confirmedFailures();
+        transient_ = cycle_->transientFailures();
+    }
     cycle_.reset(); // RunList
     try {
         results_->finish();

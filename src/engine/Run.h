@@ -98,6 +98,7 @@ private:
     std::unique_ptr<TestCycle> cycle_;              // RunList and the cycle's state
     bool recordFailureTold_ = false;                // a journal that cannot be written is told once a run
     int tested_ = 0, connected_ = 0, busy_ = 0, failed_ = 0;
+    int retested_ = 0, confirmed_ = 0, transient_ = 0; // with the retests of failed channels
     // Which channels' tests are on the disk, for a run cut short to resume from.
     TaskProgress progress_;
     bool progressFailureTold_ = false;

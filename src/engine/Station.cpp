@@ -279,6 +279,7 @@ void Station::finishRun(const QString& message) {
     windingUp_ = true;
     QStringList problems;
     const QString notice = run->cycle().bankNotice();
+    const QStringList suspects = run->cycle().suspectModems();
     attempt(problems, [&] { run->finishResults(unsaved_); });
     lastUnsavedTryMs_ = clock_.monotonicMs();
     const PendingEnd end{run->task().file, run->task().name, run->task().is(TaskType::Daily)};
@@ -300,6 +301,8 @@ void Station::finishRun(const QString& message) {
     for (const QString& p : problems)
         post(p);
     post(notice);
+    for (const QString& s : suspects)
+        Q_EMIT warning(QStringLiteral("Вероятно повреден модем — %1.").arg(s));
 }
 
 void Station::endTask(const PendingEnd& end) {

@@ -116,6 +116,9 @@ public:
 Q_SIGNALS:
     // What the operator is to be told: an error or a warning (the window shows it in a box).
     void message(const QString& text);
+    // A warning the operator is to be told (the window shows it in a box, the service logs it
+    // as a warning).
+    void warning(const QString& text);
     // What went well and is worth a line in a log (the window shows none).
     void notice(const QString& text);
     void runStarted(Run* run);

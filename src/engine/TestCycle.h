@@ -13,6 +13,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -25,7 +26,8 @@ public:
     enum class End { None, Normal, Error };
     // Connecting: its ticks have not begun (a bank's modem whose connection is not up yet).
     // Recovering: a bank's modem that timed out is being brought back before its next channel.
-    enum class Phase { Connecting, Working, Recovering, Left };
+    // Away: a bank's modem whose connection was refused or dropped, tried again with a back-off.
+    enum class Phase { Connecting, Working, Recovering, Left, Away };
 
     static constexpr int kTickMs = 200;
     static constexpr int kFirstDialTick = 20;
@@ -36,6 +38,9 @@ public:
     static constexpr int kEscapeWaitMs = 2000;   // after the hang-up of a recovery, before the reconnect
     static constexpr int kRecoveryAnswerMs = 10000; // for the modem's answer to its initialisation
     static constexpr int kMaxTimeouts = 3;          // a bank's modem leaves at its third time-out
+    static constexpr qint64 kReconnectMs = 10 * 60 * 1000; // how long a bank's modem away is tried again
+    static constexpr qint64 kFirstBackoffMs = 1000;         // doubled after every failed try...
+    static constexpr qint64 kMaxBackoffMs = 60 * 1000;      // ...up to this
 
     static const QString kModemFailed;
     static const QString kNoChannels;
@@ -46,6 +51,14 @@ public:
         QString initString;
         QString speedString;
         std::function<QString()> pauseText; // read on every tick of the pause
+        // How long a bank's modem whose connection was refused, dropped or not made is tried
+        // again before it leaves; 0: it leaves at once.
+        qint64 reconnectMs = 0;
+        // When the queue is empty, each channel whose every answer in this run failed is
+        // dialled again up to this many times, no sooner than retestDelayMs after its last
+        // failure, by another modem than the one that failed while another one is up.
+        int retests = 0;
+        qint64 retestDelayMs = 0;
     };
     // One recorded test; it must not throw.
     using Recorder = std::function<void(const QString& key, const QString& answer, int delayHundredths,
@@ -92,6 +105,13 @@ public:
     int tickCount(int line) const { return lines_[size_t(line)].tick; }
     int channel(int line) const { return lines_[size_t(line)].channel; } // -1: none
     QStringList leftLines() const { return left_; } // names, in the order they left
+    // The test being recorded is a retest of a failed channel (asked by the recorder).
+    bool recordingRetest() const { return recordingRetest_; }
+    // Channels retested that failed every time, and those that answered on a retest.
+    int confirmedFailures() const;
+    int transientFailures() const;
+    // How long the line has been without its connection in this run, in milliseconds.
+    qint64 awayMs(int line) const;
     // The channel lines given up after two modems timed out on them, in the order given up.
     QStringList untestedChannels() const;
 
@@ -100,7 +120,13 @@ public:
     // After a bank's run: the ports of the modems that left and the channels not tested; empty
     // when there is nothing to tell.
     static QString bankNotice(const QStringList& leftPorts, const QStringList& untested);
-    QString bankNotice() const { return bankNotice(left_, untestedChannels()); }
+    QString bankNotice() const;
+    // At a bank's end, the lines whose share of failed tests, over at least kSuspectTests of
+    // theirs, is at least three times that of the other lines together, one sentence each.
+    QStringList suspectModems() const;
+    static constexpr int kSuspectTests = 10;
+    // "10.0.0.6:4003 — без връзка 2 мин 10 с"
+    static QString awayNotice(const QString& line, qint64 ms);
 
 private:
     struct ModemLine {
@@ -122,6 +148,26 @@ private:
         qint64 recoveryMs = 0;
         int recoveryLogLine = 0;
         int recoveryStrings = 0; // sent so far
+        // Away: since when (-1: it is not), the time away before, the next try and its wait.
+        qint64 awaySinceMs = -1;
+        qint64 awayTotalMs = 0;
+        qint64 nextTryMs = 0;
+        qint64 backoffMs = 0;
+        bool trying = false;
+        bool retest = false; // its channel is a retest
+        int tests = 0, failures = 0; // recorded in this run
+    };
+    // A channel's answers in this run, kept only when the failed channels are retested.
+    struct Answers {
+        quint8 failures = 0;
+        quint8 retests = 0; // dials taken for a retest
+        bool good = false;  // an answer that was no failure
+        qint16 lastLine = -1; // the line of its last failure
+    };
+    struct PendingRetest {
+        int channel;
+        qint64 dueMs;
+        int line; // the line that failed on it last
     };
     enum class Outcome { Stepped, Waiting, TimedOut, BadPause };
 
@@ -130,9 +176,16 @@ private:
     void start(ModemLine& l);
     void advance(ModemLine& l);
     void leave(ModemLine& l);
-    int take(const ModemLine& l);
+    int take(ModemLine& l);
+    int takeRetest(ModemLine& l);
+    void noteAnswer(ModemLine& l, const QString& answer, int delay);
+    void queueRetest(int channel, qint64 dueMs, int line);
+    void giveBack(ModemLine& l, bool dialled); // an unrecorded channel goes back where it came from
     void timedOut(ModemLine& l);
     void recover(ModemLine& l);
+    void goAway(ModemLine& l);
+    void reconnect(ModemLine& l);
+    void lostConnection(ModemLine& l); // away, or gone when it may not be tried again
     QStringList recoveryStrings() const;
     int remaining() const;
     qint64 secondsSinceMark(const ModemLine& l) const;
@@ -147,4 +200,7 @@ private:
     std::vector<ModemLine> lines_;
     QStringList left_;
     qint64 startMs_ = 0;
+    std::vector<Answers> answers_;       // by channel; empty without retests
+    std::deque<PendingRetest> retests_;  // by the time each is due
+    bool recordingRetest_ = false;
 };

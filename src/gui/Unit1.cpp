@@ -338,6 +338,19 @@ void TForm1::buildSettingsPage() {
     CBoxIniString->setChecked(defaults.sendInit);
     EinitString = edit(g, "EinitString", defaults.initString, 12, 204, 312);
     EmodemSpeed = edit(g, "EmodemSpeed", defaults.modemSpeed, 12, 236, 312);
+    QLabel* retestLabel = label(g, QStringLiteral("Повторен тест на неуспешните"), 12, 272);
+    SEretestCount = spinEdit(g, "SEretestCount", 0, LinkSettingsFile::kMaxRetests, 206, 268, 46);
+    SEretestCount->setValue(defaults.retestCount);
+    SEretestCount->setSpecialValueText(QStringLiteral("не"));
+    SEretestCount->setToolTip(QStringLiteral("Колко пъти се набира отново канал, чиито отговори в теста са само "
+                                             "неуспешни; 0: не се набира отново."));
+    SEretestDelay = spinEdit(g, "SEretestDelay", 0, LinkSettingsFile::kMaxRetestMinutes, 256, 268, 68);
+    SEretestDelay->setValue(defaults.retestMinutes);
+    SEretestDelay->setSuffix(QStringLiteral(" мин."));
+    SEretestDelay->setToolTip(QStringLiteral("Най-малко толкова минути след последния неуспешен опит, от друг модем, "
+                                             "когато има такъв; 0: щом опашката се изпразни."));
+    SEretestDelay->setAccessibleName(QStringLiteral("Повторен тест на неуспешните: закъснение"));
+    retestLabel->setBuddy(SEretestCount);
     portLabel->setBuddy(CBPort);
     speedLabel->setBuddy(CBSpeed);
     addressLabel->setBuddy(EipAdr);

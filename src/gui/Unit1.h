@@ -120,6 +120,8 @@ public:
     QComboBox* CBPort;
     QComboBox* CBSpeed;
     QLineEdit* Epause;
+    QSpinBox* SEretestCount;
+    QSpinBox* SEretestDelay;
     QRadioButton* RBcom;
     QRadioButton* RBtcp;
     QLineEdit* EipAdr;

@@ -12,6 +12,7 @@
 #include "gui/StringGrid.h"
 #include "core/TextFile.h"
 
+#include <QSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
@@ -92,6 +93,8 @@ LinkSettings TForm1::ShownLinkSettings() const {
     // The serial link wins when both were checked.
     s.kind = RBcom->isChecked() ? LinkKind::Serial : RBtcp->isChecked() ? LinkKind::Tcp : LinkKind::None;
     s.sendInit = CBoxIniString->isChecked();
+    s.retestCount = SEretestCount->value();
+    s.retestMinutes = SEretestDelay->value();
     return s;
 }
 
@@ -116,6 +119,8 @@ void TForm1::ReadLinkSettings() {
     Epause->setText(s.pause);
     setLinkChoice(RBcom, RBtcp, s.kind);
     CBoxIniString->setChecked(s.sendInit);
+    SEretestCount->setValue(s.retestCount);
+    SEretestDelay->setValue(s.retestMinutes);
 }
 
 void TForm1::WriteLinkSettings() {

@@ -40,6 +40,8 @@ QString bankStatesToolTip(const TestCycle& cycle, const QString& shown) {
             what = QStringLiteral("излезе от теста");
         else if (cycle.phase(i) == TestCycle::Phase::Connecting)
             what = QStringLiteral("0 свързва се");
+        else if (cycle.phase(i) == TestCycle::Phase::Away)
+            what = QStringLiteral("0 без връзка, свързва се отново");
         else if (cycle.phase(i) == TestCycle::Phase::Recovering)
             what = QStringLiteral("0 модемът се възстановява");
         else if (cycle.channel(i) < 0 && c == u'0')
@@ -79,6 +81,7 @@ void TForm1::SetupStation() {
         return settings;
     });
     connect(Engine, &Station::message, messages_, [this](const QString& text) { messages_->post(text); });
+    connect(Engine, &Station::warning, messages_, [this](const QString& text) { messages_->post(text); });
     connect(Engine, &Station::runStarted, this, [this](Run* run) { RunStarted(*run); });
     connect(Engine, &Station::stepped, this, [this](const TestCycle::Step& step) { ShowStep(step); });
     connect(Engine, &Station::runEnding, this, [this] { RunEnding(); });

@@ -67,19 +67,20 @@ bool SerialLine::write(const QByteArray& bytes) {
     return true;
 }
 
-TcpLine::TcpLine(const QString& address, const QString& port, CommLog* log, int keptLines)
-    : ModemLine(port, log, keptLines), address_(address), link_(std::make_unique<TcpLink>()) {
+TcpLine::TcpLine(const QString& address, const QString& port, CommLog* log, int keptLines, const QString& name)
+    : ModemLine(name.isEmpty() ? port : name, log, keptLines), address_(address), port_(port),
+      link_(std::make_unique<TcpLink>()) {
     connect(link_.get(), &TcpLink::dataReceived, this, &TcpLine::receive);
     connect(link_.get(), &TcpLink::stateChanged, this, [this](TcpLink::State s) {
         if (s == TcpLink::wsClosed && !closing_)
-            Q_EMIT failed(QStringLiteral("Връзката с %1:%2 е прекъсната или отказана.").arg(address_, name()));
+            Q_EMIT failed(QStringLiteral("Връзката с %1:%2 е прекъсната или отказана.").arg(address_, port_));
     });
 }
 
 TcpLine::~TcpLine() = default;
 
 void TcpLine::open() {
-    link_->connectTo(address_, name());
+    link_->connectTo(address_, port_);
 }
 
 bool TcpLine::isOpen() const {

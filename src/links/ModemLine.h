@@ -72,7 +72,8 @@ private:
 class TcpLine : public ModemLine {
     Q_OBJECT
 public:
-    TcpLine(const QString& address, const QString& port, CommLog* log, int keptLines);
+    // Named `name` in the log and the messages; empty: by its port.
+    TcpLine(const QString& address, const QString& port, CommLog* log, int keptLines, const QString& name = {});
     ~TcpLine() override;
     void open() override;
     bool isOpen() const override;
@@ -84,6 +85,7 @@ protected:
 
 private:
     QString address_;
+    QString port_;
     std::unique_ptr<TcpLink> link_;
     bool closing_ = false; // a close of its own is no failure
 };

@@ -80,3 +80,62 @@ QStringList TcpPorts::parse(const QString& text) {
         ports.append(QString::number(p));
     return ports;
 }
+
+namespace {
+// The items of the address field: split at commas and blanks, but blanks beside the colon
+// before an item's ports or inside its range belong to that item.
+QStringList addressItems(const QString& text) {
+    static const QRegularExpression glue(
+        QStringLiteral("\\s*([:\\-\\x{2010}\\x{2011}\\x{2012}\\x{2013}\\x{2014}\\x{2212}])\\s*"));
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    QString joined = text;
+    joined.replace(glue, QStringLiteral("\\1"));
+    return joined.split(separators, Qt::SkipEmptyParts);
+}
+} // namespace
+
+QList<TcpPorts::Endpoint> TcpPorts::endpoints(const QString& addresses, const QString& portText) {
+    const QStringList items = addressItems(addresses);
+    if (items.size() <= 1 && !addresses.contains(u':')) {
+        QList<Endpoint> out;
+        for (const QString& port : parse(portText))
+            out.append({addresses, port, port});
+        return out;
+    }
+    QList<Endpoint> out;
+    QStringList seen;
+    for (const QString& item : items) {
+        const qsizetype colon = item.indexOf(u':');
+        const QString address = colon < 0 ? item : item.left(colon);
+        const QString ports = colon < 0 ? portText : item.mid(colon + 1);
+        if (address.isEmpty())
+            throw AppError(QStringLiteral("„%1“ в IP Адрес няма адрес преди портовете си.").arg(item));
+        if (ports.trimmed().isEmpty())
+            throw AppError(colon < 0 ? QStringLiteral("Адресът „%1“ в IP Адрес няма портове: полето TCP Порт е "
+                                                      "празно, а след адреса не са дадени портове (например "
+                                                      "%1:2001-2004).")
+                                           .arg(item)
+                                     : QStringLiteral("„%1“ в IP Адрес няма портове след двоеточието.").arg(item));
+        QStringList list;
+        try {
+            list = parse(ports);
+        } catch (const AppError& e) {
+            throw AppError(QStringLiteral("Адресът „%1“ в IP Адрес: %2").arg(item, e.text()));
+        }
+        for (const QString& port : list) {
+            const QString name = address + u':' + port.trimmed();
+            if (seen.contains(name))
+                throw AppError(QStringLiteral("%1 е посочен в IP Адрес повече от веднъж: всеки модем може да е само "
+                                              "в една линия.")
+                                   .arg(name));
+            seen.append(name);
+            out.append({address, port.trimmed(), items.size() > 1 ? name : port.trimmed()});
+        }
+        if (out.size() > kMaxBankLines)
+            throw AppError(QStringLiteral("С адреса „%1“ модемите в IP Адрес стават %2; една банка има най-много %3.")
+                               .arg(item)
+                               .arg(out.size())
+                               .arg(kMaxBankLines));
+    }
+    return out;
+}

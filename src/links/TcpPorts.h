@@ -7,7 +7,8 @@
 #include <QtGlobal>
 
 namespace TcpPorts {
-constexpr int kMaxModems = 32;
+constexpr int kMaxModems = 32;     // in one range
+constexpr int kMaxBankLines = 128; // over all the addresses of a bank
 
 extern const QString kToolTip;
 
@@ -20,4 +21,17 @@ QStringList parse(const QString& text);
 // The port a number or a service name of /etc/services stands for, as the resolver reads it
 // but for a number above 65535, which is no port. Returns 0, or the resolver's error code.
 int resolve(const QString& port, quint16& out);
+
+// One modem of a bank reached over TCP, and the name it goes by in the log and the messages.
+struct Endpoint {
+    QString address;
+    QString port;
+    QString name;
+};
+// The modems the "IP Адрес" and "TCP Порт" fields name. The address field may list several
+// modem servers, separated by commas or blanks, each optionally followed by its own ports
+// ("10.0.0.5, 10.0.0.6:4001-4008"); one without ports takes the TCP Порт field's. One address
+// without ports of its own is today's link: the address as typed, lines named by port alone;
+// with several, a line is named ADDRESS:PORT. Raises AppError naming the wrong item and why.
+QList<Endpoint> endpoints(const QString& addresses, const QString& portText);
 } // namespace TcpPorts

@@ -21,6 +21,7 @@ Service::Service(Station& station, const Clock& clock, EventLog& log,
     // In the words the window would show them.
     connect(&station_, &Station::message, this, [this](const QString& text) { log_.line(text, Level::Error); });
     connect(&station_, &Station::notice, this, [this](const QString& text) { log_.line(text); });
+    connect(&station_, &Station::warning, this, [this](const QString& text) { log_.line(text, Level::Warning); });
     connect(&station_, &Station::runStarted, this, [this](Run* run) { runStarted(*run); });
     connect(&station_, &Station::stepped, this, [this] { notify(); });
     connect(&station_, &Station::checked, this, [this] { notify(); });

@@ -49,6 +49,7 @@ private Q_SLOTS:
     void linkSettingsFlags();
     void linkSettingsFieldsWithoutCarets();
     void linkSettingsLoadedOverDefaults();
+    void linkSettingsRetestLine();
     void kanvoRecordsAndTrailingBytes();
     void kanvoLengthsClampedToCapacity();
     void kanvoToChannel();
@@ -276,6 +277,30 @@ void TestConfigFormats::characterDevices() {
     QVERIFY(!SerialPorts::isCharacterDevice("/dev"));
     QVERIFY(!SerialPorts::isCharacterDevice("COM1"));
     QVERIFY(!SerialPorts::isCharacterDevice(QString()));
+}
+
+// The seventh line is written only when the retests are on; a bad one keeps the defaults.
+void TestConfigFormats::linkSettingsRetestLine() {
+    LinkSettings s = LinkSettingsFile::defaults({});
+    QCOMPARE(LinkSettingsFile::toLines(s).size(), 6);
+    s.retestCount = 2;
+    s.retestMinutes = 0;
+    const QStringList lines = LinkSettingsFile::toLines(s);
+    QCOMPARE(lines.size(), 7);
+    QCOMPARE(lines[6], QStringLiteral("2^0^"));
+    const LinkSettings back = LinkSettingsFile::apply(LinkSettingsFile::defaults({}), LinkSettingsFile::parse(lines), {});
+    QCOMPARE(back.retestCount, 2);
+    QCOMPARE(back.retestMinutes, 0);
+    for (const QString& bad : {QStringLiteral("4^20^"), QStringLiteral("x^121^"), QStringLiteral("-1^-5^")}) {
+        const LinkSettings r = LinkSettingsFile::apply(LinkSettingsFile::defaults({}),
+                                                       LinkSettingsFile::parse(lines.mid(0, 6) + QStringList{bad}), {});
+        QCOMPARE(r.retestCount, 0);
+        QCOMPARE(r.retestMinutes, 20);
+    }
+    const LinkSettings one = LinkSettingsFile::apply(
+        LinkSettingsFile::defaults({}), LinkSettingsFile::parse(lines.mid(0, 6) + QStringList{QStringLiteral("3")}), {});
+    QCOMPARE(one.retestCount, 3);
+    QCOMPARE(one.retestMinutes, 20);
 }
 
 QTEST_GUILESS_MAIN(TestConfigFormats)

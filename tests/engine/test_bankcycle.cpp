@@ -3,6 +3,7 @@
 // different states, the run's end when the last modem goes, and modems that connect late.
 #include "mock/FakeBank.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 
@@ -52,6 +53,10 @@ private Q_SLOTS:
     void stopMetInDifferentStates();
     void answerBeforeDroppedConnectionCounts();
     void lateAndFailedConnections();
+    void serverAwayComesBack();
+    void everyServerAwayTooLong();
+    void failedChannelsRetested();
+    void badModemNamed();
 };
 
 void TestBankCycle::channelsGoToFreeModemsInTaskOrder() {
@@ -245,6 +250,125 @@ void TestBankCycle::lateAndFailedConnections() {
     QVERIFY(b.modems[2]->closed);
     QVERIFY(b.modems[2]->sent.isEmpty());
     QCOMPARE(b.last.shownStates.mid(2), QStringLiteral("--"));
+}
+
+// Two servers of two modems: the second reboots for 90 s mid-run, a modem of the first is
+// refused at the start and comes up later; every channel is recorded once all the same.
+void TestBankCycle::serverAwayComesBack() {
+    Bank b;
+    b.reconnectMs = TestCycle::kReconnectMs;
+    for (int i = 1; i <= 200; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {i % 7 ? 4 : 60, "\r\nBUSY\r\n"};
+    b.make(channels(200), 4);
+    b.modems[1]->state = Link::Down;
+    b.modems[1]->gone = true;
+    b.tickTo(100);
+    b.modems[1]->gone = false; // tried at 1, 3, 7, 15 s, up at 31 s, its modem answers a tick later
+    b.tickTo(300);
+    QCOMPARE(b.cycle->phase(1), TestCycle::Phase::Working);
+    QCOMPARE(b.cycle->awayMs(1), 31200);
+    for (int m : {2, 3}) {
+        b.modems[size_t(m)]->state = Link::Down;
+        b.modems[size_t(m)]->gone = true;
+    }
+    const int dialsBefore = int(dials(*b.modems[2]).size());
+    b.tickTo(300 + 450);
+    QCOMPARE(b.cycle->phase(2), TestCycle::Phase::Away);
+    for (int m : {2, 3})
+        b.modems[size_t(m)]->gone = false;
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    QVERIFY(b.cycle->leftLines().isEmpty());
+    QVERIFY(b.cycle->untestedChannels().isEmpty());
+    QCOMPARE(recordedOnce(b), keysOf(channels(200)));
+    QVERIFY(dials(*b.modems[2]).size() > dialsBefore + 5); // back at work
+    // Away from the tick it saw the drop until its try at 1+2+4+...+32+60 = 123 s came up.
+    QCOMPARE(b.cycle->awayMs(2), 123200);
+    QCOMPARE(b.cycle->bankNotice(), QStringLiteral("2002 — без връзка 31 с\n2003 — без връзка 2 мин 3 с\n"
+                                                   "2004 — без връзка 2 мин 3 с"));
+}
+
+// A run ends in error only when no modem has been connected for the whole wait.
+void TestBankCycle::everyServerAwayTooLong() {
+    Bank b;
+    b.reconnectMs = TestCycle::kReconnectMs;
+    for (int i = 1; i <= 50; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {4, "\r\nBUSY\r\n"};
+    b.make(channels(50), 2);
+    b.tickTo(40);
+    for (auto& m : b.modems) {
+        m->state = Link::Down;
+        m->gone = true;
+    }
+    b.tickTo(41 + int(TestCycle::kReconnectMs / TestCycle::kTickMs) - 10);
+    QCOMPARE(b.last.end, TestCycle::End::None);
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Error);
+    QCOMPARE(b.last.message, TestCycle::kModemFailed);
+    QCOMPARE(b.ticks, 41 + int(TestCycle::kReconnectMs / TestCycle::kTickMs));
+    QCOMPARE(b.cycle->leftLines().size(), 2);
+}
+
+// With two retests 20 minutes on: a channel that fails once and then answers is tested
+// twice, the second time by the other modem; one that always fails is tested three times;
+// a busy channel is not retested.
+void TestBankCycle::failedChannelsRetested() {
+    Bank b;
+    b.retests = 2;
+    b.retestDelayMs = 20 * 60 * 1000;
+    for (int i = 1; i <= 6; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {3, i == 4 ? "\r\nBUSY\r\n" : "\r\nCONNECT 2400\r\n"};
+    b.answers[QStringLiteral("#5")] = {3, "\r\nNO CARRIER\r\n"};
+    b.firstAnswers[QStringLiteral("#1")] = {{3, "\r\nNO CARRIER\r\n"}};
+    b.make(channels(6), 2);
+    QList<int> retestTicks;
+    b.onRecord = [&](const QString& key, const QString&, int, const QDateTime&) {
+        if (b.cycle->recordingRetest())
+            retestTicks.append(b.ticks);
+        Q_UNUSED(key);
+    };
+    b.runToEnd(20000);
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    QStringList keys;
+    for (const Bank::Rec& r : b.recs)
+        keys.append(r.key);
+    QCOMPARE(keys.count(channels(6)[0]), 2);
+    QCOMPARE(keys.count(channels(6)[4]), 3);
+    QCOMPARE(keys.count(channels(6)[3]), 1);
+    QCOMPARE(b.recs.size(), 9);
+    QCOMPARE(b.recs.last().answer, QStringLiteral("NO CARRIER"));
+    // #1 failed on 2001, which is asked first, and was retested on 2002, 20 minutes later.
+    QCOMPARE(dials(*b.modems[0]).count(dial(1)), 1);
+    QCOMPARE(dials(*b.modems[1]).count(dial(1)), 1);
+    QCOMPARE(retestTicks.size(), 3);
+    QVERIFY(retestTicks[0] >= 20 * 60 * 5);
+    QVERIFY(retestTicks[2] - retestTicks[0] >= 20 * 60 * 5);
+    QCOMPARE(b.cycle->transientFailures(), 1);
+    QCOMPARE(b.cycle->confirmedFailures(), 1);
+    QCOMPARE(b.cycle->channelsFinished(), 6);
+}
+
+// A modem that fails every call is named beside the others' share; one bad channel names none.
+void TestBankCycle::badModemNamed() {
+    Bank b;
+    for (int i = 1; i <= 80; ++i)
+        b.answers[QStringLiteral("#%1").arg(i)] = {3, i % 7 ? "\r\nBUSY\r\n" : "\r\nNO CARRIER\r\n"};
+    b.make(channels(80), 4);
+    b.modems[2]->failsAll = true;
+    b.runToEnd();
+    QCOMPARE(b.last.end, TestCycle::End::Normal);
+    const QStringList suspects = b.cycle->suspectModems();
+    QCOMPARE(suspects.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^модемът на 2003: 100 % неуспешни при 1?[0-9] % за останалите$"))
+                 .match(suspects[0])
+                 .hasMatch(),
+             qPrintable(suspects[0]));
+    Bank healthy;
+    for (int i = 1; i <= 80; ++i)
+        healthy.answers[QStringLiteral("#%1").arg(i)] = {3, i % 7 ? "\r\nBUSY\r\n" : "\r\nNO CARRIER\r\n"};
+    healthy.make(channels(80), 4);
+    healthy.runToEnd();
+    QVERIFY(healthy.cycle->suspectModems().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestBankCycle)

@@ -24,6 +24,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QSpinBox>
 #include <QTest>
 
 namespace {
@@ -97,6 +98,7 @@ private Q_SLOTS:
     void settingsFileAtStartup_data();
     void settingsFileAtStartup();
     void settingsSaveRoundTrip();
+    void retestSettingSavedAndRead();
     void savedPortSelection();
     void portListFromSystem();
     void importNewKeepsRowsBelow();
@@ -205,6 +207,32 @@ void TestConfigWindow::saveSortsSkipsAndReloads() {
     QCOMPARE(rowOf(*w, split), QStringList({QString::number(split), "A", "B", "ex", "ch"}));
     QCOMPARE(rowOf(*w, 8), QStringList({"", "", "", "", ""}));
     QVERIFY(QFile::exists("KanvoAlt.ini"));
+}
+
+// The retest setting is saved as a seventh line only when it is on, and read back at start-up.
+void TestConfigWindow::retestSettingSavedAndRead() {
+    const auto cp1251Lines = [](const QByteArray& bytes) {
+        return Cp1251::decode(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    };
+    {
+        auto w = window();
+        auto* count = w->findChild<QSpinBox*>(QStringLiteral("SEretestCount"));
+        auto* delay = w->findChild<QSpinBox*>(QStringLiteral("SEretestDelay"));
+        QVERIFY(count && delay);
+        QCOMPARE(count->value(), 0);
+        QCOMPARE(delay->value(), 20);
+        QTest::mouseClick(w->BsaveSet, Qt::LeftButton);
+        QCOMPARE(cp1251Lines(testfiles::readBytes("KanvoAlt.ini")).size(), 6);
+        count->setValue(2);
+        delay->setValue(45);
+        QTest::mouseClick(w->BsaveSet, Qt::LeftButton);
+        const QStringList lines = cp1251Lines(testfiles::readBytes("KanvoAlt.ini"));
+        QCOMPARE(lines.size(), 7);
+        QCOMPARE(lines[6], QStringLiteral("2^45^"));
+    }
+    auto w = window();
+    QCOMPARE(w->findChild<QSpinBox*>(QStringLiteral("SEretestCount"))->value(), 2);
+    QCOMPARE(w->findChild<QSpinBox*>(QStringLiteral("SEretestDelay"))->value(), 45);
 }
 
 void TestConfigWindow::saveEmptyGridWritesZeroBytes() {

@@ -10,6 +10,9 @@ private Q_SLOTS:
     void rangesAndSinglePorts();
     void badRanges_data();
     void badRanges();
+    void severalServers();
+    void badAddressLists_data();
+    void badAddressLists();
 };
 
 void TestTcpPorts::rangesAndSinglePorts() {
@@ -49,6 +52,57 @@ void TestTcpPorts::badRanges() {
         QFAIL("accepted");
     } catch (const AppError& e) {
         QVERIFY2(e.text().contains(text) && e.text().contains(says), qPrintable(e.text()));
+    }
+}
+
+namespace {
+QStringList namesOf(const QList<TcpPorts::Endpoint>& list) {
+    QStringList out;
+    for (const TcpPorts::Endpoint& e : list)
+        out.append(e.name);
+    return out;
+}
+} // namespace
+
+void TestTcpPorts::severalServers() {
+    // One address: as typed, named by port alone.
+    const QList<TcpPorts::Endpoint> one = TcpPorts::endpoints(QStringLiteral(" 10.0.0.5 "), QStringLiteral("2001-2002"));
+    QCOMPARE(namesOf(one), (QStringList{QStringLiteral("2001"), QStringLiteral("2002")}));
+    QCOMPARE(one[0].address, QStringLiteral(" 10.0.0.5 "));
+    QCOMPARE(namesOf(TcpPorts::endpoints(QStringLiteral("10.0.0.5:3001"), QString())), QStringList{QStringLiteral("3001")});
+    // Several: each address's ports in the order written, its own or the field's.
+    const QList<TcpPorts::Endpoint> bank =
+        TcpPorts::endpoints(QStringLiteral("10.0.0.5, 10.0.0.6 : 4001 - 4002 host-b"), QStringLiteral("2001-2002"));
+    QCOMPARE(namesOf(bank), (QStringList{QStringLiteral("10.0.0.5:2001"), QStringLiteral("10.0.0.5:2002"),
+                                         QStringLiteral("10.0.0.6:4001"), QStringLiteral("10.0.0.6:4002"),
+                                         QStringLiteral("host-b:2001"), QStringLiteral("host-b:2002")}));
+    QCOMPARE(bank[2].address, QStringLiteral("10.0.0.6"));
+    QCOMPARE(bank[2].port, QStringLiteral("4001"));
+    // 128 lines in all, though a range keeps its 32.
+    QCOMPARE(TcpPorts::endpoints(QStringLiteral("a b c d"), QStringLiteral("2001-2032")).size(), 128);
+}
+
+void TestTcpPorts::badAddressLists_data() {
+    QTest::addColumn<QString>("addresses");
+    QTest::addColumn<QString>("ports");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("160 lines") << "a b c d e" << "2001-2032" << "С адреса „e“ модемите в IP Адрес стават 160; една банка има най-много 128";
+    QTest::newRow("no ports") << "10.0.0.5, 10.0.0.6" << "" << "Адресът „10.0.0.5“ в IP Адрес няма портове";
+    QTest::newRow("colon, no ports") << "10.0.0.5 10.0.0.6:" << "2001" << "„10.0.0.6:“ в IP Адрес няма портове след двоеточието";
+    QTest::newRow("no address") << "10.0.0.5, :2001" << "2001" << "„:2001“ в IP Адрес няма адрес";
+    QTest::newRow("bad range") << "10.0.0.5 10.0.0.6:4008-4001" << "2001" << "Адресът „10.0.0.6:4008-4001“ в IP Адрес: Обхватът на TCP портовете 4008-4001 е обърнат";
+    QTest::newRow("twice") << "10.0.0.5 10.0.0.5:2002" << "2001-2002" << "10.0.0.5:2002 е посочен в IP Адрес повече от веднъж";
+}
+
+void TestTcpPorts::badAddressLists() {
+    QFETCH(QString, addresses);
+    QFETCH(QString, ports);
+    QFETCH(QString, says);
+    try {
+        TcpPorts::endpoints(addresses, ports);
+        QFAIL("accepted");
+    } catch (const AppError& e) {
+        QVERIFY2(e.text().contains(says), qPrintable(e.text()));
     }
 }
 

@@ -42,6 +42,7 @@ public:
     bool silent = false; // connected, and never a byte back
     bool closed = false;
     bool gone = false; // a reopened connection is refused
+    bool failsAll = false; // a bad modem: NO CARRIER to every dial
     int reopened = 0;
     QList<std::pair<int, QByteArray>> sent; // bank tick, bytes
 
@@ -62,7 +63,12 @@ public:
     bool stop = false;
     QString pause = QStringLiteral("0");
     bool sendInit = false;
+    qint64 reconnectMs = 0; // how long a modem whose connection went is tried again
     std::map<QString, std::pair<int, QByteArray>> answers; // dial string -> ticks later, bytes
+    // Answers to the first dials of a string, each given once, before `answers` takes over.
+    mutable std::map<QString, QList<std::pair<int, QByteArray>>> firstAnswers;
+    int retests = 0;
+    qint64 retestDelayMs = 0;
     std::vector<std::unique_ptr<Modem>> modems;
     std::unique_ptr<TestCycle> cycle;
     TestCycle::Step last;
@@ -82,6 +88,9 @@ public:
         s.initString = QStringLiteral("ati");
         s.speedString = QStringLiteral("at+ms");
         s.pauseText = [this] { return pause; };
+        s.reconnectMs = reconnectMs;
+        s.retests = retests;
+        s.retestDelayMs = retestDelayMs;
         cycle = std::make_unique<TestCycle>(channels, clock, lines, stop, s,
                                             [this](const QString& k, const QString& a, int d, const QDateTime& w) {
                                                 recs.append({k, a, d, ticks});
@@ -114,7 +123,11 @@ inline void Modem::send(const QByteArray& bytes) {
     if (bytes.startsWith("atdt")) {
         log.append(bytes); // the echo
         const QString dial = QString::fromLatin1(bytes.mid(4).chopped(1));
-        if (auto it = bank_.answers.find(dial); it != bank_.answers.end())
+        if (failsAll)
+            pending_.insert(bank_.ticks + 3, "\r\nNO CARRIER\r\n");
+        else if (auto first = bank_.firstAnswers.find(dial); first != bank_.firstAnswers.end() && !first->second.isEmpty())
+            pending_.insert(bank_.ticks + first->second.first().first, first->second.takeFirst().second);
+        else if (auto it = bank_.answers.find(dial); it != bank_.answers.end())
             pending_.insert(bank_.ticks + it->second.first, it->second.second);
     } else if (bytes == "+++ath0\r") {
         pending_.insert(bank_.ticks + 2, "\r\nOK\r\n");
