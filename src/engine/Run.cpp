@@ -100,12 +100,16 @@ void Run::makeLines(const RunSettings& settings) {
     }
 }
 
-void Run::record(const QString& key, const QString& answer, int delay, const QDateTime& when) {
+QChar Run::markOf(const QString& answer, int delayHundredths) {
     monthfile::ResultGroup g;
     g.answer = answer;
     g.delayIsNumber = true;
-    g.delayValue = delay;
-    const QChar mark = monthfile::DayMark(g);
+    g.delayValue = delayHundredths;
+    return monthfile::DayMark(g);
+}
+
+void Run::record(const QString& key, const QString& answer, int delay, const QDateTime& when) {
+    const QChar mark = markOf(answer, delay);
     ++tested_;
     if (mark == monthfile::kMarkConnect)
         ++connected_;
@@ -119,6 +123,7 @@ void Run::record(const QString& key, const QString& answer, int delay, const QDa
         // Kept in memory and written at the run's end; once a run is enough.
         if (!std::exchange(recordFailureTold_, true))
             Q_EMIT message(e.text());
+        Q_EMIT journalFailed();
     }
     for (const QString& notice : results_->takeNotices())
         Q_EMIT message(notice);

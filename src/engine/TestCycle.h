@@ -91,6 +91,8 @@ public:
     State state(int line) const { return lines_[size_t(line)].state; }
     int tickCount(int line) const { return lines_[size_t(line)].tick; }
     int channel(int line) const { return lines_[size_t(line)].channel; } // -1: none
+    // The channel line of a channel index (as channel() gives it).
+    const QString& channelLine(int index) const { return queue_.channel(index); }
     QStringList leftLines() const { return left_; } // names, in the order they left
     // The channel lines given up after two modems timed out on them, in the order given up.
     QStringList untestedChannels() const;
