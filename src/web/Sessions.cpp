@@ -46,8 +46,8 @@ void Sessions::close(const QByteArray& token) {
     sessions_.remove(key(token));
 }
 
-void Sessions::closeUser(const QString& user) {
-    sessions_.removeIf([&](const auto& s) { return s.value().user == user; });
+void Sessions::retain(const std::function<bool(const Session&)>& keep) {
+    sessions_.removeIf([&](const auto& s) { return !keep(s.value()); });
 }
 
 void Sessions::dropOldest() {

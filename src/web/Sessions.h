@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QString>
+#include <functional>
 
 namespace web {
 
@@ -32,8 +33,8 @@ public:
     // The session of a token, touched; nullptr when there is none or it has expired.
     const Session* find(const QByteArray& token, qint64 nowMs);
     void close(const QByteArray& token);
-    // Every session of a user (one removed from the file, or whose role changed).
-    void closeUser(const QString& user);
+    // Ends every session `keep` says no to (a user removed from the file, or whose role changed).
+    void retain(const std::function<bool(const Session&)>& keep);
     int count() const { return int(sessions_.size()); }
 
     // The cookie's value in a Cookie header; empty without one.

@@ -142,8 +142,14 @@ WebApi::~WebApi() {
 }
 
 void WebApi::refreshUsers() {
+    usersCheckedMs_ = clock_.elapsed();
     QStringList problems;
     if (users_.refresh(problems)) {
+        // A user taken out of the file, or given another role, is logged out.
+        sessions_.retain([this](const Sessions::Session& s) {
+            const std::optional<Users::User> u = users_.find(s.user);
+            return u && u->role == s.role;
+        });
         for (const QString& p : problems)
             QMetaObject::invokeMethod(bridge_, [b = bridge_, p] { b->note(p, true); }, Qt::QueuedConnection);
         QMetaObject::invokeMethod(
@@ -154,8 +160,8 @@ void WebApi::refreshUsers() {
     }
 }
 
-void WebApi::offload(HttpReply reply, std::function<Answer()> work) {
-    pool_->start([relay = relay_, reply = std::move(reply), work = std::move(work)]() mutable {
+void WebApi::offload(HttpReply reply, std::function<Answer()> work, std::function<void()> after) {
+    pool_->start([relay = relay_, reply = std::move(reply), work = std::move(work), after = std::move(after)]() mutable {
         Answer answer;
         try {
             answer = work();
@@ -164,7 +170,11 @@ void WebApi::offload(HttpReply reply, std::function<Answer()> work) {
         } catch (const std::exception& e) {
             answer = [t = QString::fromLocal8Bit(e.what())](HttpReply& r) { r.error(500, t); };
         }
-        relay->post([reply = std::move(reply), answer = std::move(answer)]() mutable { answer(reply); });
+        relay->post([reply = std::move(reply), answer = std::move(answer), after = std::move(after)]() mutable {
+            if (after)
+                after();
+            answer(reply);
+        });
     });
 }
 
@@ -181,6 +191,8 @@ void WebApi::onStation(HttpReply reply, std::function<StationBridge::Outcome(Sta
 }
 
 WebApi::Caller WebApi::caller(const HttpRequest& r) {
+    if (clock_.elapsed() - usersCheckedMs_ >= kUsersCheckMs)
+        refreshUsers();
     Caller c;
     c.token = Sessions::tokenIn(r.header("cookie"));
     c.session = sessions_.find(c.token, clock_.elapsed());
@@ -334,6 +346,10 @@ void WebApi::login(const HttpRequest& r, HttpReply& reply) {
         const qint64 seconds = (wait + 999) / 1000;
         reply.error(429, QStringLiteral("Твърде много неуспешни опити за вход. Опитайте отново след %1 с.").arg(seconds),
                     {{"Retry-After", QByteArray::number(seconds)}});
+        return;
+    }
+    if (!sameOrigin(r)) {
+        reply.error(403, QStringLiteral("Заявката идва от друг сайт."));
         return;
     }
     QJsonObject o;
@@ -720,6 +736,18 @@ void WebApi::month(const HttpRequest& r, HttpReply& reply, const QStringList& p)
         return;
     }
     const bool comments = r.queryValue(QStringLiteral("comments")) == u"1";
+    // A workbook or a report page of a big month takes a while: one at a time, so that the
+    // pool stays free for the others.
+    const bool heavy = what == u"workbook" || what == u"report";
+    if (heavy && exporting_) {
+        reply.error(503, QStringLiteral("Друг експорт още се прави. Опитайте след малко."), {{"Retry-After", "5"}});
+        return;
+    }
+    std::function<void()> after;
+    if (heavy) {
+        exporting_ = true;
+        after = [this] { exporting_ = false; };
+    }
     offload(reply, [results = settings_.results, folder = settings_.folder, id, days, what, day, channel, directions,
                     offset, limit, comments]() -> Answer {
         const QString yymm = QStringLiteral("%1%2").arg(id.year % 100, 2, 10, QChar(u'0')).arg(id.month, 2, 10, QChar(u'0'));
@@ -794,7 +822,7 @@ void WebApi::month(const HttpRequest& r, HttpReply& reply, const QStringList& p)
                               {QStringLiteral("offset"), offset},
                               {QStringLiteral("rows"), grid}};
         return [out](HttpReply& r) { r.json(200, out); };
-    });
+    }, after);
 }
 
 } // namespace web

@@ -47,6 +47,7 @@ public:
     static constexpr qint64 kReportMaxAgeMs = 15000; // the 24-hour metrics are made again after this
     static constexpr int kPageRows = 500;            // grid rows and channels in one answer, unless asked
     static constexpr int kMaxPageRows = 2000;
+    static constexpr qint64 kUsersCheckMs = 2000;    // how soon a change of the users file counts
 
     WebApi(ApiSettings settings, StationBridge* bridge, QThreadPool* pool, QThreadPool* loginPool,
            QObject* parent = nullptr);
@@ -66,8 +67,8 @@ private:
     bool mayChange(const HttpRequest& r, HttpReply& reply, Caller& c, bool operatorOnly = true);
     void refreshUsers();
 
-    // Running elsewhere and answering here.
-    void offload(HttpReply reply, std::function<Answer()> work);
+    // Running elsewhere and answering here; `after` runs here first, whatever the work gave.
+    void offload(HttpReply reply, std::function<Answer()> work, std::function<void()> after = {});
     void onStation(HttpReply reply, std::function<StationBridge::Outcome(StationBridge&)> act);
 
     void page(const HttpRequest& r, HttpReply& reply);
@@ -91,6 +92,8 @@ private:
     LoginThrottle throttle_;
     QElapsedTimer clock_; // sessions and waits: monotonic
     int pendingLogins_ = 0;
+    qint64 usersCheckedMs_ = -1;
+    bool exporting_ = false; // a workbook or a report page is being made: one at a time
     // Basic credentials of /metrics checked lately (their SHA-256), and until when they hold.
     QHash<QByteArray, qint64> metricsCredentials_;
     // The report's 24-hour metrics as made last, and the replies waiting for the first.

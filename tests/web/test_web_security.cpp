@@ -64,6 +64,10 @@ void TestWebSecurity::everythingButMetricsNeedsALogin() {
     QCOMPARE(h.get(QStringLiteral("/login")).status, 303);
     for (const QString& path : kProtected.mid(0, 5))
         QVERIFY2(h.get(path).status == 200, qPrintable(path));
+    // Taken out of the users file, the viewer is out within seconds.
+    QTest::qWait(50);
+    testfiles::writeBytes(s.work + "/users", kOperator.toUtf8() + ':' + s.operatorHash + ":operator\n");
+    QTRY_COMPARE_WITH_TIMEOUT(h.get(QStringLiteral("/api/status")).status, 401, 5000);
 }
 
 void TestWebSecurity::loginGivesAStrictCookieAndNothingSecretLeaks() {
