@@ -72,6 +72,37 @@ bool numberIn(const QString& text, int from, int to, int& out) {
     return ok && out >= from && out <= to;
 }
 
+// The directions and the page of rows a listing asks for: ?direction=…(repeated)&offset=&limit=.
+struct Listing {
+    QVector<QString> directions;
+    int offset = 0, limit = WebApi::kPageRows;
+};
+bool listingOf(const HttpRequest& r, Listing& l, HttpReply& reply) {
+    for (const QString& d : r.query.allQueryItemValues(QStringLiteral("direction"), QUrl::FullyDecoded))
+        l.directions.append(d);
+    const auto given = [&](const char* key, int from, int to, int& out) {
+        const QString k = QString::fromLatin1(key);
+        return !r.query.hasQueryItem(k) || numberIn(r.queryValue(k), from, to, out);
+    };
+    if (l.directions.size() > kMaxDirections || !given("offset", 0, INT_MAX, l.offset) || !given("limit", 1, WebApi::kMaxPageRows, l.limit)) {
+        reply.error(400, QStringLiteral("До %1 направления; offset е от 0 нагоре, limit от 1 до %2.").arg(kMaxDirections).arg(WebApi::kMaxPageRows));
+        return false;
+    }
+    return true;
+}
+
+// The first of the directions that the base does not list, or none.
+std::optional<QString> unknownDirection(const ChannelBaseView& base, const QVector<QString>& directions) {
+    for (const QString& d : directions)
+        if (!base.directions.contains(d))
+            return d;
+    return std::nullopt;
+}
+
+WebApi::Answer noDirection(const QString& d, int status) {
+    return [d, status](HttpReply& r) { r.error(status, QStringLiteral("Направлението „%1“ не е в базата с канали.").arg(d)); };
+}
+
 QString taskDescription(const QString& name, const QString& type, int hour, int minute, int channels) {
     return QStringLiteral("„%1“, %2 %3:%4, %5 канала")
         .arg(name, type)
@@ -151,13 +182,13 @@ void WebApi::refreshUsers() {
             return u && u->role == s.role;
         });
         for (const QString& p : problems)
-            QMetaObject::invokeMethod(bridge_, [b = bridge_, p] { b->note(p, true); }, Qt::QueuedConnection);
-        QMetaObject::invokeMethod(
-            bridge_, [b = bridge_, n = users_.count(), f = users_.path()] {
-                b->note(QStringLiteral("Уеб: %1 потребители от %2.").arg(n).arg(f));
-            },
-            Qt::QueuedConnection);
+            note(p, true);
+        note(QStringLiteral("Уеб: %1 потребители от %2.").arg(users_.count()).arg(users_.path()));
     }
+}
+
+void WebApi::note(const QString& text, bool error) {
+    QMetaObject::invokeMethod(bridge_, [b = bridge_, text, error] { b->note(text, error); }, Qt::QueuedConnection);
 }
 
 void WebApi::offload(HttpReply reply, std::function<Answer()> work, std::function<void()> after) {
@@ -280,8 +311,7 @@ void WebApi::handle(HttpRequest& r, HttpReply& reply) {
         return;
     if (a == u"logout") {
         sessions_.close(c.token);
-        QMetaObject::invokeMethod(bridge_, [b = bridge_, who] { b->note(QStringLiteral("Уеб: %1 излезе.").arg(who)); },
-                                  Qt::QueuedConnection);
+        note(QStringLiteral("Уеб: %1 излезе.").arg(who));
         reply.json(200, QJsonObject{}, {{"Set-Cookie", Sessions::setCookie({}, reply.secure())}});
     } else if (a == u"session") {
         reply.json(200, QJsonObject{{QStringLiteral("name"), who},
@@ -383,12 +413,7 @@ void WebApi::login(const HttpRequest& r, HttpReply& reply) {
                 const QString from = client.toString();
                 if (!ok) {
                     self->throttle_.failed(client, self->clock_.elapsed());
-                    QMetaObject::invokeMethod(
-                        self->bridge_,
-                        [b = self->bridge_, n = forLog(name), from] {
-                            b->note(QStringLiteral("Уеб: неуспешен вход като „%1“ от %2.").arg(n, from), true);
-                        },
-                        Qt::QueuedConnection);
+                    self->note(QStringLiteral("Уеб: неуспешен вход като „%1“ от %2.").arg(forLog(name), from), true);
                     // Slowed down: a guess costs a second at least.
                     QTimer::singleShot(kFailedLoginDelayMs, self, [reply = std::move(reply)]() mutable {
                         reply.error(401, QStringLiteral("Грешно име или парола."));
@@ -398,12 +423,7 @@ void WebApi::login(const HttpRequest& r, HttpReply& reply) {
                 self->throttle_.succeeded(client);
                 const QByteArray token = self->sessions_.open(user->name, user->role, self->clock_.elapsed());
                 const Sessions::Session* s = self->sessions_.find(token, self->clock_.elapsed());
-                QMetaObject::invokeMethod(
-                    self->bridge_,
-                    [b = self->bridge_, n = user->name, role = roleName(user->role), from] {
-                        b->note(QStringLiteral("Уеб: %1 (%2) влезе от %3.").arg(n, role, from));
-                    },
-                    Qt::QueuedConnection);
+                self->note(QStringLiteral("Уеб: %1 (%2) влезе от %3.").arg(user->name, roleName(user->role), from));
                 reply.json(200,
                            QJsonObject{{QStringLiteral("csrf"), QString::fromLatin1(s->csrf)},
                                        {QStringLiteral("name"), user->name},
@@ -607,9 +627,8 @@ void WebApi::addTask(const HttpRequest& r, HttpReply& reply, const QString& who)
         const auto view = ReadChannelBase(folder);
         if (view->token != base)
             return [](HttpReply& r) { r.error(409, QStringLiteral("Базата с канали е променена: изберете каналите отново.")); };
-        for (const QString& d : directions)
-            if (!view->directions.contains(d))
-                return [d](HttpReply& r) { r.error(400, QStringLiteral("Направлението „%1“ не е в базата с канали.").arg(d)); };
+        if (const auto d = unknownDirection(*view, directions))
+            return noDirection(*d, 400);
         const auto listing = ListChannels(*view, directions);
         QList<QString> channels;
         QVector<char> taken(listing->channels.size(), 0);
@@ -641,20 +660,11 @@ void WebApi::addTask(const HttpRequest& r, HttpReply& reply, const QString& who)
 }
 
 void WebApi::channels(const HttpRequest& r, HttpReply& reply) {
-    QVector<QString> directions;
-    for (const QString& d : r.query.allQueryItemValues(QStringLiteral("direction"), QUrl::FullyDecoded))
-        directions.append(d);
-    if (directions.size() > kMaxDirections) {
-        reply.error(400, QStringLiteral("Избрани са твърде много направления."));
+    Listing asked;
+    if (!listingOf(r, asked, reply))
         return;
-    }
-    int offset = 0, limit = kPageRows;
-    if ((r.query.hasQueryItem(QStringLiteral("offset")) && !numberIn(r.queryValue(QStringLiteral("offset")), 0, INT_MAX, offset)) ||
-        (r.query.hasQueryItem(QStringLiteral("limit")) && !numberIn(r.queryValue(QStringLiteral("limit")), 1, kMaxPageRows, limit))) {
-        reply.error(400, QStringLiteral("offset е от 0 нагоре, limit от 1 до %1.").arg(kMaxPageRows));
-        return;
-    }
-    offload(reply, [folder = settings_.folder, directions, offset, limit]() -> Answer {
+    offload(reply, [folder = settings_.folder, directions = asked.directions, offset = asked.offset,
+                    limit = asked.limit]() -> Answer {
         const auto base = ReadChannelBase(folder);
         QJsonObject out{{QStringLiteral("base"), base->token}};
         if (directions.isEmpty()) {
@@ -662,9 +672,8 @@ void WebApi::channels(const HttpRequest& r, HttpReply& reply) {
             out.insert(QStringLiteral("directions"), QJsonArray::fromStringList(all));
             return [out](HttpReply& r) { r.json(200, out); };
         }
-        for (const QString& d : directions)
-            if (!base->directions.contains(d))
-                return [d](HttpReply& r) { r.error(404, QStringLiteral("Направлението „%1“ не е в базата с канали.").arg(d)); };
+        if (const auto d = unknownDirection(*base, directions))
+            return noDirection(*d, 404);
         const auto listing = ListChannels(*base, directions);
         QJsonArray exchanges;
         for (int e = 0; e < listing->exchanges.size(); ++e) {
@@ -725,16 +734,9 @@ void WebApi::month(const HttpRequest& r, HttpReply& reply, const QStringList& p)
         reply.error(400, QStringLiteral("Изберете канал: ?channel=…"));
         return;
     }
-    QVector<QString> directions;
-    for (const QString& d : r.query.allQueryItemValues(QStringLiteral("direction"), QUrl::FullyDecoded))
-        directions.append(d);
-    int offset = 0, limit = kPageRows;
-    if ((r.query.hasQueryItem(QStringLiteral("offset")) && !numberIn(r.queryValue(QStringLiteral("offset")), 0, INT_MAX, offset)) ||
-        (r.query.hasQueryItem(QStringLiteral("limit")) && !numberIn(r.queryValue(QStringLiteral("limit")), 1, kMaxPageRows, limit)) ||
-        directions.size() > kMaxDirections) {
-        reply.error(400, QStringLiteral("offset е от 0 нагоре, limit от 1 до %1.").arg(kMaxPageRows));
+    Listing asked;
+    if (!listingOf(r, asked, reply))
         return;
-    }
     const bool comments = r.queryValue(QStringLiteral("comments")) == u"1";
     // A workbook or a report page of a big month takes a while: one at a time, so that the
     // pool stays free for the others.
@@ -748,8 +750,8 @@ void WebApi::month(const HttpRequest& r, HttpReply& reply, const QStringList& p)
         exporting_ = true;
         after = [this] { exporting_ = false; };
     }
-    offload(reply, [results = settings_.results, folder = settings_.folder, id, days, what, day, channel, directions,
-                    offset, limit, comments]() -> Answer {
+    offload(reply, [results = settings_.results, folder = settings_.folder, id, days, what, day, channel,
+                    directions = asked.directions, offset = asked.offset, limit = asked.limit, comments]() -> Answer {
         const QString yymm = QStringLiteral("%1%2").arg(id.year % 100, 2, 10, QChar(u'0')).arg(id.month, 2, 10, QChar(u'0'));
         if (what == u"report") {
             auto out = std::make_unique<QTemporaryFile>(QDir::temp().filePath(QStringLiteral("chantest-web-XXXXXX.html")));
@@ -785,9 +787,8 @@ void WebApi::month(const HttpRequest& r, HttpReply& reply, const QStringList& p)
             labels = month::Labels(*lines);
         } else {
             const auto base = ReadChannelBase(folder);
-            for (const QString& d : directions)
-                if (!base->directions.contains(d))
-                    return [d](HttpReply& r) { r.error(404, QStringLiteral("Направлението „%1“ не е в базата с канали.").arg(d)); };
+            if (const auto d = unknownDirection(*base, directions))
+                return noDirection(*d, 404);
             for (const QString& item : ListChannels(*base, directions)->channels)
                 labels.append(results::ChannelLabel(item));
         }

@@ -42,6 +42,7 @@ struct ApiSettings {
 class WebApi : public QObject {
     Q_OBJECT
 public:
+    using Answer = std::function<void(HttpReply&)>;
     static constexpr int kMaxPendingLogins = 32;
     static constexpr int kFailedLoginDelayMs = 1000;
     static constexpr qint64 kReportMaxAgeMs = 15000; // the 24-hour metrics are made again after this
@@ -55,7 +56,6 @@ public:
     void handle(HttpRequest& r, HttpReply& reply);
 
 private:
-    using Answer = std::function<void(HttpReply&)>;
     struct Caller {
         const Sessions::Session* session = nullptr;
         QByteArray token;
@@ -66,6 +66,8 @@ private:
     bool loggedIn(const HttpRequest& r, HttpReply& reply, Caller& c);
     bool mayChange(const HttpRequest& r, HttpReply& reply, Caller& c, bool operatorOnly = true);
     void refreshUsers();
+    // A line for the service's log.
+    void note(const QString& text, bool error = false);
 
     // Running elsewhere and answering here; `after` runs here first, whatever the work gave.
     void offload(HttpReply reply, std::function<Answer()> work, std::function<void()> after = {});

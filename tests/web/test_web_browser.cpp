@@ -57,6 +57,7 @@ void TestWebBrowser::operatorWatchesStopsAddsAndOpensTheMonth() {
     QVERIFY(s.make(2, answers));
     writeEarlierDays(s.results());
     s.task(QStringLiteral("night.tsk"), QStringLiteral("Нощна"), text(TaskType::Immediate), 0, 0, 1, 10);
+    s.task(QStringLiteral("daily.tsk"), QStringLiteral("Дневна"), text(TaskType::Daily), 2, 0, 1, 6);
     QVERIFY2(s.start(), qPrintable(s.output()));
     const QString base = QStringLiteral("http://127.0.0.1:%1").arg(s.port);
 
@@ -69,6 +70,7 @@ void TestWebBrowser::operatorWatchesStopsAddsAndOpensTheMonth() {
     QVERIFY(b.navigate(base + QStringLiteral("/")));
     QVERIFY2(b.waitFor(QStringLiteral("location.pathname === '/login' && document.getElementById('loginForm')"), 10000),
              qPrintable(b.lastError));
+    shot(b, QStringLiteral("web-login"));
     b.eval(QStringLiteral("document.getElementById('name').value = %1; document.getElementById('password').value = %2;"
                           "document.getElementById('enter').click()")
                .arg(jsText(kOperator), jsText(kOperatorPassword)));
@@ -85,6 +87,11 @@ void TestWebBrowser::operatorWatchesStopsAddsAndOpensTheMonth() {
     QVERIFY(b.waitFor(QStringLiteral("document.getElementById('commLog').textContent.includes('> atdt#81')"), 5000));
     QVERIFY(b.waitFor(QStringLiteral("document.getElementById('commLog').textContent.includes('> BUSY')"), 5000));
     QVERIFY(b.waitFor(QStringLiteral("document.querySelector('#taskTable tr.running button[data-action=stop]')"), 5000));
+    // While it runs, no other task can be started now; the daily one can be disabled.
+    QVERIFY(b.eval(QStringLiteral("[...document.querySelectorAll('#taskTable button[data-action=start]')].every(b => b.disabled)")).toBool());
+    QVERIFY(!b.eval(QStringLiteral("document.querySelector('#taskTable button[data-file=\"daily.tsk\"][data-action=disable]').disabled")).toBool());
+    if (!qEnvironmentVariableIsEmpty("CHANTEST_SCREENSHOTS"))
+        b.waitFor(QStringLiteral("document.getElementById('runGauge').value >= 40"), 20000);
     shot(b, QStringLiteral("web-run"));
 
     // "Спри": every modem finishes its channel, and the run ends with the task file gone.
@@ -120,6 +127,7 @@ void TestWebBrowser::operatorWatchesStopsAddsAndOpensTheMonth() {
                                      "r.textContent.includes('Чакаща'))"),
                       10000));
     QStringList files = TaskFile::listTaskFiles(s.work);
+    files.removeOne(QStringLiteral("daily.tsk"));
     QCOMPARE(files.size(), 1);
     const QStringList lines = testfiles::readText(s.work + u'/' + files[0]).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     // In the order of the sorted base, as the window lists them: "10" before "7".
