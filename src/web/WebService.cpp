@@ -4,7 +4,10 @@
 #include "StationBridge.h"
 #include "WebApi.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
+#include <future>
 #include <QHostInfo>
 #include <QSslCertificate>
 #include <QSslKey>
@@ -37,7 +40,6 @@ bool ParseListen(const QString& text, WebOptions::Address& out, QString& error) 
 WebService::WebService(Station& station, const Clock& clock, std::function<void(const QString&, bool)> log)
     : bridge_(std::make_unique<StationBridge>(station, clock, std::move(log))) {
     initWebResources();
-    thread_.setObjectName(QStringLiteral("web"));
     pool_.setMaxThreadCount(2);
     loginPool_.setMaxThreadCount(1);
 }
@@ -78,34 +80,37 @@ bool WebService::start(const WebOptions& o, const QString& folder, const QString
         c.setProtocol(QSsl::TlsV1_2OrLater);
         tls = c;
     }
-    holder_ = new QObject;
-    holder_->moveToThread(&thread_);
-    thread_.start();
+    std::promise<std::pair<QObject*, QEventLoop*>> started;
+    thread_ = std::thread([&started] {
+        QEventLoop loop; // the thread is adopted by Qt, and gets an event dispatcher with it
+        QObject holder;
+        started.set_value({&holder, &loop});
+        loop.exec();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    });
+    std::tie(holder_, loop_) = started.get_future().get();
     ApiSettings settings{folder, results, o.usersFile, o.metricsLogin};
-    QMetaObject::invokeMethod(
-        holder_,
-        [&] {
-            auto* api = new WebApi(settings, bridge_.get(), &pool_, &loginPool_, holder_);
-            auto* front = new HttpFront(
-                o.limits, [api](HttpRequest& r, HttpReply& reply) { api->handle(r, reply); }, holder_);
-            front->setTrustProxy(o.trustProxy);
-            for (const WebOptions::Address& a : o.listen) {
-                auto* server = new GuardedServer(o.limits);
-                if (tls)
-                    server->setTls(*tls);
-                if (!server->listen(a.host, a.port)) {
-                    error = QStringLiteral("Услугата не може да слуша на %1:%2: %3.")
-                                .arg(a.host.toString())
-                                .arg(a.port)
-                                .arg(server->errorString());
-                    delete server;
-                    return;
-                }
-                ports_.append(server->serverPort());
-                front->bind(server);
+    inWebThread([&] {
+        auto* api = new WebApi(settings, bridge_.get(), &pool_, &loginPool_, holder_);
+        auto* front = new HttpFront(
+            o.limits, [api](HttpRequest& r, HttpReply& reply) { api->handle(r, reply); }, holder_);
+        front->setTrustProxy(o.trustProxy);
+        for (const WebOptions::Address& a : o.listen) {
+            auto* server = new GuardedServer(o.limits);
+            if (tls)
+                server->setTls(*tls);
+            if (!server->listen(a.host, a.port)) {
+                error = QStringLiteral("Услугата не може да слуша на %1:%2: %3.")
+                            .arg(a.host.toString())
+                            .arg(a.port)
+                            .arg(server->errorString());
+                delete server;
+                return;
             }
-        },
-        Qt::BlockingQueuedConnection);
+            ports_.append(server->serverPort());
+            front->bind(server);
+        }
+    });
     if (!error.isEmpty()) {
         stop();
         return false;
@@ -113,27 +118,34 @@ bool WebService::start(const WebOptions& o, const QString& folder, const QString
     return true;
 }
 
+void WebService::inWebThread(const std::function<void()>& f) {
+    QMetaObject::invokeMethod(holder_, f, Qt::BlockingQueuedConnection);
+}
+
 void WebService::stop() {
-    if (!thread_.isRunning())
+    if (!thread_.joinable())
         return;
     // Every connection ends on the web thread, the API with them; jobs still under way find it
     // gone and drop their answers.
-    QMetaObject::invokeMethod(
-        holder_,
-        [this] {
-            for (GuardedServer* s : holder_->findChildren<GuardedServer*>()) {
-                s->close();
-                for (GuardedSocket* c : s->findChildren<GuardedSocket*>())
-                    c->abort();
-            }
-            delete holder_;
-            holder_ = nullptr;
-        },
-        Qt::BlockingQueuedConnection);
+    inWebThread([this] {
+        for (GuardedServer* s : holder_->findChildren<GuardedServer*>()) {
+            s->close();
+            for (GuardedSocket* c : s->findChildren<GuardedSocket*>())
+                c->abort();
+        }
+        // The server before the API it hands requests to.
+        const QObjectList made = holder_->children();
+        for (auto it = made.rbegin(); it != made.rend(); ++it)
+            delete *it;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    });
     pool_.waitForDone();
     loginPool_.waitForDone();
-    thread_.quit();
-    thread_.wait();
+    // The thread's own state (OpenSSL's too) is gone once it is joined.
+    QMetaObject::invokeMethod(holder_, [loop = loop_] { loop->quit(); });
+    thread_.join();
+    holder_ = nullptr;
+    loop_ = nullptr;
     ports_.clear();
 }
 

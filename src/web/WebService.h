@@ -9,12 +9,13 @@
 #include <QHostAddress>
 #include <QList>
 #include <QString>
-#include <QThread>
 #include <QThreadPool>
 #include <functional>
 #include <memory>
+#include <thread>
 
 class Clock;
+class QEventLoop;
 class Station;
 
 namespace web {
@@ -52,10 +53,14 @@ public:
     StationBridge& bridge() { return *bridge_; }
 
 private:
+    void inWebThread(const std::function<void()>& f);
+
     std::unique_ptr<StationBridge> bridge_;
-    QThread thread_;
+    // The web thread, with an event loop of its own; joined, so that nothing of it outlives stop().
+    std::thread thread_;
     QThreadPool pool_, loginPool_;
     QObject* holder_ = nullptr; // lives on the web thread; the server and the API are its children
+    QEventLoop* loop_ = nullptr;
     QList<quint16> ports_;
 };
 

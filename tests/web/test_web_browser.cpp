@@ -170,6 +170,8 @@ void TestWebBrowser::operatorWatchesStopsAddsAndOpensTheMonth() {
     b.eval(QStringLiteral("document.getElementById('logout').click()"));
     QVERIFY(b.waitFor(QStringLiteral("location.pathname === '/login'"), 10000));
     QCOMPARE(b.eval(QStringLiteral("fetch('/api/status').then(r => r.status)")).toInt(), 401);
+    QString why;
+    QVERIFY2(s.stopCleanly(why), qPrintable(why));
 }
 
 QTEST_MAIN(TestWebBrowser)

@@ -68,6 +68,8 @@ void TestWebSecurity::everythingButMetricsNeedsALogin() {
     QTest::qWait(50);
     testfiles::writeBytes(s.work + "/users", kOperator.toUtf8() + ':' + s.operatorHash + ":operator\n");
     QTRY_COMPARE_WITH_TIMEOUT(h.get(QStringLiteral("/api/status")).status, 401, 5000);
+    QString why;
+    QVERIFY2(s.stopCleanly(why), qPrintable(why));
 }
 
 void TestWebSecurity::loginGivesAStrictCookieAndNothingSecretLeaks() {
@@ -115,6 +117,8 @@ void TestWebSecurity::loginGivesAStrictCookieAndNothingSecretLeaks() {
     QCOMPARE(out.status, 200);
     QVERIFY(out.header("Set-Cookie").contains("Max-Age=0"));
     QCOMPARE(h.get(QStringLiteral("/api/status")).status, 401);
+    QString why;
+    QVERIFY2(s.stopCleanly(why), qPrintable(why));
 }
 
 void TestWebSecurity::changesNeedTheTokenAndTheOperator() {
@@ -183,6 +187,8 @@ void TestWebSecurity::changesNeedTheTokenAndTheOperator() {
              QStringLiteral("Сутрин^Всеки ден^6^5^Чакаща^\r\n") + channelLine(1) + "\r\n" + channelLine(2) + "\r\n" +
                  channelLine(5) + "\r\n");
     QTRY_VERIFY(s.output().contains(QStringLiteral("Уеб: ivan добави задачата „Сутрин“, Всеки ден 06:05, 3 канала (%1).").arg(file)));
+    QString why;
+    QVERIFY2(s.stopCleanly(why), qPrintable(why));
 }
 
 void TestWebSecurity::aRunThroughTheApiAndTheMetrics() {
@@ -283,6 +289,8 @@ void TestWebSecurity::aRunThroughTheApiAndTheMetrics() {
     const Response report = viewer.get(QStringLiteral("/api/months/%1/report").arg(id));
     QCOMPARE(report.status, 200);
     QVERIFY(report.body.contains("<html") && report.body.contains("Русе"));
+    QString why;
+    QVERIFY2(s.stopCleanly(why), qPrintable(why));
 }
 
 void TestWebSecurity::badInputIsRefused() {
@@ -314,6 +322,8 @@ void TestWebSecurity::badInputIsRefused() {
     QCOMPARE(statusOf(raw(s.port, "hello\r\n\r\n")), 400);
     // And the service goes on serving.
     QCOMPARE(h.get(QStringLiteral("/api/status")).status, 200);
+    QString why;
+    QVERIFY2(s.stopCleanly(why), qPrintable(why));
 }
 
 void TestWebSecurity::slowClientsAndTooManyConnections() {
@@ -347,6 +357,8 @@ void TestWebSecurity::slowClientsAndTooManyConnections() {
     QVERIFY(slow.waitForDisconnected(10000));
     QVERIFY2(t.elapsed() >= 4500 && t.elapsed() < 9000, qPrintable(QString::number(t.elapsed())));
     QCOMPARE(statusOf(slow.readAll()), 408);
+    QString why;
+    QVERIFY2(s.stopCleanly(why), qPrintable(why));
 }
 
 void TestWebSecurity::failedLoginsAreSlowedDown() {
@@ -374,6 +386,8 @@ void TestWebSecurity::failedLoginsAreSlowedDown() {
     // After the wait, the right password opens.
     QTest::qWait(waited.header("Retry-After").toInt() * 1000 + 100);
     QCOMPARE(h.login(kOperator, kOperatorPassword).status, 200);
+    QString why;
+    QVERIFY2(s.stopCleanly(why), qPrintable(why));
 }
 
 void TestWebSecurity::metricsBehindTheLogin() {
@@ -395,6 +409,8 @@ void TestWebSecurity::metricsBehindTheLogin() {
     // A session opens it too.
     QCOMPARE(h.login(kOperator, kOperatorPassword).status, 200);
     QCOMPARE(h.get(QStringLiteral("/metrics")).status, 200);
+    QString why;
+    QVERIFY2(s.stopCleanly(why), qPrintable(why));
 }
 
 void TestWebSecurity::tlsAndTheCommandLine() {
@@ -429,6 +445,8 @@ void TestWebSecurity::tlsAndTheCommandLine() {
     QCOMPARE(h.get(QStringLiteral("/api/status")).status, 200);
     // Plain HTTP on the TLS port gets nothing.
     QCOMPARE(statusOf(raw(s.port, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n", 2000)), 0);
+    QString why;
+    QVERIFY2(s.stopCleanly(why), qPrintable(why));
 }
 
 QTEST_MAIN(TestWebSecurity)
