@@ -621,6 +621,7 @@ void WebApi::addTask(const HttpRequest& r, HttpReply& reply, const QString& who)
         }
         picked.append({first, last});
     }
+    std::sort(picked.begin(), picked.end());
     const QString base = o.value(QStringLiteral("base")).toString();
     offload(reply, [self = this, folder = settings_.folder, name, type = *type, hour, minute, directions, picked, base,
                     who]() -> Answer {
@@ -631,17 +632,16 @@ void WebApi::addTask(const HttpRequest& r, HttpReply& reply, const QString& who)
             return noDirection(*d, 400);
         const auto listing = ListChannels(*view, directions);
         QList<QString> channels;
-        QVector<char> taken(listing->channels.size(), 0);
+        // In the order of the list, each once, as the window saves the checked items: each run
+        // (sorted) taken from where the runs before it ended.
+        int next = 0;
         for (const auto& [first, last] : picked) {
             if (last >= listing->channels.size())
                 return [](HttpReply& r) { r.error(400, QStringLiteral("Каналите са извън списъка на избраните направления.")); };
-            for (int i = first; i <= last; ++i)
-                taken[i] = 1;
-        }
-        // In the order of the list, each once, as the window saves the checked items.
-        for (int i = 0; i < taken.size(); ++i)
-            if (taken[i])
+            for (int i = std::max(first, next); i <= last; ++i)
                 channels.append(listing->channels[i]);
+            next = std::max(next, last + 1);
+        }
         const QDateTime now = QDateTime::currentDateTime();
         const bool immediate = type == TaskType::Immediate;
         const int h = immediate ? now.time().hour() : hour, m = immediate ? now.time().minute() : minute;
