@@ -7,9 +7,21 @@ install(CODE "
   configure_file(\"${CMAKE_SOURCE_DIR}/data/chantest.desktop\" \"${CMAKE_BINARY_DIR}/install-gen/chantest.desktop\" @ONLY)
 ")
 install(TARGETS chantest chantest-report chantest-service RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The unattended station's unit, installed and not enabled; Debian bookworm keeps units in /lib.
-set(CHANTEST_SYSTEMD_UNIT_DIR /lib/systemd/system CACHE PATH "Where the systemd unit is installed")
-install(FILES ${CMAKE_SOURCE_DIR}/data/chantest.service DESTINATION ${CHANTEST_SYSTEMD_UNIT_DIR})
+# The unattended station's unit, installed and not enabled. For the prefix /usr (the package)
+# where systemd's own pkg-config file says (/lib/systemd/system on Debian bookworm); for any other
+# prefix below it, so that a staged install writes nothing outside its folder.
+pkg_get_variable(CHANTEST_SYSTEMD_UNIT_DIR systemd systemdsystemunitdir)
+if(NOT CHANTEST_SYSTEMD_UNIT_DIR)
+  set(CHANTEST_SYSTEMD_UNIT_DIR /lib/systemd/system)
+endif()
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(chantest_unit_dir \"${CHANTEST_SYSTEMD_UNIT_DIR}\")
+  else()
+    set(chantest_unit_dir \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\")
+  endif()
+  file(INSTALL DESTINATION \"\${chantest_unit_dir}\" TYPE FILE FILES \"${CMAKE_SOURCE_DIR}/data/chantest.service\")
+")
 if(TARGET modem-sim)
   install(PROGRAMS $<TARGET_FILE:modem-sim> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME chantest-modem-sim)
 endif()

@@ -247,7 +247,7 @@ void reportFile(const uint8_t* data, size_t size) {
         break;
     }
     if (m.latestDay() > 0) {
-        report::Options c;
+        report::CheckOptions c;
         report::ParseThreshold(QString::number(mode % 7) + (mode & 8 ? QStringLiteral("%") : QString()), c.critical);
         c.minDays = o.minDays;
         const report::CheckResult r = report::Check(sources, c, QDateTime(QDate(2025, 1, 1), QTime(8, 0)));

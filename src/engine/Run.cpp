@@ -7,24 +7,33 @@
 #include "core/Cp1251.h"
 #include "core/MyUtils.h"
 #include "core/TextFile.h"
+#include "tasks/ChannelLine.h"
 #include "tasks/TaskFile.h"
 
 #include <utility>
 
 Run::Run(const TaskRow& task, const RunSettings& settings, const Workspace& workspace,
-         std::unique_ptr<RunResults>& unsaved, const Clock& clock)
+         std::unique_ptr<RunResults>& unsaved, const Clock& clock, bool resume)
     : task_(task), settings_(settings) {
+    // A pause from the settings file is read once, here; the window's box is read at every pause.
+    int pause = 0;
+    if (!settings.pauseText && (!TryStrToInt(settings.link.pause, pause) || pause < 0))
+        throw AppError(TestCycle::kPauseNotInteger + QStringLiteral(" (%1: „%2“)")
+                                                         .arg(QString::fromLatin1(LinkSettingsFile::FileName),
+                                                              settings.link.pause));
     makeLines(settings);
     for (const std::unique_ptr<ModemLine>& line : lines_)
         line->open(); // raises: the lines made so far close as they go
 
     QStringList channels;
     results_ = unsaved ? std::move(unsaved) : std::make_unique<RunResults>(workspace.results);
+    const QString file = workspace.file(task.file);
     try {
-        const QString file = workspace.file(task.file);
         channels = TextFile::readLines(file);
         if (!channels.isEmpty())
             channels.removeFirst();
+        if (resume)
+            channels = TaskProgress::remaining(channels, file);
         results_->open(clock.now().date());
         SetTaskFileStatus(file, TaskStatus::Started);
     } catch (...) {
@@ -33,12 +42,42 @@ Run::Run(const TaskRow& task, const RunSettings& settings, const Workspace& work
         closeLines();
         throw;
     }
+    try {
+        progress_.open(file, resume);
+    } catch (const AppError& e) {
+        progressFailureTold_ = true;
+        notices_.append(e.text() + QStringLiteral(" Тест, прекъснат преди края си, ще започне отново от първия канал."));
+    }
+    // What no modem can dial is named once and left out; its test could not be stored either.
+    QStringList bad;
+    for (qsizetype i = 0; i < channels.size();) {
+        const QString why = UndialableReason(channels[i]);
+        if (why.isEmpty()) {
+            ++i;
+            continue;
+        }
+        bad.append(QStringLiteral("„%1“: %2").arg(channels[i].left(80), why));
+        channels.removeAt(i);
+    }
+    if (!bad.isEmpty()) {
+        constexpr int kNamed = 10;
+        QString text = QStringLiteral("Задачата „%1“: %2 не се набира%3: ")
+                           .arg(task.name,
+                                bad.size() == 1 ? QStringLiteral("1 ред") : QStringLiteral("%1 реда").arg(bad.size()),
+                                bad.size() == 1 ? QString() : QStringLiteral("т"));
+        text += bad.mid(0, kNamed).join(QStringLiteral("; "));
+        if (bad.size() > kNamed)
+            text += QStringLiteral("; и още %1.").arg(bad.size() - kNamed);
+        else
+            text += u'.';
+        notices_.append(text);
+    }
 
     TestCycle::Settings s;
     s.sendInit = settings.link.sendInit;
     s.initString = settings.link.initString;
     s.speedString = settings.link.modemSpeed;
-    s.pauseText = settings.pauseText ? settings.pauseText : [p = settings.link.pause] { return p; };
+    s.pauseText = settings.pauseText ? settings.pauseText : [p = QString::number(pause)] { return p; };
     QList<TestCycle::Line> cycleLines;
     for (const std::unique_ptr<ModemLine>& line : lines_)
         cycleLines.append({line.get(), &line->log(), line->name()});
@@ -119,15 +158,37 @@ void Run::record(const QString& key, const QString& answer, int delay, const QDa
         ++failed_;
     try {
         results_->record(key, answer, delay, when);
+        noteDurable(key);
     } catch (const AppError& e) {
-        // Kept in memory and written at the run's end; once a run is enough.
+        // Kept in memory, tried again at every test and at the run's end; said at once, and
+        // again once it is on the disk.
+        notDurable_.append(key);
         if (!std::exchange(recordFailureTold_, true))
-            Q_EMIT message(e.text());
+            Q_EMIT message(e.text() + QStringLiteral(" Тестовете се пазят в паметта и се записват, щом е възможно."));
         Q_EMIT journalFailed();
     }
     for (const QString& notice : results_->takeNotices())
         Q_EMIT message(notice);
     Q_EMIT recorded(key, answer, delay, when);
+}
+
+void Run::noteDurable(const QString& key) {
+    if (recordFailureTold_ && !notDurable_.isEmpty())
+        Q_EMIT message(QStringLiteral("Тестовете отново се записват на диска (%1 чакаха в паметта).")
+                           .arg(notDurable_.size()));
+    recordFailureTold_ = false;
+    QStringList keys = std::exchange(notDurable_, {});
+    if (!key.isEmpty())
+        keys.append(key);
+    for (const QString& k : keys) {
+        try {
+            progress_.append(k);
+        } catch (const AppError& e) {
+            if (!std::exchange(progressFailureTold_, true))
+                Q_EMIT message(e.text() +
+                               QStringLiteral(" Тест, прекъснат преди края си, ще започне отново от първия канал."));
+        }
+    }
 }
 
 QString Run::summary() const {
@@ -160,5 +221,7 @@ void Run::finishResults(std::unique_ptr<RunResults>& unsaved) {
     }
     if (results_->hasUnsaved())
         unsaved = std::move(results_);
+    else
+        noteDurable(QString()); // every test is in its month file now
     results_.reset(); // MonthList
 }

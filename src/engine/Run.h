@@ -9,10 +9,12 @@
 #include "engine/Scheduler.h"
 #include "engine/TestCycle.h"
 #include "links/ModemLine.h"
+#include "tasks/TaskProgress.h"
 
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class Clock;
@@ -40,8 +42,10 @@ public:
     // Every check that can fail at once is made before anything is opened; on a failure
     // AppError is raised, nothing stays open and the task keeps its status. `unsaved`: tests a
     // former run could not write, taken into this run (and left there on a failure).
+    // `resume`: the task's run was cut short; only the channels its progress file does not
+    // list are dialled.
     Run(const TaskRow& task, const RunSettings& settings, const Workspace& workspace,
-        std::unique_ptr<RunResults>& unsaved, const Clock& clock);
+        std::unique_ptr<RunResults>& unsaved, const Clock& clock, bool resume = false);
     ~Run() override;
 
     // One 200 ms tick of the cycle; what it reports is also told by the signals below.
@@ -60,7 +64,8 @@ public:
     QString summary() const;
     // The day mark one test gives on its own ("Р", "З" or "Г").
     static QChar markOf(const QString& answer, int delayHundredths);
-    QStringList takeNotices() { return results_->takeNotices(); }
+    // What is to be told of the run's start: journals set aside, lines left out.
+    QStringList takeNotices() { return std::exchange(notices_, {}) + results_->takeNotices(); }
 
     // Every line hangs up now; the channels in progress are not recorded.
     void hangUp();
@@ -97,4 +102,10 @@ private:
     std::unique_ptr<TestCycle> cycle_;              // RunList and the cycle's state
     bool recordFailureTold_ = false;                // a journal that cannot be written is told once a run
     int tested_ = 0, connected_ = 0, busy_ = 0, failed_ = 0;
+    // Which channels' tests are on the disk, for a run cut short to resume from.
+    TaskProgress progress_;
+    bool progressFailureTold_ = false;
+    QStringList notDurable_; // channels whose tests are in memory only, in order
+    QStringList notices_;
+    void noteDurable(const QString& key);
 };

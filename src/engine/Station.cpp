@@ -5,9 +5,11 @@
 #include "core/MyUtils.h"
 #include "core/TextFile.h"
 #include "tasks/TaskFile.h"
+#include "tasks/TaskProgress.h"
 
 #include <QDir>
 #include <QFile>
+#include <utility>
 
 namespace {
 constexpr qint64 kUnsavedRetryMs = 60000;
@@ -48,7 +50,11 @@ void Station::recoverJournals() {
     if (!schedules_)
         return; // the journal of the other program's run is alive
     try {
-        RecoverJournalsIn(workspace_.results);
+        RecoverJournalsIn(workspace_.results, [this](const QString& file, int tests) {
+            Q_EMIT notice(QStringLiteral("Месечният файл %1 е допълнен с %2 от дневника на прекъснат тест.")
+                              .arg(QDir::toNativeSeparators(file),
+                                   tests == 1 ? QStringLiteral("1 тест") : QStringLiteral("%1 теста").arg(tests)));
+        });
     } catch (const AppError& e) {
         post(e.text());
     }
@@ -81,13 +87,15 @@ void Station::tellTaskErrors(const QStringList& errors) {
     taskErrors_ = now;
 }
 
-Run& Station::startRun(const TaskRow& task, int settleMs) {
+Run& Station::startRun(const TaskRow& task, int settleMs, bool resume) {
     if (!schedules_)
         throw AppError(QStringLiteral("Задачите на тази папка се изпълняват от друга програма."));
     if (busy())
         throw AppError(QStringLiteral("Друга задача се изпълнява.")); // callers ask busy() first
     const RunSettings settings = runSettings_ ? runSettings_() : RunSettings();
-    run_ = std::make_unique<Run>(task, settings, workspace_, unsaved_, clock_);
+    run_ = std::make_unique<Run>(task, settings, workspace_, unsaved_, clock_, resume);
+    if (resume)
+        resumable_.clear();
     for (const QString& notice : run_->takeNotices())
         post(notice);
     connect(run_.get(), &Run::message, this, &Station::post);
@@ -104,16 +112,31 @@ void Station::startImmediate(ImmediateEvent event) {
     if (busy() || !schedules_)
         return;
     const QList<TaskRow> rows = taskRows();
-    QList<TaskRow> candidates;
-    for (const TaskRow& r : rows)
-        if (event != ImmediateEvent::Check || r.is(TaskStatus::Waiting))
-            candidates.append(r);
-    const int row = Scheduler::firstImmediate(candidates);
+    // A run cut short goes on first, with the channels it had not reached.
+    bool resume = false;
+    int row = -1;
+    if (!resumable_.isEmpty()) {
+        for (const TaskRow& r : rows)
+            if (r.file == resumable_)
+                row = r.row;
+        if (row > 0)
+            resume = true;
+        else
+            resumable_.clear(); // its task file is gone
+    }
+    if (row <= 0) {
+        QList<TaskRow> candidates;
+        for (const TaskRow& r : rows)
+            if ((event != ImmediateEvent::Check || r.is(TaskStatus::Waiting)) && r.file != pendingEnd_.file &&
+                (event == ImmediateEvent::TasksChanged || readable(r, event == ImmediateEvent::Check)))
+                candidates.append(r);
+        row = Scheduler::firstImmediate(candidates);
+    }
     if (row <= 0)
         return;
     const TaskRow& task = rows[row - 1]; // rows are numbered from 1 in order
     try {
-        startRun(task, kImmediateSettleMs);
+        startRun(task, kImmediateSettleMs, resume);
         immediateFailure_.clear();
     } catch (const AppError& e) {
         // At a check it is tried again every time and told once, until it starts or fails
@@ -181,6 +204,50 @@ void Station::requestStop() {
         run_->stop();
 }
 
+bool Station::readable(const TaskRow& task, bool settled) const {
+    // A file gone is no file being written: its start fails and says so.
+    const QString file = workspace_.file(task.file);
+    return !QFile::exists(file) || TaskFile::isWhole(file, settled ? settleMs_ : 0);
+}
+
+void Station::reviveTasks() {
+    if (!schedules_)
+        return;
+    QStringList errors;
+    const QList<TaskRow> rows = readTasks(errors);
+    QSet<QString> files;
+    for (const TaskRow& r : rows) {
+        files.insert(r.file);
+        const QString file = workspace_.file(r.file);
+        const bool stopping = r.is(TaskStatus::Stopping);
+        if (!stopping && !r.is(TaskStatus::Started))
+            continue;
+        if (!stopping && resumable_.isEmpty() && TaskProgress::exists(file)) {
+            resumable_ = r.file;
+            Q_EMIT notice(QStringLiteral("Задачата „%1“ (%2) е прекъсната преди края си: продължава с каналите, "
+                                         "които не е тествала.")
+                              .arg(r.name, r.file));
+            continue;
+        }
+        try {
+            SetTaskFileStatus(file, TaskStatus::Waiting);
+            TaskProgress::remove(file);
+            Q_EMIT notice(QStringLiteral("Задачата „%1“ (%2) е останала „%3“ от тест, който вече не върви: "
+                                         "отново е „Чакаща“.")
+                              .arg(r.name, r.file, r.status));
+        } catch (const AppError& e) {
+            post(e.text());
+        }
+    }
+    // The progress of a task deleted since is of no use.
+    for (const QString& done :
+         QDir(workspace_.folder).entryList({QStringLiteral("*.tsk.done")}, QDir::Files | QDir::Hidden)) {
+        const QString task = done.chopped(5);
+        if (!files.contains(task))
+            QFile::remove(QDir(workspace_.folder).filePath(done));
+    }
+}
+
 void Station::check() {
     if (!schedules_)
         return;
@@ -188,6 +255,8 @@ void Station::check() {
     const QList<TaskRow> rows = taskRows();
     // A due task that cannot start does not keep the others due in this minute from theirs.
     for (int row = scheduler_.due(rows, now); row > 0 && !busy(); row = scheduler_.due(rows, now, row)) {
+        if (!readable(rows[row - 1], true))
+            continue; // still being written: the next check of the minute reads it
         try {
             startRun(rows[row - 1], kScheduledSettleMs);
         } catch (const AppError& e) {
@@ -212,15 +281,16 @@ void Station::finishRun(const QString& message) {
     const QString notice = run->cycle().bankNotice();
     attempt(problems, [&] { run->finishResults(unsaved_); });
     lastUnsavedTryMs_ = clock_.monotonicMs();
-    attempt(problems, [&] {
-        const QString file = workspace_.file(run->task().file);
-        if (!run->task().is(TaskType::Daily)) {
-            if (QFile::exists(file) && !QFile::remove(file))
-                throw FileError(QStringLiteral("Cannot delete file %1.").arg(file));
-        } else {
-            SetTaskFileStatus(file, TaskStatus::Waiting);
-        }
-    });
+    const PendingEnd end{run->task().file, run->task().name, run->task().is(TaskType::Daily)};
+    if (unsaved_ && !unsaved_->allDurable()) {
+        // Deleted or re-armed only once every test is on the disk; until then a restart resumes it.
+        pendingEnd_ = end;
+        problems.append(QStringLiteral("Задачата „%1“ остава „Стартирана“, докато всичките ѝ тестове не бъдат "
+                                       "записани; записът се опитва отново всяка минута.")
+                            .arg(end.name));
+    } else {
+        attempt(problems, [&] { endTask(end); });
+    }
     run->closeLines();
     Q_EMIT woundUp();
     windingUp_ = false;
@@ -232,6 +302,41 @@ void Station::finishRun(const QString& message) {
     post(notice);
 }
 
+void Station::endTask(const PendingEnd& end) {
+    const QString file = workspace_.file(end.file);
+    if (!end.daily) {
+        if (QFile::exists(file) && !QFile::remove(file))
+            throw FileError(QStringLiteral("Cannot delete file %1.").arg(file));
+    } else {
+        SetTaskFileStatus(file, TaskStatus::Waiting);
+    }
+    TaskProgress::remove(file);
+}
+
+void Station::suspendRun() {
+    if (!run_)
+        return;
+    timer_->setInterval(kIdleMs);
+    Q_EMIT runEnding();
+    std::unique_ptr<Run> run = std::move(run_);
+    windingUp_ = true;
+    QStringList problems;
+    const int done = run->cycle().channelsFinished(), all = run->cycle().channelCount();
+    // The task stays "Стартирана" beside its progress: the next start goes on from there.
+    attempt(problems, [&] { run->finishResults(unsaved_); });
+    run->closeLines();
+    Q_EMIT woundUp();
+    windingUp_ = false;
+    lastRunSummary_ = run->summary();
+    Q_EMIT notice(QStringLiteral("Задачата „%1“ е прекъсната: тествани са %2 от %3 канала; останалите се тестват "
+                                 "при следващото стартиране.")
+                      .arg(run->task().name)
+                      .arg(done)
+                      .arg(all));
+    for (const QString& p : problems)
+        post(p);
+}
+
 void Station::retryUnsaved() {
     if (!unsaved_ || windingUp_ || clock_.monotonicMs() - lastUnsavedTryMs_ < kUnsavedRetryMs)
         return;
@@ -240,15 +345,29 @@ void Station::retryUnsaved() {
         unsaved_->finish();
     } catch (const AppError&) {
     }
+    if (!unsaved_->allDurable())
+        return;
     if (!unsaved_->hasUnsaved())
         unsaved_.reset();
+    if (!pendingEnd_.file.isEmpty()) {
+        const PendingEnd end = std::exchange(pendingEnd_, {});
+        try {
+            endTask(end);
+            Q_EMIT notice(QStringLiteral("Тестовете на задачата „%1“ са записани.").arg(end.name));
+        } catch (const AppError& e) {
+            post(e.text());
+        }
+    }
 }
 
 QStringList Station::shutdown(bool stopRequested) {
     QStringList problems;
     if (std::unique_ptr<Run> run = std::move(run_)) {
         if (stopRequested)
-            attempt(problems, [&] { SetTaskFileStatus(workspace_.file(run->task().file), TaskStatus::Waiting); });
+            attempt(problems, [&] {
+                SetTaskFileStatus(workspace_.file(run->task().file), TaskStatus::Waiting);
+                TaskProgress::remove(workspace_.file(run->task().file));
+            });
         // The test in progress is lost; every recorded one goes into its month file now.
         attempt(problems, [&] { run->finishResults(unsaved_); });
         run->closeLines();

@@ -60,6 +60,13 @@ public:
     bool schedules() const { return schedules_; }
     // Start-up: results left by a crash are merged into their month files.
     void recoverJournals();
+    // Start-up, after the journals: a task left "Стартирана" by a run cut short (a shutdown, a
+    // crash) is resumed by the next immediate start; any other task left "Стартирана" or "В
+    // процес на спиране" by a run that no longer exists is "Чакаща" again. Both are told.
+    void reviveTasks();
+    // A task file is read only when whole; a scheduled or later start also waits until it has
+    // not changed for this long (a program may still be writing it).
+    void setTaskSettleMs(qint64 ms) { settleMs_ = ms; }
     // The task files of the folder as the task table lists them, in file order; a file that
     // cannot be read is listed with an empty header and its error put in `errors`.
     QList<TaskRow> readTasks(QStringList& errors) const;
@@ -82,7 +89,8 @@ public:
     void startImmediate(ImmediateEvent event);
     // Starts the task's run with the settle pause `settleMs`; raises AppError when it cannot
     // start (the task keeps its status).
-    Run& startRun(const TaskRow& task, int settleMs);
+    // `resume`: only the channels the task's progress file does not list.
+    Run& startRun(const TaskRow& task, int settleMs, bool resume = false);
     // A tick of the driver: the scheduler's check while idle, a step of the run otherwise.
     void timerTick();
     // The scheduler's check: the due rows of this minute are tried in order until one starts; a
@@ -95,14 +103,21 @@ public:
     // daily task), its lines closed; woundUp() is told next (the window rebuilds its table). Then
     // `message`, the problems met and what the bank has to tell are told, in that order.
     void finishRun(const QString& message);
-    // Idle: tests that could not be written are tried again, quietly, once a minute.
+    // The service stops: the run's tests go into their month files, its lines close, and the
+    // task stays "Стартирана" with its progress, to go on at the next start.
+    void suspendRun();
+    // Idle: tests that could not be written are tried again, quietly, once a minute; a task whose
+    // run ended meanwhile is deleted or re-armed once they are on the disk.
     void retryUnsaved();
     // The program closes: the test in progress is lost, every recorded one is written; a task
     // being stopped goes back to waiting. Returns the problems met, for the closing face.
     QStringList shutdown(bool stopRequested);
 
 Q_SIGNALS:
+    // What the operator is to be told: an error or a warning (the window shows it in a box).
     void message(const QString& text);
+    // What went well and is worth a line in a log (the window shows none).
+    void notice(const QString& text);
     void runStarted(Run* run);
     // Every step of the run, after it was made.
     void stepped(const TestCycle::Step& step);
@@ -121,7 +136,13 @@ Q_SIGNALS:
     void checked();
 
 private:
+    struct PendingEnd {
+        QString file, name;
+        bool daily = false;
+    };
     void post(const QString& text);
+    bool readable(const TaskRow& task, bool settled) const;
+    void endTask(const PendingEnd& end);
     void runTick();
     void pollStop(Run& run);
     void tellTaskErrors(const QStringList& errors);
@@ -144,4 +165,7 @@ private:
     QString lastRunSummary_;
     QString immediateFailure_; // the last failed start of a "Веднага" task at a check, told once
     QSet<QString> taskErrors_; // task files that cannot be read at a check, told once while they last
+    qint64 settleMs_ = 2000;
+    QString resumable_;     // the task file of a run cut short, to go on at the next immediate start
+    PendingEnd pendingEnd_; // a task whose run ended with tests not yet on the disk
 };

@@ -126,6 +126,7 @@ int TForm1::CommLineIndex() const {
 
 void TForm1::RecoverJournals() {
     Engine->recoverJournals();
+    Engine->reviveTasks();
 }
 
 void TForm1::InstantlyTaskCheck() {

@@ -47,7 +47,11 @@ SerialLine::SerialLine(const QString& port, int baud, CommLog* log, int keptLine
 SerialLine::~SerialLine() = default;
 
 void SerialLine::open() {
-    link_->setActive(true); // a port that does not open shows later as the time-out
+    link_->setActive(true);
+    // Said at the run's start, not 180 s later as a silent modem.
+    if (!link_->isActive())
+        throw AppError(QStringLiteral("Серийният порт %1 не може да се отвори: %2.")
+                           .arg(name().isEmpty() ? QStringLiteral("(без име)") : name(), link_->openError()));
 }
 
 bool SerialLine::isOpen() const {

@@ -50,8 +50,8 @@ private:
     CommLog* display_;
 };
 
-// A local serial port: always "up" once the run tried to open it; a port that did not open
-// shows as the modem's silence.
+// A local serial port: "up" once opened; a port that cannot be opened fails the run's start with
+// the system's reason.
 class SerialLine : public ModemLine {
     Q_OBJECT
 public:

@@ -75,9 +75,11 @@ void SerialLink::open() {
     port_.setStopBits(QSerialPort::OneStop);
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite)) {
+        openError_ = port_.errorString();
         port_.clearError();
         return;
     }
+    openError_.clear();
     // Pseudo-terminals and some USB adapters refuse the modem-control lines; the link works
     // without them.
     port_.setDataTerminalReady(true);

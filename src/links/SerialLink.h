@@ -28,9 +28,11 @@ public:
     int charTimeUs() const { return charTimeUs(baud_); }
 
     bool isActive() const { return port_.isOpen(); }
-    // True opens the port for exclusive use (a failure leaves it closed, silently); false
-    // discards what is queued both ways and closes it.
+    // True opens the port for exclusive use (a failure leaves it closed, with openError() set);
+    // false discards what is queued both ways and closes it.
     void setActive(bool active);
+    // Why the last open failed, in the system's words; empty after an open that succeeded.
+    const QString& openError() const { return openError_; }
 
     // Writes the bytes; discarded while an earlier write is still within its time.
     void sendString(QByteArrayView bytes);
@@ -55,6 +57,7 @@ private:
     qint64 quietLimitUs() const; // how long the pending bytes may wait before they form a cluster
 
     QSerialPort port_;
+    QString openError_;
     QString name_ = QStringLiteral("COM2");
     int baud_ = 9600;
     QByteArray pending_;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -74,7 +75,7 @@ void ResultJournal::create(const QString& path, const std::optional<FileFingerpr
     path_ = path;
     seq_ = 0;
     fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC,
-                 0644);
+                 0666); // as every data file: the umask decides
     if (fd_ < 0)
         throw FileError(QStringLiteral("Cannot create file %1. %2").arg(shown(path), errnoText()));
     try {
@@ -107,6 +108,10 @@ void ResultJournal::append(const Record& r) {
                  sealed(QString::number(seq_) + u'^' + r.key + u'^' + r.answer + u'^' + r.delay + u'^' +
                         r.stamp + u'^'));
     torn_ = false;
+    // Written into a file no folder holds any more (the Results folder removed): on no disk.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && st.st_nlink == 0)
+        throw FileError(QStringLiteral("Cannot write file %1: it was deleted.").arg(shown(path_)));
 }
 
 void ResultJournal::writeDurably(const QByteArray& bytes) {

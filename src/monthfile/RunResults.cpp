@@ -67,28 +67,55 @@ void RunResults::record(const QString& key, const QString& answer, int delayHund
     else
         m.waiting.append(r);
     m.touched = true;
+    m.pending.append(r);
     const QString journalPath = ResultJournal::pathFor(monthPath(when.date()));
-    if (!m.journal.isOpen()) {
-        // A journal kept from a failed write goes on; truncating it would drop its tests.
-        if (m.journalKept && QFile::exists(m.journal.path())) {
-            m.journal.reopen();
-        } else if (!m.loaded && QFile::exists(journalPath)) {
-            // Another's journal waits for the unreadable file: the test stays in memory only.
-            std::rethrow_exception(unreadable);
-        } else {
-            m.journal.create(journalPath,
-                             m.loaded ? std::optional(m.results.loadedFingerprint()) : std::nullopt,
-                             m.loaded ? std::optional(m.results.rewrittenFingerprint()) : std::nullopt);
-        }
-        m.journalKept = true;
+    const bool appendOnly = m.journal.isOpen() && !m.journalStale;
+    try {
+        if (appendOnly)
+            m.journal.append(r);
+        else
+            writeJournal(journalPath, m, unreadable);
+    } catch (const AppError&) {
+        // Kept in memory; the next test (or the run's end) writes the journal anew.
+        m.journal.close();
+        m.journalStale = true;
+        throw;
     }
-    m.journal.append(r);
     if (unreadable)
         std::rethrow_exception(unreadable);
 }
 
+void RunResults::writeJournal(const QString& journalPath, Month& m, const std::exception_ptr& unreadable) {
+    // A journal kept from a failed month file write holds every pending test: it goes on.
+    if (!m.journalStale && m.journalKept && QFile::exists(m.journal.path())) {
+        m.journal.reopen();
+        m.journal.append(m.pending.last());
+        return;
+    }
+    // Another's journal waits for the unreadable file: the test stays in memory only.
+    if (!m.loaded && !m.journalKept && QFile::exists(journalPath)) {
+        if (unreadable)
+            std::rethrow_exception(unreadable);
+        throw FileError(QStringLiteral("Cannot create file %1.").arg(QDir::toNativeSeparators(journalPath)));
+    }
+    QDir().mkpath(dir_); // a Results folder removed meanwhile is made again
+    m.journal.create(journalPath, m.loaded ? std::optional(m.results.loadedFingerprint()) : std::nullopt,
+                     m.loaded ? std::optional(m.results.rewrittenFingerprint()) : std::nullopt);
+    m.journalKept = true;
+    for (const ResultJournal::Record& p : m.pending)
+        m.journal.append(p);
+    m.journalStale = false;
+}
+
 QStringList RunResults::takeNotices() {
     return std::exchange(notices_, {});
+}
+
+bool RunResults::allDurable() const {
+    for (const auto& [name, m] : months_)
+        if (m->journalStale && !m->pending.isEmpty())
+            return false;
+    return true;
 }
 
 bool RunResults::hasUnsaved() const {
@@ -108,8 +135,11 @@ void RunResults::finish() {
         try {
             if (!m->loaded)
                 load(name, *m);
+            QDir().mkpath(dir_); // a Results folder removed meanwhile is made again
             m->results.save(path);
             m->touched = false;
+            m->pending.clear();
+            m->journalStale = false;
             // The journal's tests are in the file now: a later test starts a new journal on it,
             // even if this one cannot be removed.
             m->journalKept = false;
@@ -119,6 +149,15 @@ void RunResults::finish() {
             m->journal.close();
             if (!failure)
                 failure = std::current_exception();
+            // The tests are at least put into a journal anew, where one can be written.
+            if (m->journalStale && !m->pending.isEmpty()) {
+                try {
+                    writeJournal(ResultJournal::pathFor(path), *m, {});
+                    m->journal.close();
+                } catch (const AppError&) {
+                    m->journal.close();
+                }
+            }
         }
     }
     if (failure)
@@ -130,22 +169,26 @@ const MonthResults* RunResults::month(const QDate& date) const {
     return it == months_.end() ? nullptr : &it->second->results;
 }
 
-int RecoverJournalsIn(const QString& resultsDir) {
+int RecoverJournalsIn(const QString& resultsDir,
+                      const std::function<void(const QString& monthFile, int tests)>& merged) {
     TextFile::removeStaleTemporaries(resultsDir);
     const QDir dir(resultsDir);
-    int merged = 0;
+    int total = 0;
     QStringList failures; // every journal is tried; all that went wrong is told together
     for (const QString& name : dir.entryList({QStringLiteral("*.jrn")}, QDir::Files, QDir::Name)) {
         try {
             QString month = name;
             month.chop(4);
-            merged +=
-                ResultJournal::recover(dir.filePath(name), dir.filePath(month + QStringLiteral(".tst")));
+            const QString file = dir.filePath(month + QStringLiteral(".tst"));
+            const int n = ResultJournal::recover(dir.filePath(name), file);
+            total += n;
+            if (n > 0 && merged)
+                merged(file, n);
         } catch (const AppError& e) {
             failures.append(e.text());
         }
     }
     if (!failures.isEmpty())
         throw FileError(failures.join(u'\n'));
-    return merged;
+    return total;
 }

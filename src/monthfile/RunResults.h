@@ -8,6 +8,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -30,6 +31,8 @@ public:
     void finish();
     // Tests are waiting that no month file holds yet.
     bool hasUnsaved() const;
+    // Every test recorded is on the disk, in its month file or its journal.
+    bool allDurable() const;
     // What the operator is to be told that raised nothing: a journal set aside on loading.
     QStringList takeNotices();
 
@@ -44,7 +47,13 @@ private:
         ResultJournal journal;
         bool touched = false;     // holds tests not yet in the month file
         bool journalKept = false; // the journal on the disk holds some of them: append to it
+        // The tests not yet in the month file on the disk, in order: a journal made anew (the
+        // first was lost with its folder, or could not be written) is given all of them.
+        QList<ResultJournal::Record> pending;
+        bool journalStale = false; // the journal on the disk lacks some of `pending`
     };
+    // Makes sure the month's journal holds every pending test; raises FileError.
+    void writeJournal(const QString& journalPath, Month& m, const std::exception_ptr& unreadable);
     Month& monthOf(const QDate& date); // made on first use, not read yet
     // Reads the month file (a journal left for it is merged first) and adds the waiting tests.
     void load(const QString& name, Month& m);
@@ -55,6 +64,7 @@ private:
 };
 
 // Start-up: merges every journal left in the folder into its month file, and deletes the
-// temporaries of month file writes cut short. Returns the number of records merged; a failure
-// is raised after all journals were tried.
-int RecoverJournalsIn(const QString& resultsDir);
+// temporaries of month file writes cut short. Returns the number of records merged, and tells
+// `merged` of each month file that got some; a failure is raised after all journals were tried.
+int RecoverJournalsIn(const QString& resultsDir,
+                      const std::function<void(const QString& monthFile, int tests)>& merged = {});

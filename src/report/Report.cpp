@@ -259,7 +259,7 @@ int Run(const QStringList& args, QIODevice& out, QIODevice& err, const QDateTime
     }
 
     if (o.check) {
-        const CheckResult r = Check(sources, o, now);
+        const CheckResult r = Check(sources, CheckOptions::of(o), now);
         out.write(CheckOutput(r.line, r.details + unreadable + warnings));
         return r.code;
     }

@@ -108,8 +108,12 @@ QString checkPeriod(const Period& p) {
 }
 } // namespace
 
-CheckResult Check(const QVector<Source>& sources, const Options& o, const QDateTime& now) {
-    const bool stations = ShowStations(o);
+CheckOptions CheckOptions::of(const Options& o) {
+    return {o.warning, o.critical, o.maxAgeHours, o.minDays, ShowStations(o)};
+}
+
+CheckResult Check(const QVector<Source>& sources, const CheckOptions& o, const QDateTime& now) {
+    const bool stations = o.stations;
     const int k = o.minDays;
     // With --min-days the thresholds count the channels failed that many days in a row.
     const QString counted = k > 1 ? QStringLiteral("failed_%1d").arg(k) : QStringLiteral("failed");

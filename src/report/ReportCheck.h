@@ -1,8 +1,8 @@
 #pragma once
 // The monitoring check (--check), run as Icinga and Nagios run a plugin: its state is the exit
 // code, its status line (with the performance data after '|') comes first and the lines that
-// explain it follow, all of it on standard output. The check reads its settings from the
-// program's Options: -w, -c, --max-age, --min-days and the stations.
+// explain it follow, all of it on standard output. Its settings are one value, CheckOptions,
+// taken from the program's options (-w, -c, --max-age, --min-days).
 
 #include <QByteArray>
 #include <QString>
@@ -35,13 +35,23 @@ bool ParseThreshold(const QString& text, Threshold& out);
 // The state the thresholds give: CRITICAL past `critical`, else WARNING past `warning`, else OK.
 CheckState ThresholdState(const Threshold& warning, const Threshold& critical, int failed, int tested);
 
+// What the check is asked: its thresholds, how old the latest test may be, and how many days in
+// a row a channel must have failed to count.
+struct CheckOptions {
+    Threshold warning, critical;
+    int maxAgeHours = 26; // 0: off
+    int minDays = 1;
+    bool stations = false; // a line per station after the status line
+    static CheckOptions of(const Options& o);
+};
+
 // The check's answer: its state, its status line and the lines that follow it.
 struct CheckResult {
     CheckState code = kCheckUnknown;
     QString line;
     QStringList details;
 };
-CheckResult Check(const QVector<Source>& sources, const Options& o, const QDateTime& now);
+CheckResult Check(const QVector<Source>& sources, const CheckOptions& o, const QDateTime& now);
 
 // The status line of a check that could not be made, for the reason `why`.
 QString UnknownLine(const QString& why);

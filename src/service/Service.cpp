@@ -6,6 +6,9 @@
 #include "core/Clock.h"
 #include "core/Cp1251.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <systemd/sd-daemon.h>
 
 using Level = EventLog::Level;
@@ -17,6 +20,7 @@ Service::Service(Station& station, const Clock& clock, EventLog& log,
     connect(&station_.timer(), &QTimer::timeout, this, &Service::timerTick);
     // In the words the window would show them.
     connect(&station_, &Station::message, this, [this](const QString& text) { log_.line(text, Level::Error); });
+    connect(&station_, &Station::notice, this, [this](const QString& text) { log_.line(text); });
     connect(&station_, &Station::runStarted, this, [this](Run* run) { runStarted(*run); });
     connect(&station_, &Station::stepped, this, [this] { notify(); });
     connect(&station_, &Station::checked, this, [this] { notify(); });
@@ -33,12 +37,26 @@ Service::Service(Station& station, const Clock& clock, EventLog& log,
 
 Service::~Service() = default;
 
+RunSettings Service::fileSettings(const Workspace& workspace, const QStringList& ports, EventLog& log) {
+    const QString file = workspace.file(QString::fromLatin1(LinkSettingsFile::FileName));
+    RunSettings settings;
+    settings.link = LinkSettingsFile::load(file, ports);
+    if (!QFileInfo::exists(file))
+        log.line(QStringLiteral("Файлът %1 липсва: тестът е с настройките по подразбиране (сериен порт %2, %3 bps).")
+                     .arg(QDir::toNativeSeparators(file),
+                          settings.link.port.isEmpty() ? QStringLiteral("не е избран") : settings.link.port,
+                          settings.link.speed),
+                 Level::Warning);
+    return settings;
+}
+
 int Service::interval() const {
     return station_.interval();
 }
 
 void Service::start() {
     station_.recoverJournals();
+    station_.reviveTasks();
     log_.line(QStringLiteral("Задачи в папката: %1.").arg(station_.taskRows().size()));
     try {
         station_.startImmediate(Station::ImmediateEvent::StartUp);
@@ -95,12 +113,12 @@ void Service::terminate(const QString& why) {
         windUp();
         return;
     }
-    log_.line(QStringLiteral(
-                  "%1: задачата „%2“ спира, модемите затварят линиите; каналите в процес не се записват.")
+    log_.line(QStringLiteral("%1: задачата „%2“ спира, модемите затварят линиите; каналите в процес не се "
+                             "записват и се тестват при следващото стартиране.")
                   .arg(why, run->task().name));
     run->hangUp();
     QTimer::singleShot(kHangUpMs, this, [this] {
-        station_.finishRun(QString());
+        station_.suspendRun();
         windUp();
     });
 }

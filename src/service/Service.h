@@ -26,6 +26,10 @@ public:
             QObject* parent = nullptr);
     ~Service() override;
 
+    // The settings of a run as the folder's settings file gives them, read anew; a missing file
+    // gives the defaults, and the log says so. Raises FileError for a file that cannot be read.
+    static RunSettings fileSettings(const Workspace& workspace, const QStringList& ports, EventLog& log);
+
     // Start-up, once the folder's lock is held: the journals are recovered, the first
     // "Веднага" task is started, and the station's timer runs.
     void start();
@@ -34,8 +38,9 @@ public:
     int interval() const;
     // The service manager's watchdog is fed from the ticks.
     void setWatchdog(bool on) { watchdog_ = on; }
-    // A signal to end: every line hangs up now, and a moment later the run is wound up as after
-    // "Спри" (the channels in progress are not recorded); then finished().
+    // A signal to end: every line hangs up now, and a moment later the run's tests go into their
+    // month files and its task waits, "Стартирана", to go on at the next start with the channels
+    // it had not reached (those in progress among them); then finished().
     void terminate(const QString& why);
 
 Q_SIGNALS:

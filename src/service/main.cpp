@@ -65,7 +65,8 @@ QString helpText() {
         "  -V, --version          версията\n"
         "\n"
         "SIGTERM или SIGINT: модемите затварят линиите, записаните тестове остават в месечния\n"
-        "файл, задачата се изтрива (или отново чака, ако е „Всеки ден“), и услугата спира с код 0.\n"
+        "файл, задачата остава „Стартирана“ и при следващото стартиране продължава с каналите,\n"
+        "които не е тествала; услугата спира с код 0.\n"
         "Изходни кодове: 0 спряна със сигнал, 1 папката не може да се ползва или задачите ѝ\n"
         "изпълнява друга програма, 2 грешка в аргументите.\n");
 }
@@ -192,12 +193,8 @@ int main(int argc, char* argv[]) {
         return kCannotRun;
     }
 
-    Service service(station, clock, log, [&workspace] {
-        RunSettings settings;
-        settings.link = LinkSettingsFile::load(workspace.file(QString::fromLatin1(LinkSettingsFile::FileName)),
-                                               SerialPorts::systemPorts());
-        return settings;
-    });
+    Service service(station, clock, log,
+                    [&workspace, &log] { return Service::fileSettings(workspace, SerialPorts::systemPorts(), log); });
     web::WebService webFace(station, clock, [&log](const QString& text, bool error) {
         log.line(text, error ? EventLog::Level::Error : EventLog::Level::Info);
     });

@@ -5,6 +5,9 @@
 #include "core/TextFile.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cstdlib>
 #include <algorithm>
 
 namespace TaskFile {
@@ -31,6 +34,18 @@ QString buildHeader(const QString& name, TaskType type, int hour, int minute, Ta
 
 QString withStatus(const QString& header, const QString& status) {
     return ExtractFieldRange(header, 0, 4) + u'^' + status + u'^';
+}
+
+bool isWhole(const QString& path, qint64 settleMs) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.size() == 0 || !f.seek(f.size() - 1))
+        return false;
+    char last = 0;
+    if (!f.getChar(&last) || last != '\n')
+        return false;
+    const qint64 age = QFileInfo(f).lastModified().msecsTo(QDateTime::currentDateTime());
+    // A time ahead of the clock (a clock set back) counts by its distance, so it is read in time.
+    return settleMs <= 0 || std::abs(age) >= settleMs;
 }
 
 void write(const QString& path, const QString& header, const QList<QString>& channels) {

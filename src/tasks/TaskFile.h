@@ -33,6 +33,9 @@ QString buildHeader(const QString& name, const QString& type, int hour, int minu
 QString buildHeader(const QString& name, TaskType type, int hour, int minute, TaskStatus status);
 // The header line with its status field replaced: the fields before it stay as written.
 QString withStatus(const QString& header, const QString& status);
+// A task file is read only when whole: its last line ends with a line end and it has not
+// changed within the last `settleMs` (a program may still be writing it).
+bool isWhole(const QString& path, qint64 settleMs);
 // Writes a task file whole: its header and one channel line per channel.
 void write(const QString& path, const QString& header, const QList<QString>& channels);
 

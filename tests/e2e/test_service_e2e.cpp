@@ -169,11 +169,28 @@ void TestServiceE2E::sigtermInTheMiddleOfADailyRun() {
     const QMap<QString, int> tests = monthTests(s.bin + "/Results/" + monthFile());
     QCOMPARE(tests.keys(), QStringList({channel(1), channel(2)}));
     QVERIFY(!QFile::exists(s.bin + "/Results/" + monthFile().replace(".tst", ".jrn")));
-    // As after "Спри": the daily task waits for its next day.
-    QCOMPARE(TaskFile::parseHeader(
-                 testfiles::readText(s.work + "/daily.tsk").section(QStringLiteral("\r\n"), 0, 0))
-                 .status,
-             QStringLiteral("Чакаща"));
+    // The run was cut short, not ended: the task waits "Стартирана" beside its progress.
+    const auto status = [&] {
+        return TaskFile::parseHeader(testfiles::readText(s.work + "/daily.tsk").section(QStringLiteral("\r\n"), 0, 0))
+            .status;
+    };
+    QCOMPARE(status(), QStringLiteral("Стартирана"));
+    const QString done = s.work + "/daily.tsk.done";
+    QCOMPARE(testfiles::readText(done), channel(1) + "\r\n" + channel(2) + "\r\n");
+
+    // The next start goes on with the channels not reached: none dialled twice.
+    QProcess again;
+    QString log2;
+    s.start(again);
+    QTRY_VERIFY_WITH_TIMEOUT(output(again, log2).contains(QStringLiteral("> atdt#8103\n")) &&
+                                 log2.contains(QStringLiteral("> atdt#8104\n")),
+                             30000);
+    QVERIFY2(log2.contains(QStringLiteral("продължава с каналите")), qPrintable(log2));
+    QVERIFY(!log2.contains(QStringLiteral("atdt#8101")) && !log2.contains(QStringLiteral("atdt#8102")));
+    ::kill(pid_t(again.processId()), SIGTERM);
+    QTRY_COMPARE_WITH_TIMEOUT(again.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(status(), QStringLiteral("Стартирана"));
+    QCOMPARE(testfiles::readText(done), channel(1) + "\r\n" + channel(2) + "\r\n");
 }
 
 // A serial modem: the service's own log of the line keeps the hang-up's answer in sight.

@@ -577,8 +577,10 @@ void TestTasksWindow::statusEnableDisable() {
 
 void TestTasksWindow::stopRunningTaskThenWait() {
     writeLines(QStringLiteral("240101000000.tsk"), {"Other^По време^1^2^Чакаща^", "x -- y  1 Ch. --> 1"});
-    writeLines(QStringLiteral("240101000001.tsk"), {"Run^Всеки ден^1^2^Стартирана^", "x -- y  2 Ch. --> 2"});
     auto w = open();
+    // The run's start marks its task (a task left so before the window opened is waiting again).
+    writeLines(QStringLiteral("240101000001.tsk"), {"Run^Всеки ден^1^2^Стартирана^", "x -- y  2 Ch. --> 2"});
+    w->TaskRefresh();
     w->RunActive = 1;
     w->RunRow = 2;
     w->RunTaskFile = QStringLiteral("240101000001.tsk");
@@ -604,11 +606,23 @@ void TestTasksWindow::stopRunningTaskThenWait() {
 }
 
 void TestTasksWindow::staleTaskStopAndWait() {
-    writeLines(QStringLiteral("240101000000.tsk"), {"Stale^По време^1^2^Стартирана^", "x -- y  1 Ch. --> 1"});
-    writeLines(QStringLiteral("240101000001.tsk"),
-               {"Stopping^По време^1^2^В процес на спиране^", "x -- y  2 Ch. --> 2"});
-    writeLines(QStringLiteral("240101000002.tsk"), {"Run^По време^1^2^Стартирана^", "x -- y  3 Ch. --> 3"});
+    const auto writeStale = [this] {
+        writeLines(QStringLiteral("240101000000.tsk"), {"Stale^По време^1^2^Стартирана^", "x -- y  1 Ch. --> 1"});
+        writeLines(QStringLiteral("240101000001.tsk"),
+                   {"Stopping^По време^1^2^В процес на спиране^", "x -- y  2 Ch. --> 2"});
+        writeLines(QStringLiteral("240101000002.tsk"), {"Run^По време^1^2^Стартирана^", "x -- y  3 Ch. --> 3"});
+    };
+    writeStale();
     auto w = open();
+    // Left so by runs that no longer exist: the window that runs the folder's tasks makes them
+    // waiting again at its start.
+    for (int r = 1; r <= 3; ++r)
+        QCOMPARE(w->SGtask->cell(4, r), Waiting);
+    QCOMPARE(readLines(QStringLiteral("240101000001.tsk")).first(), QStringLiteral("Stopping^По време^1^2^Чакаща^"));
+    // Seen later (written by another program): the status button releases them.
+    writeStale();
+    w->TaskRefresh();
+    w->SGtaskClick();
     // No run active: the stop returns the task to waiting and asks no run to stop.
     QCOMPARE(w->BchStatus->text(), QStringLiteral("Спри"));
     click(w->BchStatus);

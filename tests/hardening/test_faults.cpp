@@ -129,6 +129,7 @@ void TestFaults::startSim(const QStringList& answers, bool pty, const QStringLis
 void TestFaults::makeWindow() {
     w_ = std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_});
     w_->Timer1->stop(); // the test plays the ticks
+    w_->Engine->setTaskSettleMs(0); // its task files are whole when written
     w_->Epause->setText(QStringLiteral("1"));
     w_->CBoxIniString->setChecked(true);
     useSim();
@@ -487,9 +488,14 @@ void TestFaults::unwritableResultsFolder() {
     QVERIFY(w_->Engine->run());
     dialAndAwaitAnswer();
     dialAndAwaitAnswer();
-    checkWoundUp();
-    // Told once while recording, once at the end; the program goes on.
-    QTRY_COMPARE(dialogs_->shown.size(), 2);
+    // Wound up, but its task stays while its tests are in memory only.
+    QVERIFY(!w_->Engine->run());
+    QVERIFY(w_->BaddTask->isEnabled());
+    const QString task = dir_->filePath(QStringLiteral("t%1.tsk").arg(taskNo_));
+    QVERIFY(testfiles::readText(task).contains(QStringLiteral("^Стартирана^")));
+    // Told at the first test, at the end, and why the task stays; the program goes on.
+    QTRY_COMPARE(dialogs_->shown.size(), 3);
+    QVERIFY2(dialogs_->shown[2].text.contains(QStringLiteral("остава „Стартирана“")), qPrintable(dialogs_->shown[2].text));
     const QString shownResults = QDir::toNativeSeparators(results);
     QVERIFY2(dialogs_->shown[0].text.startsWith(QStringLiteral("Cannot create file ") + shownResults +
                                                 "/2405.jrn"),
@@ -514,7 +520,8 @@ void TestFaults::unwritableResultsFolder() {
     QVERIFY(lines[0].startsWith(kCh1 + QStringLiteral("^BUSY^")));
     QVERIFY(lines[1].startsWith(kCh2 + QStringLiteral("^NO CARRIER^")));
     QVERIFY(!QFile::exists(results + "/2405.jrn"));
-    QCOMPARE(dialogs_->shown.size(), 2); // the retries are quiet
+    QVERIFY(!QFile::exists(task)); // its tests on the disk, the task is done with
+    QCOMPARE(dialogs_->shown.size(), 3); // the retries are quiet
     realprogram::stop(sim_);
     checkNextRunWorks();
 }

@@ -3,6 +3,8 @@
 
 #include "LinkTestUtil.h"
 #include "links/CommLog.h"
+#include "core/AppError.h"
+#include "links/ModemLine.h"
 #include "links/SerialLink.h"
 
 #include <QElapsedTimer>
@@ -42,6 +44,16 @@ private Q_SLOTS:
         link.setActive(true);
         QVERIFY(!link.isActive());
         link.sendString("at\r"); // dropped, no crash
+        QVERIFY2(link.openError().contains(QStringLiteral("No such file")), qPrintable(link.openError()));
+        // The run's line says so at its start, naming the port and the system's reason.
+        SerialLine line(QStringLiteral("/nonexistent/ttyX"), 9600, nullptr, 10);
+        try {
+            line.open();
+            QFAIL("a port that does not exist opened");
+        } catch (const AppError& e) {
+            QCOMPARE(e.text(), QStringLiteral("Серийният порт /nonexistent/ttyX не може да се отвори: ") +
+                                   link.openError() + u'.');
+        }
     }
 
     void opensOnAPtyThatRefusesModemLinesAndClustersABurst() {

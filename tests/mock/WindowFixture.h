@@ -6,6 +6,7 @@
 
 #include "mock/MockClock.h"
 #include "mock/ScriptedDialogs.h"
+#include "engine/Station.h"
 #include "gui/Unit1.h"
 
 #include <QDir>
@@ -28,7 +29,9 @@ protected:
     }
     // The window as the program starts it, in the test's folder and on the test's clock.
     std::unique_ptr<TForm1> newWindow() {
-        return std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_});
+        auto w = std::make_unique<TForm1>(StartOptions{dir_->path(), &clock_});
+        w->Engine->setTaskSettleMs(0); // the tests' task files are whole when they are written
+        return w;
     }
 
     std::unique_ptr<QTemporaryDir> dir_;

@@ -10,6 +10,10 @@ check() { if eval "$2"; then echo "ok - $1"; else echo "not ok - $1"; fail=1; fi
 
 DESTDIR="$tmp/root" cmake --install "$build" --prefix /usr >/dev/null
 r="$tmp/root/usr"
+# A staged install under a prefix of its own keeps the unit below that prefix too.
+cmake --install "$build" --prefix "$tmp/staged" >/dev/null
+check "staged install keeps the unit under its prefix" '[ -f "$tmp/staged/lib/systemd/system/chantest.service" ]'
+
 check "executable installed" '[ -x "$r/bin/chantest" ]'
 check "report program installed" '[ -x "$r/bin/chantest-report" ]'
 check "report program runs" '"$r/bin/chantest-report" --version | grep -q "^chantest-report "'
