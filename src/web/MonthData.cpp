@@ -2,6 +2,7 @@
 
 #include "monthfile/ResultJournal.h"
 #include "report/Report.h"
+#include "results/MonthView.h"
 #include "results/WorkbookWriter.h"
 
 #include <QBuffer>
@@ -65,6 +66,18 @@ QString Title(int year, int month) {
     return results::MonthTitle(results::MonthName(month), year);
 }
 
+QString MonthName(int month) {
+    return results::MonthName(month);
+}
+
+int Days(int year, int month) {
+    return results::DaysInMonth(year, month);
+}
+
+QString Label(const QString& channel) {
+    return results::ChannelLabel(channel);
+}
+
 QVector<QStringList> GridRows(const QStringList& lines, const QStringList& labels, int days) {
     if (labels.isEmpty())
         return {};
@@ -74,7 +87,8 @@ QVector<QStringList> GridRows(const QStringList& lines, const QStringList& label
 Day DayTests(const QStringList& lines, const QString& label, int year, int month, int day) {
     const int i = results::FirstLineWithLabel(lines, label);
     Day d;
-    d.tests = results::DetailRows(i < 0 ? QString() : lines[i], day);
+    for (const results::DetailRow& r : results::DetailRows(i < 0 ? QString() : lines[i], day))
+        d.tests.append({r.answer, r.delay, r.time});
     if (!d.tests.isEmpty())
         d.title = results::DetailTitle(label, day, month, year);
     return d;

@@ -5,11 +5,10 @@
 // web face reads of a month goes through here. Slow on a big month: called away from the web
 // thread; safe from any thread.
 
-#include "results/MonthView.h"
-
 #include <QDateTime>
 #include <QIODevice>
 #include <QStringList>
+#include <QVector>
 #include <memory>
 
 namespace web::month {
@@ -25,12 +24,19 @@ QStringList Labels(const QStringList& lines);
 
 // "Данни за месец Май 2026 г."
 QString Title(int year, int month);
+QString MonthName(int month); // "Януари" .. "Декември"
+int Days(int year, int month);
+// The label of a channel item or line: the key of its row in the grid.
+QString Label(const QString& channel);
 // Grid rows of the given labels: the number, the label and the day marks of days 1..days.
 QVector<QStringList> GridRows(const QStringList& lines, const QStringList& labels, int days);
 
+struct Test {
+    QString answer, delay, time; // the delay with its comma, the time hh:mm
+};
 struct Day {
     QString title; // empty when the day has no tests, as the panel shows it
-    QVector<results::DetailRow> tests;
+    QVector<Test> tests;
 };
 Day DayTests(const QStringList& lines, const QString& label, int year, int month, int day);
 

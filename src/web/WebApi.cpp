@@ -685,7 +685,7 @@ void WebApi::channels(const HttpRequest& r, HttpReply& reply) {
         QJsonArray items;
         for (int i = offset; i < listing->channels.size() && i < offset + limit; ++i)
             items.append(QJsonObject{{QStringLiteral("text"), listing->channels[i]},
-                                     {QStringLiteral("label"), results::ChannelLabel(listing->channels[i])}});
+                                     {QStringLiteral("label"), month::Label(listing->channels[i])}});
         out.insert(QStringLiteral("directions"), QJsonArray::fromStringList(QStringList(directions.begin(), directions.end())));
         out.insert(QStringLiteral("exchanges"), exchanges);
         out.insert(QStringLiteral("total"), int(listing->channels.size()));
@@ -722,11 +722,11 @@ void WebApi::month(const HttpRequest& r, HttpReply& reply, const QStringList& p)
         reply.error(404, QStringLiteral("Месецът се дава като ГГММ, например 2605."));
         return;
     }
-    const int days = results::DaysInMonth(id.year, id.month);
+    const int days = month::Days(id.year, id.month);
     const QString what = p.value(3);
     int day = 0;
     if (what == u"days" && !numberIn(p[4], 1, days, day)) {
-        reply.error(404, QStringLiteral("Денят е извън месеца: %1 има %2 дни.").arg(results::MonthName(id.month)).arg(days));
+        reply.error(404, QStringLiteral("Денят е извън месеца: %1 има %2 дни.").arg(month::MonthName(id.month)).arg(days));
         return;
     }
     const QString channel = r.queryValue(QStringLiteral("channel"));
@@ -771,7 +771,7 @@ void WebApi::month(const HttpRequest& r, HttpReply& reply, const QStringList& p)
             const month::Day d = month::DayTests(*lines, channel, id.year, id.month, day);
             QJsonArray tests;
             int n = 0;
-            for (const results::DetailRow& t : d.tests)
+            for (const month::Test& t : d.tests)
                 tests.append(QJsonObject{{QStringLiteral("no"), ++n},
                                          {QStringLiteral("answer"), t.answer},
                                          {QStringLiteral("delay"), t.delay},
@@ -790,7 +790,7 @@ void WebApi::month(const HttpRequest& r, HttpReply& reply, const QStringList& p)
             if (const auto d = unknownDirection(*base, directions))
                 return noDirection(*d, 404);
             for (const QString& item : ListChannels(*base, directions)->channels)
-                labels.append(results::ChannelLabel(item));
+                labels.append(month::Label(item));
         }
         if (what == u"workbook") {
             QTemporaryFile out(QDir::temp().filePath(QStringLiteral("chantest-web-XXXXXX.xlsx")));
