@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config ccache qt6-base-dev qt6-serialport-dev libxlsxwriter-dev libsystemd-dev systemd
   libgl-dev socat xvfb xauth python3-openpyxl fonts-dejavu-core desktop-file-utils dpkg-dev qt6-qpa-plugins ser2net
-  clang libclang-rt-14-dev)
+  clang libclang-rt-14-dev qt6-httpserver-dev qt6-websockets-dev libcrypt-dev chromium whois)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

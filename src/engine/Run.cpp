@@ -143,12 +143,16 @@ void Run::makeLines(const RunSettings& settings) {
     }
 }
 
-void Run::record(const QString& key, const QString& answer, int delay, const QDateTime& when) {
+QChar Run::markOf(const QString& answer, int delayHundredths) {
     monthfile::ResultGroup g;
     g.answer = answer;
     g.delayIsNumber = true;
-    g.delayValue = delay;
-    const QChar mark = monthfile::DayMark(g);
+    g.delayValue = delayHundredths;
+    return monthfile::DayMark(g);
+}
+
+void Run::record(const QString& key, const QString& answer, int delay, const QDateTime& when) {
+    const QChar mark = markOf(answer, delay);
     if (cycle_ && cycle_->recordingRetest()) {
         ++retested_; // its channel is counted once, by its first test
     } else {
@@ -169,6 +173,7 @@ void Run::record(const QString& key, const QString& answer, int delay, const QDa
         notDurable_.append(key);
         if (!std::exchange(recordFailureTold_, true))
             Q_EMIT message(e.text() + QStringLiteral(" Тестовете се пазят в паметта и се записват, щом е възможно."));
+        Q_EMIT journalFailed();
     }
     for (const QString& notice : results_->takeNotices())
         Q_EMIT message(notice);

@@ -62,6 +62,8 @@ public:
     bool overTcp() const { return tcp_; }
     // The day marks of the answers recorded, as the notification at the end tells them.
     QString summary() const;
+    // The day mark one test gives on its own ("Р", "З" or "Г").
+    static QChar markOf(const QString& answer, int delayHundredths);
     // What is to be told of the run's start: journals set aside, lines left out.
     QStringList takeNotices() { return std::exchange(notices_, {}) + results_->takeNotices(); }
 
@@ -76,6 +78,8 @@ Q_SIGNALS:
     // A line of the modem dialogue as a log shows it (Windows-1251): the port, "> ", the text.
     void logLine(const QByteArray& line);
     void recorded(const QString& key, const QString& answer, int delayHundredths, const QDateTime& when);
+    // A recorded test could not be written to the journal (it is kept in memory).
+    void journalFailed();
     // An error met during the run, to be told once the handler has returned.
     void message(const QString& text);
     // Every tick: each line's state digit ("-" for one that left), first port first.

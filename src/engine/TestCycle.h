@@ -104,6 +104,8 @@ public:
     State state(int line) const { return lines_[size_t(line)].state; }
     int tickCount(int line) const { return lines_[size_t(line)].tick; }
     int channel(int line) const { return lines_[size_t(line)].channel; } // -1: none
+    // The channel line of a channel index (as channel() gives it).
+    const QString& channelLine(int index) const { return queue_.channel(index); }
     QStringList leftLines() const { return left_; } // names, in the order they left
     // The test being recorded is a retest of a failed channel (asked by the recorder).
     bool recordingRetest() const { return recordingRetest_; }

@@ -7,6 +7,7 @@
 #include "engine/Station.h"
 #include "core/Clock.h"
 #include "core/DataDirs.h"
+#include "web/WebService.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -47,13 +48,21 @@ bool catchSignals() {
 
 QString helpText() {
     return QStringLiteral(
-        "Употреба: chantest-service [--folder ПАПКА]\n"
+        "Употреба: chantest-service [--folder ПАПКА] [--listen АДРЕС:ПОРТ --users ФАЙЛ ...]\n"
         "Изпълнява задачите на работна папка без прозорец, както прозорецът на chantest:\n"
         "по времето им, задачите „Веднага“ веднага, резултатите в месечните файлове.\n"
         "\n"
-        "  --folder ПАПКА   работната папка (по подразбиране текущата)\n"
-        "  -h, --help       тази помощ\n"
-        "  -V, --version    версията\n"
+        "  --folder ПАПКА         работната папка (по подразбиране текущата)\n"
+        "  --listen АДРЕС:ПОРТ    уеб страницата, API и /metrics на този адрес (може няколко\n"
+        "                         пъти), например 127.0.0.1:8470; без него не се слуша нищо\n"
+        "  --users ФАЙЛ           потребителите: по ред име:хеш:роля, хешът от mkpasswd\n"
+        "                         (yescrypt или bcrypt), ролята viewer или operator\n"
+        "  --tls-cert ФАЙЛ        TLS: сертификатът (PEM), заедно с --tls-key ФАЙЛ (ключът)\n"
+        "  --metrics-login        и /metrics иска вход (Basic с потребител от --users)\n"
+        "  --trust-proxy          обратен прокси на същата машина (nginx) казва адреса на\n"
+        "                         клиента в X-Real-IP и дали е HTTPS в X-Forwarded-Proto\n"
+        "  -h, --help             тази помощ\n"
+        "  -V, --version          версията\n"
         "\n"
         "SIGTERM или SIGINT: модемите затварят линиите, записаните тестове остават в месечния\n"
         "файл, задачата остава „Стартирана“ и при следващото стартиране продължава с каналите,\n"
@@ -77,7 +86,14 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
     const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")}, {});
     const QCommandLineOption folderOption(QStringLiteral("folder"), {}, QStringLiteral("DIR"));
-    p.addOptions({help, version, folderOption});
+    const QCommandLineOption listenOption(QStringLiteral("listen"), {}, QStringLiteral("ADDRESS:PORT"));
+    const QCommandLineOption usersOption(QStringLiteral("users"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption certOption(QStringLiteral("tls-cert"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption keyOption(QStringLiteral("tls-key"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption metricsLoginOption(QStringLiteral("metrics-login"));
+    const QCommandLineOption trustProxyOption(QStringLiteral("trust-proxy"));
+    p.addOptions({help, version, folderOption, listenOption, usersOption, certOption, keyOption, metricsLoginOption,
+                  trustProxyOption});
     if (!p.parse(app.arguments()) || !p.positionalArguments().isEmpty()) {
         QString error;
         if (!p.unknownOptionNames().isEmpty()) {
@@ -87,7 +103,9 @@ int main(int argc, char* argv[]) {
         } else if (!p.positionalArguments().isEmpty()) {
             error = QStringLiteral("Неочакван аргумент: %1.").arg(p.positionalArguments().constFirst());
         } else if (p.errorText().startsWith(QLatin1String("Missing value"))) {
-            error = QStringLiteral("Опцията --folder изисква стойност.");
+            // "Missing value after '--folder'."
+            const QString named = p.errorText().section(u'\'', 1, 1);
+            error = QStringLiteral("Опцията %1 изисква стойност.").arg(named.isEmpty() ? QStringLiteral("--folder") : named);
         } else {
             error = QStringLiteral("Грешка в аргументите: %1").arg(p.errorText());
         }
@@ -101,6 +119,36 @@ int main(int argc, char* argv[]) {
     if (p.isSet(version)) {
         const QByteArray text = QByteArrayLiteral("chantest-service " CHANTEST_VERSION "\n");
         return ::write(STDOUT_FILENO, text.constData(), size_t(text.size())) < 0 ? kCannotRun : 0;
+    }
+    web::WebOptions webOptions;
+    for (const QString& l : p.values(listenOption)) {
+        web::WebOptions::Address a;
+        QString error;
+        if (!web::ParseListen(l, a, error)) {
+            log.line(error, EventLog::Level::Error);
+            return kUsageError;
+        }
+        webOptions.listen.append(a);
+    }
+    webOptions.usersFile = p.value(usersOption);
+    webOptions.tlsCert = p.value(certOption);
+    webOptions.tlsKey = p.value(keyOption);
+    webOptions.metricsLogin = p.isSet(metricsLoginOption);
+    webOptions.trustProxy = p.isSet(trustProxyOption);
+    {
+        QString error;
+        if (webOptions.listen.isEmpty() &&
+            (p.isSet(usersOption) || p.isSet(certOption) || p.isSet(keyOption) || webOptions.metricsLogin ||
+             webOptions.trustProxy))
+            error = QStringLiteral("--users, --tls-cert, --tls-key, --metrics-login и --trust-proxy се дават с --listen.");
+        else if (!webOptions.listen.isEmpty() && webOptions.usersFile.isEmpty())
+            error = QStringLiteral("--listen иска и --users ФАЙЛ: страницата и API са само за потребителите от него.");
+        else if (p.isSet(certOption) != p.isSet(keyOption))
+            error = QStringLiteral("--tls-cert и --tls-key се дават заедно.");
+        if (!error.isEmpty()) {
+            log.line(error + QStringLiteral(" Вижте chantest-service --help."), EventLog::Level::Error);
+            return kUsageError;
+        }
     }
     if (!signalsCaught) {
         log.line(QStringLiteral("Сигналите за спиране не могат да се прихванат."), EventLog::Level::Error);
@@ -147,6 +195,32 @@ int main(int argc, char* argv[]) {
 
     Service service(station, clock, log,
                     [&workspace, &log] { return Service::fileSettings(workspace, SerialPorts::systemPorts(), log); });
+    web::WebService webFace(station, clock, [&log](const QString& text, bool error) {
+        log.line(text, error ? EventLog::Level::Error : EventLog::Level::Info);
+    });
+    if (!webOptions.listen.isEmpty()) {
+        QString error;
+        if (!webFace.start(webOptions, QDir::currentPath(), results, error)) {
+            log.line(error + QStringLiteral(" Услугата не стартира."), EventLog::Level::Error);
+            return kCannotRun;
+        }
+        const QList<quint16> ports = webFace.ports();
+        for (qsizetype i = 0; i < webOptions.listen.size(); ++i) {
+            const web::WebOptions::Address& a = webOptions.listen[i];
+            const QString where = QStringLiteral("%1://%2:%3/")
+                                      .arg(webOptions.tlsCert.isEmpty() ? QStringLiteral("http") : QStringLiteral("https"),
+                                           a.host.protocol() == QAbstractSocket::IPv6Protocol
+                                               ? u'[' + a.host.toString() + u']'
+                                               : a.host.toString())
+                                      .arg(ports.value(i));
+            log.line(QStringLiteral("Уеб страницата е на %1, метриките на %2metrics.").arg(where, where));
+            if (!a.host.isLoopback() && webOptions.tlsCert.isEmpty())
+                log.line(QStringLiteral("%1 се слуша без TLS: паролите и сесиите минават открито. Дайте "
+                                        "--tls-cert и --tls-key или сложете nginx с HTTPS пред услугата.")
+                             .arg(where),
+                         EventLog::Level::Warning);
+        }
+    }
     uint64_t watchdogUs = 0;
     service.setWatchdog(sd_watchdog_enabled(0, &watchdogUs) > 0);
     QSocketNotifier signals(signalPipe[0], QSocketNotifier::Read);
@@ -154,6 +228,7 @@ int main(int argc, char* argv[]) {
         char c = 0;
         if (::read(signalPipe[0], &c, 1) != 1)
             return;
+        webFace.stop(); // no more changes from the web while the run winds up
         service.terminate(c == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
     });
     QObject::connect(
