@@ -237,6 +237,14 @@ void reportFile(const uint8_t* data, size_t size) {
         QJsonParseError e;
         const QJsonDocument doc = QJsonDocument::fromJson(bytes, &e);
         FUZZ_CHECK(e.error == QJsonParseError::NoError && doc.isObject(), "json that does not parse: " + show(e.errorString()));
+        // The call ratios count every test of the span, --failed or not.
+        const QJsonObject calls = doc.object().value(QStringLiteral("calls")).toObject();
+        const double asr = calls.value(QStringLiteral("asr")).toDouble(-1),
+                     ner = calls.value(QStringLiteral("ner")).toDouble(-1);
+        FUZZ_CHECK(calls.value(QStringLiteral("tests")).toInt(-1) == tests &&
+                       (tests == 0 ? asr == -1 && ner == -1 : asr >= 0 && asr <= ner && ner <= 1),
+                   "call ratios" + show(calls.value(QStringLiteral("tests")).toInt(-1)) + show(tests) +
+                       show(asr) + show(ner));
         break;
     }
     case 3:
