@@ -234,7 +234,7 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
     QHash<QString, int> shareOf;
     DelayHistogram delays;
     QVector<CallTable> calls(sources.size());
-    int row = 0;
+    int row = 0, channels = 0;
     for (const Source& s : sources) {
         if (!s.ok())
             continue;
@@ -267,7 +267,10 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
                     delays.addBusy(g.delayValue);
             }
             sourceCalls.add(m.labels[c], gs, span.from, span.to);
-            if (o.failedOnly && !KeptAsFailed(s, c, o, span))
+            // The grid lists the channels with a failure unless --all asks for every one; the sums
+            // stand for the rest, except with --failed, which keeps only its channels everywhere.
+            const bool listed = o.all || KeptAsFailed(s, c, o, span);
+            if (o.failedOnly && !listed)
                 continue;
             auto it = sumOf.constFind(prefix + p.direction);
             if (it == sumOf.constEnd()) {
@@ -276,6 +279,14 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
             }
             Sum& sum = sums[*it];
             ++sum.channels;
+            ++channels;
+            for (int d = span.from; d <= span.to && d <= m.days; ++d) {
+                const Mark mark = m.dayMark(c, d);
+                sum.tested += mark != Mark::None;
+                sum.connected += mark == Mark::Connect;
+            }
+            if (!listed)
+                continue;
             out << "<tr><td class=\"n\">" << ++row << "</td>";
             if (stations) {
                 out << "<td class=\"l\">";
@@ -291,8 +302,6 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
                     out << "<td></td>";
                     continue;
                 }
-                ++sum.tested;
-                sum.connected += mark == kMarkConnect;
                 out << (mark == kMarkConnect ? "<td class=\"r\" title=\""
                         : mark == kMarkBusy  ? "<td class=\"z\" title=\""
                                              : "<td class=\"g\" title=\"");
@@ -332,13 +341,23 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
         out << "<tr><td></td>";
         if (stations)
             out << "<td></td>";
-        out << "<td class=\"l\">" << QStringLiteral("Няма канали за показване.") << "</td>";
+        out << "<td class=\"l\">"
+            << (o.all || o.failedOnly ? QStringLiteral("Няма канали за показване.")
+                                      : QStringLiteral("Няма канали с „Г“."))
+            << "</td>";
         for (int d = span.from; d <= span.to + 1; ++d)
             out << "<td></td>";
         out << "</tr>\n";
     }
-    out << "</tbody>\n</table>\n<h2>" << QStringLiteral("По направления")
-        << "</h2>\n<table class=\"sum\">\n<thead><tr>";
+    out << "</tbody>\n</table>\n";
+    if (!o.all && !o.failedOnly)
+        out << "<p class=\"src\">"
+            << QStringLiteral("Показани са каналите с „Г“ поне в един ден: %1 от %2. Всички канали са в "
+                              "сумите по направления; целият месец по дни дава опцията --all.")
+                   .arg(row)
+                   .arg(channels)
+            << "</p>\n";
+    out << "<h2>" << QStringLiteral("По направления") << "</h2>\n<table class=\"sum\">\n<thead><tr>";
     if (stations)
         out << "<th>" << QStringLiteral("Станция") << "</th>";
     out << QStringLiteral("<th>Направление</th><th>Канали</th><th>Тествани канало-дни</th><th>С връзка</th>"

@@ -240,7 +240,7 @@ void TestReport::json() {
 }
 
 void TestReport::html() {
-    const Run r = run(month({QStringLiteral("--format"), QStringLiteral("html")}));
+    const Run r = run(month({QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--all")}));
     QCOMPARE(r.code, 0);
     const QJsonObject h = read(QStringLiteral("html"), r.bytes);
     QCOMPARE(h.value("errors").toArray(), QJsonArray());
@@ -278,6 +278,11 @@ void TestReport::html() {
     QCOMPARE(texts(1), QStringList({"София", "2", "4", "2", "50,0 %"}));
     QCOMPARE(texts(2), QStringList({"Пловдив", "3", "4", "0", "0,0 %"}));
     QCOMPARE(texts(3), QStringList({"Общо", "5", "8", "2", "25,0 %"}));
+    // By default only the channels with a failure: none on the 7th, which A passed.
+    const Run seventh = run(month(
+        {QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--day"), QStringLiteral("7")}));
+    QVERIFY(seventh.out.contains(QStringLiteral("Няма канали с „Г“.")) &&
+            seventh.out.contains(QStringLiteral("поне в един ден: 0 от 5.")));
 }
 
 void TestReport::check() {
@@ -551,6 +556,10 @@ void TestReport::badInput() {
     bad({QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2602"), QStringLiteral("--day"),
          QStringLiteral("29")},
         1, QStringLiteral("извън месеца"));
+    bad(month({QStringLiteral("--all")}), 2, QStringLiteral("--all се отнася до html"));
+    bad(month({QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--all"),
+               QStringLiteral("--failed")}),
+        2, QStringLiteral("не вървят заедно"));
     bad(month({QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--summary")}), 2,
         QStringLiteral("--summary се отнася до csv"));
     bad(month({QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--summary"),
@@ -889,8 +898,9 @@ void TestReport::callRatios() {
     QCOMPARE(row(3), QStringList({"Русе", "Запад", "1", "0", "0", "0", "0,0000", "0,0000", "", ""}));
     QCOMPARE(row(4), QStringList({"Общо", "", "33", "25", "1", "1", "0,7576", "0,8182", "10,00", "19,00"}));
 
-    // The page.
-    const QJsonObject h = read(QStringLiteral("html"), run(args("--format html")).bytes);
+    // The page lists the three channels that failed; the sums and the ratios count all six.
+    const Run page = run(args("--format html"));
+    const QJsonObject h = read(QStringLiteral("html"), page.bytes);
     QCOMPARE(h.value("errors").toArray(), QJsonArray());
     const auto table = [&](const QJsonObject& of, const QString& cls) {
         for (const QJsonValue& t : of.value("tables").toArray())
@@ -898,6 +908,17 @@ void TestReport::callRatios() {
                 return t.toObject().value("rows").toArray();
         return QJsonArray();
     };
+    const QJsonArray grid = table(h, QStringLiteral("grid"));
+    QCOMPARE(grid.size(), 1 + 3);
+    QCOMPARE(grid[1].toArray()[1].toObject().value("text").toString(),
+             QStringLiteral("Русе -- Изток  2 Ch."));
+    QCOMPARE(grid[2].toArray()[1].toObject().value("text").toString(),
+             QStringLiteral("Русе -- Запад  9 Ch."));
+    QCOMPARE(grid[3].toArray()[1].toObject().value("text").toString(),
+             QStringLiteral("Варна -- Север  4 Ch."));
+    QVERIFY(page.out.contains(QStringLiteral("с „Г“ поне в един ден: 3 от 6.")));
+    const QJsonArray sum = table(h, QStringLiteral("sum"));
+    QCOMPARE(sum.last().toArray()[1].toObject().value("text").toString(), QStringLiteral("6"));
     const QJsonArray ratios = table(h, QStringLiteral("calls"));
     QCOMPARE(ratios.size(), 1 + 4 + 1);
     QStringList total;
@@ -905,4 +926,8 @@ void TestReport::callRatios() {
         total.append(v.toObject().value("text").toString());
     // The month's 25 delays: ranks 13 (11 s) and 24 (20 s), the 50 s of day 6 the last.
     QCOMPARE(total, QStringList({"Общо", "", "35", "26", "1", "1", "74,3 %", "80,0 %", "11,00", "20,00"}));
+    QCOMPARE(
+        table(read(QStringLiteral("html"), run(args("--format html --all")).bytes), QStringLiteral("grid"))
+            .size(),
+        1 + 6);
 }
