@@ -6,18 +6,35 @@
 namespace report {
 
 namespace {
-constexpr int kDelayStep = 20;     // hundredths of a second: one tick of the test cycle
 constexpr int kDelayLimit = 18000; // the answer time-out
+
+// Comparisons in place, without a call into the string library for each: a month has millions
+// of tests and tens of thousands of channels.
+template <qsizetype N> bool startsWith(QStringView text, const char16_t (&head)[N]) {
+    return text.size() >= N - 1 && std::equal(head, head + N - 1, text.utf16());
+}
+
+template <qsizetype N> bool endsWith(QStringView text, const char16_t (&tail)[N]) {
+    return text.size() >= N - 1 && std::equal(tail, tail + N - 1, text.utf16() + text.size() - (N - 1));
+}
+
+template <qsizetype N> qsizetype find(QStringView text, const char16_t (&what)[N], qsizetype from) {
+    for (qsizetype i = from; i + (N - 1) <= text.size(); ++i)
+        if (std::equal(what, what + N - 1, text.utf16() + i))
+            return i;
+    return -1;
+}
 } // namespace
 
 CallAnswer CallAnswerOf(const monthfile::ResultGroup& g) {
-    // The day marks' own rule tells a connection and a busy far end.
-    const QChar mark = monthfile::DayMark(g);
-    if (mark == monthfile::kMarkConnect)
+    // A connection and a busy far end as monthfile::DayMark tells them (the fuzzer holds the two
+    // together).
+    const QStringView a = g.answer;
+    if (startsWith(a, u"CONNECT"))
         return CallAnswer::Connected;
-    if (mark == monthfile::kMarkBusy)
-        return CallAnswer::Busy;
-    return g.answer == u"NO ANSWER" ? CallAnswer::NoAnswer : CallAnswer::Other;
+    if (a.size() == 4 && startsWith(a, u"BUSY"))
+        return g.delayValue <= monthfile::kBusyLimit ? CallAnswer::Busy : CallAnswer::Other;
+    return a.size() == 9 && startsWith(a, u"NO ANSWER") ? CallAnswer::NoAnswer : CallAnswer::Other;
 }
 
 void CallCounts::add(const monthfile::ResultGroup& g) {
@@ -26,7 +43,7 @@ void CallCounts::add(const monthfile::ResultGroup& g) {
     case CallAnswer::Connected:
         ++connected;
         if (g.delayIsNumber)
-            addDelay(g.delayValue, 1);
+            addDelay(g.delayValue);
         break;
     case CallAnswer::Busy:
         ++busy;
@@ -39,16 +56,14 @@ void CallCounts::add(const monthfile::ResultGroup& g) {
     }
 }
 
-void CallCounts::addDelay(int hundredths, qint64 n) {
-    delayCount_ += n;
-    if (hundredths >= 0 && hundredths <= kDelayLimit && hundredths % kDelayStep == 0) {
-        const size_t i = size_t(hundredths / kDelayStep);
-        if (steps_.size() <= i)
-            steps_.resize(i + 1);
-        steps_[i] += n;
-    } else {
-        others_[hundredths] += n;
-    }
+void CallCounts::addDelay(int hundredths) {
+    ++delayCount_;
+    if (hundredths < 0 || hundredths > kDelayLimit)
+        others_.push_back(hundredths);
+    else if (byValue_.empty())
+        delays_.push_back(quint16(hundredths));
+    else
+        ++byValue_[size_t(hundredths)];
 }
 
 CallCounts& CallCounts::operator+=(const CallCounts& o) {
@@ -56,11 +71,18 @@ CallCounts& CallCounts::operator+=(const CallCounts& o) {
     connected += o.connected;
     busy += o.busy;
     noAnswer += o.noAnswer;
-    for (size_t i = 0; i < o.steps_.size(); ++i)
-        if (o.steps_[i])
-            addDelay(int(i) * kDelayStep, o.steps_[i]);
-    for (const auto& [value, n] : o.others_)
-        addDelay(value, n);
+    delayCount_ += o.delayCount_;
+    if (byValue_.empty()) {
+        byValue_.assign(size_t(kDelayLimit) + 1, 0);
+        for (const quint16 d : delays_)
+            ++byValue_[d];
+        std::vector<quint16>().swap(delays_);
+    }
+    for (const quint16 d : o.delays_)
+        ++byValue_[d];
+    for (size_t i = 0; i < o.byValue_.size(); ++i)
+        byValue_[i] += o.byValue_[i];
+    others_.insert(others_.end(), o.others_.begin(), o.others_.end());
     return *this;
 }
 
@@ -77,27 +99,50 @@ int CallCounts::delayPercentile(int percent) const {
         return -1;
     // The rank ⌈percent × n / 100⌉, at least the first: whole numbers, so no rounding decides it.
     const qint64 rank = std::max<qint64>(1, (qint64(percent) * delayCount_ + 99) / 100);
-    std::vector<std::pair<int, qint64>> values(others_.begin(), others_.end());
-    for (size_t i = 0; i < steps_.size(); ++i)
-        if (steps_[i])
-            values.push_back({int(i) * kDelayStep, steps_[i]});
-    std::sort(values.begin(), values.end());
-    qint64 seen = 0;
-    for (const auto& [value, n] : values)
-        if ((seen += n) >= rank)
-            return value;
-    return values.back().first;
+    // In ascending order: the others below the range, the range counted by value, the others
+    // above it.
+    std::vector<int> others = others_;
+    std::sort(others.begin(), others.end());
+    const qint64 below = std::lower_bound(others.begin(), others.end(), 0) - others.begin();
+    const qint64 inRange = delayCount_ - qint64(others.size());
+    if (rank <= below)
+        return others[size_t(rank - 1)];
+    if (rank > below + inRange)
+        return others[size_t(rank - 1 - inRange)];
+    std::vector<quint32> counted;
+    int from = 0;
+    if (byValue_.empty()) {
+        const auto [lo, hi] = std::minmax_element(delays_.begin(), delays_.end());
+        from = *lo;
+        counted.assign(size_t(*hi - *lo) + 1, 0);
+        for (const quint16 d : delays_)
+            ++counted[d - from];
+    }
+    const std::vector<quint32>& counts = byValue_.empty() ? counted : byValue_;
+    qint64 seen = below;
+    for (size_t i = 0;; ++i)
+        if ((seen += counts[i]) >= rank)
+            return from + int(i);
 }
 
 CallCounts& CallTable::of(QStringView label) {
-    const ChannelParts p = SplitKey(label.trimmed());
-    const QString key = QString::number(p.direction.size()) + u':' + p.direction + p.exchange;
-    auto it = rowOf_.constFind(key);
-    if (it == rowOf_.constEnd()) {
-        it = rowOf_.insert(key, rows_.size());
+    // The label up to its channel names the row, as SplitKey() reads it: looked up in place, so
+    // that a channel costs no strings of its own.
+    QStringView head = label.trimmed();
+    if (endsWith(head, u" Ch."))
+        head.chop(4);
+    if (const qsizetype dash = find(head, u" -- ", 0); dash >= 0)
+        if (const qsizetype gap = find(head, u"  ", dash + 4); gap >= 0)
+            head.truncate(gap);
+    const auto view = [](QStringView v) { return std::u16string_view(v.utf16(), size_t(v.size())); };
+    auto it = rowOf_.find(view(head));
+    if (it == rowOf_.end()) {
+        const ChannelParts p = SplitKey(head);
+        keys_.append(head.toString());
+        it = rowOf_.emplace(view(keys_.last()), rows_.size()).first;
         rows_.append({p.direction, p.exchange, {}});
     }
-    return rows_[*it].counts;
+    return rows_[it->second].counts;
 }
 
 CallCounts CallTable::total() const {
@@ -131,7 +176,7 @@ void CallTable::add(QStringView label, const QVector<monthfile::ResultGroup>& te
     for (const monthfile::ResultGroup& g : tests) {
         if (g.day < dayLo || g.day > dayHi)
             continue;
-        // Only on a day the period cuts do hours and minutes matter.
+        // Hours and minutes matter on the first and the last day only.
         if (g.day == dayLo || g.day == dayHi) {
             const qint64 t = m.minuteOf(g);
             if (t < lo || t > hi)

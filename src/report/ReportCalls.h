@@ -10,11 +10,12 @@
 
 #include "ReportMonth.h"
 
-#include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
-#include <map>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace report {
@@ -45,11 +46,13 @@ struct CallCounts {
     int delayPercentile(int percent) const;
 
 private:
-    void addDelay(int hundredths, qint64 n);
-    // Delays counted by value: the engine's are multiples of 20 up to 18000, by value / 20; any
-    // other (a file edited by hand) by itself.
-    std::vector<qint64> steps_;
-    std::map<int, qint64> others_;
+    void addDelay(int hundredths);
+    // The delays as recorded, appended in turn (a month's millions of them are a few MB, written
+    // one after the other): those up to the time-out of 180 s in 16 bits, any other (a file edited
+    // by hand) apart. A sum of counts (a total) counts them by value instead.
+    std::vector<quint16> delays_;
+    std::vector<quint32> byValue_; // the sum's counts of the delays 0..18000, or empty
+    std::vector<int> others_;
     qint64 delayCount_ = 0;
 };
 
@@ -73,7 +76,8 @@ private:
     // Adds `g` to `row`, first finding the row of `label` when it is none.
     void add(CallCounts*& row, QStringView label, const monthfile::ResultGroup& g);
     QVector<Row> rows_;
-    QHash<QString, qsizetype> rowOf_;
+    QStringList keys_; // each row's direction and exchange as the labels hold them
+    std::unordered_map<std::u16string_view, qsizetype> rowOf_; // views of keys_, whose texts stay put
 };
 
 } // namespace report
