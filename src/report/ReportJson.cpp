@@ -19,6 +19,19 @@ void putJsonSource(Sink& out, const Source& s) {
     else
         out << "null";
 }
+// The station (when the stations are shown), the direction and the exchange of a channel or a row.
+void putPlace(Sink& out, const QString* station, const QString& direction, const QString& exchange) {
+    if (station) {
+        out << "\"station\":";
+        out.putJson(*station);
+        out << ',';
+    }
+    out << "\"direction\":";
+    out.putJson(direction);
+    out << ",\"exchange\":";
+    out.putJson(exchange);
+}
+
 // The counts and ratios of some tests as fields of an object: a ratio without tests and a delay
 // without connections are null.
 void putJsonCalls(Sink& out, const CallCounts& c) {
@@ -98,15 +111,7 @@ void WriteJson(const QVector<Source>& sources, const Options& o, Span span, Sink
             const ChannelParts p = SplitKey(t.key());
             out << (firstChannel ? "\n{" : ",\n{");
             firstChannel = false;
-            if (stations) {
-                out << "\"station\":";
-                out.putJson(s.name);
-                out << ',';
-            }
-            out << "\"direction\":";
-            out.putJson(p.direction);
-            out << ",\"exchange\":";
-            out.putJson(p.exchange);
+            putPlace(out, stations ? &s.name : nullptr, p.direction, p.exchange);
             out << ",\"channel\":";
             out.putJson(p.channel);
             out << ",\"dial\":";
@@ -159,15 +164,7 @@ void WriteJson(const QVector<Source>& sources, const Options& o, Span span, Sink
         for (const CallTable::Row& r : calls[i].rows()) {
             out << (firstRow ? "\n{" : ",\n{");
             firstRow = false;
-            if (stations) {
-                out << "\"station\":";
-                out.putJson(sources[i].name);
-                out << ',';
-            }
-            out << "\"direction\":";
-            out.putJson(r.direction);
-            out << ",\"exchange\":";
-            out.putJson(r.exchange);
+            putPlace(out, stations ? &sources[i].name : nullptr, r.direction, r.exchange);
             out << ',';
             putJsonCalls(out, r.counts);
             out << '}';
