@@ -137,7 +137,7 @@ CallCounts& CallTable::of(QStringView label) {
     const auto view = [](QStringView v) { return std::u16string_view(v.utf16(), size_t(v.size())); };
     auto it = rowOf_.find(view(head));
     if (it == rowOf_.end()) {
-        const ChannelParts p = SplitKey(head);
+        const ChannelParts p = SplitKey(label.trimmed()); // not of `head`: " Ch." is chopped once
         keys_.append(head.toString());
         it = rowOf_.emplace(view(keys_.last()), rows_.size()).first;
         rows_.append({p.direction, p.exchange, {}});
