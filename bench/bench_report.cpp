@@ -10,12 +10,15 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <algorithm>
 #include <vector>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,8 +30,11 @@ struct Child {
     int code = -1;
 };
 
-Child runReport(const QStringList& args, const QString& outPath) {
-    const QByteArray exe = QFile::encodeName(QCoreApplication::applicationDirPath() + "/chantest-report");
+// Runs `program` with its standard output going to `outPath`; one that runs past `limitSeconds`
+// (0: no limit) is killed and ends with code -1.
+Child runChild(const QString& program, const QStringList& args, const QString& outPath,
+               double limitSeconds = 0) {
+    const QByteArray exe = QFile::encodeName(program);
     QList<QByteArray> store{exe};
     for (const QString& a : args)
         store.append(a.toUtf8());
@@ -51,6 +57,11 @@ Child runReport(const QStringList& args, const QString& outPath) {
         qint64 hwmKb = 0;
         int wstatus = 0;
         while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+            if (limitSeconds > 0 && t.nsecsElapsed() / 1e9 > limitSeconds) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &wstatus, 0);
+                break;
+            }
             QFile f(status);
             if (f.open(QIODevice::ReadOnly))
                 for (const QByteArray& l : f.readAll().split('\n'))
@@ -66,12 +77,17 @@ Child runReport(const QStringList& args, const QString& outPath) {
     return c;
 }
 
+Child runReport(const QStringList& args, const QString& outPath) {
+    return runChild(QCoreApplication::applicationDirPath() + "/chantest-report", args, outPath);
+}
+
 struct Format {
     const char* name;
     QStringList args;
 };
 
-// Each format three times, its median printed: the machine is shared, one run can meet a busy
+// Each format three times, its median printed (html with --all: the whole grid, as before the page
+// listed only the channels with a failure): the machine is shared, one run can meet a busy
 // moment. The check and the metrics end with their own codes.
 void runFormats(const QString& dir, const QStringList& base, const QString& size,
                 const std::vector<Format>& formats) {
@@ -123,7 +139,7 @@ CHANTEST_BENCH("report") {
                {{"text", {}},
                 {"csv", kFormat + QStringList{QStringLiteral("csv")}},
                 {"json", kFormat + QStringList{QStringLiteral("json")}},
-                {"html", kFormat + QStringList{QStringLiteral("html")}},
+                {"html", kFormat + QStringList{QStringLiteral("html"), QStringLiteral("--all")}},
                 {"check", {QStringLiteral("--check"), QStringLiteral("--max-age"), QStringLiteral("0")}}});
     // A month file of as many zero bytes is refused at the first: its peak memory stays small.
     {
@@ -139,6 +155,16 @@ CHANTEST_BENCH("report") {
 }
 
 namespace {
+// Channel c of a big network: 997 exchanges in 50 directions.
+QString bigChannel(int c, const char* dial) {
+    return QStringLiteral("Направление %1 -- Уредба %2  %3 Ch. --> %4%5")
+        .arg(c % 997 % 50)
+        .arg(c % 997)
+        .arg(c)
+        .arg(QLatin1String(dial))
+        .arg(c, 5, 10, QChar(u'0'));
+}
+
 // A month of a big network: 65,434 channels of 997 exchanges in 50 directions, two tests a day,
 // at night and at noon. Most tests connect, some are busy or fail; one channel in a hundred fails
 // every day of both months (a streak across the month boundary), one in a thousand has a second
@@ -173,18 +199,10 @@ void writeBigMonth(const QString& path, int year, int month, int channels) {
             }
         out += "\r\n";
     };
-    const auto key = [](int c, const char* dial) {
-        return QStringLiteral("Направление %1 -- Уредба %2  %3 Ch. --> %4%5")
-            .arg(c % 997 % 50)
-            .arg(c % 997)
-            .arg(c)
-            .arg(QLatin1String(dial))
-            .arg(c, 5, 10, QChar(u'0'));
-    };
     for (int c = 0; c < channels; ++c)
-        put(c, key(c, "#8"), 1, c % 1000 == 3 ? 10 : days);
+        put(c, bigChannel(c, "#8"), 1, c % 1000 == 3 ? 10 : days);
     for (int c = 3; c < channels; c += 1000) // the new dial string from day 11
-        put(c, key(c, "#9"), 11, days);
+        put(c, bigChannel(c, "#9"), 11, days);
     QFile f(path);
     if (f.open(QIODevice::WriteOnly))
         f.write(out);
@@ -207,9 +225,99 @@ CHANTEST_BENCH("report_big") {
         {{"text", {}},
          {"csv", kFormat + QStringList{QStringLiteral("csv")}},
          {"json", kFormat + QStringList{QStringLiteral("json")}},
-         {"html", kFormat + QStringList{QStringLiteral("html")}},
+         {"html", kFormat + QStringList{QStringLiteral("html"), QStringLiteral("--all")}},
+         {"html_failures", kFormat + QStringList{QStringLiteral("html")}},
          {"prometheus", kFormat + QStringList{QStringLiteral("prometheus")}},
          {"check",
           {QStringLiteral("--check"), QStringLiteral("--max-age"), QStringLiteral("0"),
            QStringLiteral("--min-days"), QStringLiteral("2"), QStringLiteral("-w"), QStringLiteral("1")}}});
+}
+
+namespace {
+// A whole network's month as the page is meant for: 65,434 channels tested once a night for 30
+// days; one channel in a hundred fails every night from a day of its own on, the others connect
+// or are busy within 22 s.
+void writeNetworkMonth(const QString& path, int channels) {
+    QByteArray out;
+    out.reserve(qsizetype(channels) * 1000);
+    for (int c = 0; c < channels; ++c) {
+        out += Cp1251::encode(bigChannel(c, "#8"));
+        out += '^';
+        const int failsFrom = c % 100 == 7 ? 1 + c / 100 % 30 : 31;
+        for (int d = 1; d <= 30; ++d) {
+            const quint32 r = ((quint32(c) * 2654435761u) ^ (quint32(d * 40503) * 2246822519u)) >> 7;
+            const bool busy = r % 20 < 3;
+            out += d >= failsFrom ? "NO CARRIER^" + QByteArray::number(100 + c % 50)
+                   : busy         ? "BUSY^" + QByteArray::number(300 + r % 1900)
+                   : r % 20 < 6   ? "CONNECT^" + QByteArray::number(600 + 20 * (r % 70))
+                                  : "CONNECT 9600^" + QByteArray::number(600 + 20 * (r % 70));
+            out += "^2611";
+            out += QByteArray::number(d).rightJustified(2, '0');
+            out += QByteArray::number(100 + c % 300 / 60 * 100 + c % 60).rightJustified(4, '0');
+            out += '^';
+        }
+        out += "\r\n";
+    }
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(out);
+}
+
+// Milliseconds from the start of a page in headless Chromium to the load event of `page` in a
+// frame of it, or -1 when it does not load within `limitSeconds` (-2: no Chromium here).
+double loadEventMs(const QString& dir, const QString& page, double limitSeconds) {
+    QString chromium;
+    for (const char* name : {"chromium", "chromium-browser", "google-chrome"})
+        if (chromium.isEmpty())
+            chromium = QStandardPaths::findExecutable(QLatin1String(name));
+    if (chromium.isEmpty())
+        return -2;
+    const QString frame = dir + QStringLiteral("/frame.html");
+    TextFile::writeBytes(
+        frame, QByteArray("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>-</title>"
+                          "<script>var t0 = performance.now();</script></head><body>"
+                          "<iframe id=\"page\" width=\"1200\" height=\"800\" src=\"") +
+                   QUrl::fromLocalFile(page).toEncoded() +
+                   "\"></iframe><script>document.getElementById(\"page\").addEventListener(\"load\", "
+                   "function () { document.title = \"LOADED \" + (performance.now() - t0).toFixed(0); });"
+                   "</script></body></html>\n");
+    const QString dom = dir + QStringLiteral("/frame.dom");
+    const Child c = runChild(chromium,
+                             {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
+                              QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
+                              QStringLiteral("--user-data-dir=") + dir + QStringLiteral("/chromium"),
+                              QStringLiteral("--dump-dom"), QUrl::fromLocalFile(frame).toString()},
+                             dom, limitSeconds);
+    QFile f(dom);
+    const QByteArray text = c.code == 0 && f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    const qsizetype at = text.indexOf("<title>LOADED ");
+    return at < 0 ? -1 : text.mid(at + 14, text.indexOf('<', at + 14) - at - 14).toDouble();
+}
+} // namespace
+
+CHANTEST_BENCH("report_page") {
+    constexpr int kChannels = 65434;
+    QTemporaryDir dir;
+    writeNetworkMonth(dir.filePath("2611.tst"), kChannels);
+    bench::report(QStringLiteral("report.month_file_65434x30x1"),
+                  QFileInfo(dir.filePath("2611.tst")).size() / 1e6, QStringLiteral("MB"));
+    const QStringList base = {QStringLiteral("--results"), dir.path(),
+                              QStringLiteral("--month"),   QStringLiteral("2611"),
+                              QStringLiteral("--format"),  QStringLiteral("html")};
+    runFormats(dir.path(), base, QStringLiteral("65434x30x1"),
+               {{"html_failures", {}}, {"html", {QStringLiteral("--all")}}});
+    const QString page = dir.filePath(QStringLiteral("out.html_failures"));
+    const double mb = QFileInfo(page).size() / 1e6;
+    bench::report(QStringLiteral("report.html_failures_65434x30x1.output_limit"), 10,
+                  mb <= 10 ? QStringLiteral("MB (met)") : QStringLiteral("MB (NOT met)"));
+    // The median of three loads, as for the report's own figures.
+    std::vector<double> loads;
+    for (int i = 0; i < 3; ++i)
+        loads.push_back(loadEventMs(dir.path(), page, 900));
+    std::sort(loads.begin(), loads.end());
+    const double ms = loads[1];
+    bench::report(QStringLiteral("report.html_failures_65434x30x1.chromium_load_event"), ms,
+                  ms >= 0    ? QStringLiteral("ms (headless Chromium)")
+                  : ms == -1 ? QStringLiteral("ms (did not load within 900 s)")
+                             : QStringLiteral("ms (no Chromium installed)"));
 }

@@ -131,7 +131,8 @@ void reportFile(const uint8_t* data, size_t size) {
 
     const report::Span span = day == 0 || day > m.days ? report::Span{1, m.days} : report::Span{day, day};
     // Channels: distinct, non-empty labels, every line with one in exactly one channel.
-    QSet<QString> labels;
+    QSet<QString> labels, exchanges;
+    report::CallTable calls;
     int tests = 0, lines = 0;
     for (int c = 0; c < m.channels.size(); ++c) {
         const report::ChannelTests t = m.tests(c);
@@ -147,7 +148,23 @@ void reportFile(const uint8_t* data, size_t size) {
             FUZZ_CHECK(monthfile::LineLabel(l) == label, "a line in another's channel " + show(l));
         lines += int(t.lines.size());
         qint64 before = -1;
+        // The call ratios read answers as the day marks do, and name a channel's row as SplitKey().
+        report::CallTable own;
+        own.add(label, t.groups, 1, 31);
+        const report::ChannelParts parts = report::SplitKey(QStringView(label).trimmed());
+        FUZZ_CHECK(own.rows().size() == (t.groups.isEmpty() ? 0 : 1) &&
+                       (own.rows().isEmpty() || (own.rows()[0].direction == parts.direction &&
+                                                 own.rows()[0].exchange == parts.exchange)),
+                   "a channel's row of calls " + show(label));
+        if (!t.groups.isEmpty())
+            exchanges.insert(parts.direction + u'\n' + parts.exchange);
+        calls.add(label, t.groups, 1, 31);
         for (const monthfile::ResultGroup& g : t.groups) {
+            const QChar mark = monthfile::DayMark(g);
+            const report::CallAnswer a = report::CallAnswerOf(g);
+            FUZZ_CHECK((a == report::CallAnswer::Connected) == (mark == monthfile::kMarkConnect) &&
+                           (a == report::CallAnswer::Busy) == (mark == monthfile::kMarkBusy),
+                       "an answer the calls and the marks read apart " + show(g.answer.toString()));
             FUZZ_CHECK(g.day >= 1 && g.day <= m.days, "a test outside the month");
             FUZZ_CHECK(g.delayIsNumber || g.answer != u"BUSY", "a BUSY without a numeric delay");
             FUZZ_CHECK(t.lines.size() == 1 || m.minuteOf(g) >= before, "a channel's tests out of time order");
@@ -155,6 +172,7 @@ void reportFile(const uint8_t* data, size_t size) {
             tests += g.day >= span.from && g.day <= span.to;
         }
     }
+    FUZZ_CHECK(calls.rows().size() == exchanges.size(), "rows of calls" + show(calls.rows().size()));
     int labelled = 0;
     for (int i = 0; i < m.lineCount(); ++i)
         labelled += !monthfile::LineLabel(m.line(i)).isEmpty();
@@ -237,6 +255,14 @@ void reportFile(const uint8_t* data, size_t size) {
         QJsonParseError e;
         const QJsonDocument doc = QJsonDocument::fromJson(bytes, &e);
         FUZZ_CHECK(e.error == QJsonParseError::NoError && doc.isObject(), "json that does not parse: " + show(e.errorString()));
+        // The call ratios count every test of the span, --failed or not.
+        const QJsonObject calls = doc.object().value(QStringLiteral("calls")).toObject();
+        const double asr = calls.value(QStringLiteral("asr")).toDouble(-1),
+                     ner = calls.value(QStringLiteral("ner")).toDouble(-1);
+        FUZZ_CHECK(calls.value(QStringLiteral("tests")).toInt(-1) == tests &&
+                       (tests == 0 ? asr == -1 && ner == -1 : asr >= 0 && asr <= ner && ner <= 1),
+                   "call ratios" + show(calls.value(QStringLiteral("tests")).toInt(-1)) + show(tests) +
+                       show(asr) + show(ner));
         break;
     }
     case 3:

@@ -221,7 +221,8 @@ int Run(const QStringList& args, QIODevice& out, QIODevice& err, const QDateTime
             for (const Month& each : f.months)
                 reached.append(&each);
             s.period = o.day ? Period::ofDay(m, o.day) : Period::ofHours(reached, o.hours);
-            s.channels.read(s.period, !o.check && o.format == Format::Text, hooks.files, warning);
+            s.channels.read(s.period, !o.check && o.format == Format::Text, hooks.files, warning,
+                            o.check ? nullptr : &s.calls);
         } else {
             s.last = o.day ? o.day : m.latestDay();
             s.streaks = MonthStreaks(m, s.last, hooks.files, warning);

@@ -5,6 +5,7 @@
 // ReportHtml.cpp, the metrics in ReportPrometheus.cpp, the check in ReportCheck.h); what
 // several of them use is in ReportShared.h.
 
+#include "ReportCalls.h"
 #include "ReportCheck.h"
 #include "ReportMonth.h"
 #include "ReportOptions.h"
@@ -28,6 +29,8 @@ struct Source {
     // Text, check and metrics: the period and its channels, with their streaks.
     Period period;
     PeriodChannels channels;
+    // Text and metrics: every test of the period by direction and exchange.
+    CallTable calls;
     // Csv, json and html: each channel's streak up to day `last` of the month (0: none counted).
     QVector<int> streaks;
     int last = 0;

@@ -15,12 +15,6 @@ using monthfile::kMarkConnect;
 using monthfile::ResultGroup;
 
 namespace {
-QString percent(int part, int whole) {
-    if (whole == 0)
-        return QStringLiteral("—");
-    return QString::number(100.0 * part / whole, 'f', 1).replace(u'.', u',') + QStringLiteral(" %");
-}
-
 const char* const kStyle = R"CSS(
 body { font-family: "DejaVu Sans", Arial, sans-serif; font-size: 10pt; color: #111; margin: 16px; }
 h1 { font-size: 15pt; margin: 0 0 4px; }
@@ -49,7 +43,10 @@ table.persist td.s { text-align: right; color: #9c0006; }
 p.none { margin: 0 0 8px; color: #444; }
 table.sum td { text-align: right; }
 table.sum td:first-child, table.sum td.t { text-align: left; }
-table.sum tr.total td { font-weight: bold; border-top: 2px solid #666; }
+table.sum tr.total td, table.calls tr.total td { font-weight: bold; border-top: 2px solid #666; }
+table.calls { margin-top: 8px; }
+table.calls td { text-align: right; }
+table.calls td:first-child, table.calls td.t { text-align: left; }
 .daycharts { margin: 4px 0 8px; }
 .daycharts svg, .delaychart svg { border: 1px solid #ccc; background: #fff; }
 table.dayshares, table.delays { margin: 6px 0 8px; font-size: 8pt; }
@@ -124,6 +121,49 @@ void writePersistent(const QVector<Source>& sources, bool stations, Sink& out) {
     }
     out << "</tbody>\n</table>\n";
 }
+
+// The call ratios of every test of the span by direction and exchange, and in total.
+void writeCalls(const QVector<Source>& sources, const QVector<CallTable>& calls, bool stations, Sink& out) {
+    out << "<table class=\"calls\">\n<caption>" << QStringLiteral("Повиквания по направления и централи")
+        << "</caption>\n<thead><tr>";
+    if (stations)
+        out << "<th>" << QStringLiteral("Станция") << "</th>";
+    out << QStringLiteral("<th>Направление</th><th>Централа</th><th>Тестове</th><th>С връзка</th>"
+                          "<th>Заети</th><th>Без отговор</th><th>ASR</th><th>NER</th>"
+                          "<th>Медиана, с</th><th>95 %, с</th>")
+        << "</tr></thead>\n<tbody>\n";
+    const auto cells = [&](const CallCounts& c) {
+        out << "<td>" << c.tests << "</td><td>" << c.connected << "</td><td>" << c.busy << "</td><td>"
+            << c.noAnswer << "</td><td>" << Percent(c.connected, c.tests) << "</td><td>"
+            << Percent(c.carried(), c.tests) << "</td><td>" << DelayPercentileText(c, 50) << "</td><td>"
+            << DelayPercentileText(c, 95) << "</td></tr>\n";
+    };
+    CallCounts total;
+    for (qsizetype i = 0; i < sources.size(); ++i)
+        for (const CallTable::Row& r : calls[i].rows()) {
+            out << "<tr>";
+            if (stations) {
+                out << "<td>";
+                out.putHtml(sources[i].name);
+                out << "</td>";
+            }
+            out << "<td class=\"t\">";
+            out.putHtml(r.direction);
+            out << "</td><td class=\"t\">";
+            out.putHtml(r.exchange);
+            out << "</td>";
+            cells(r.counts);
+            total += r.counts;
+        }
+    out << "<tr class=\"total\"><td>" << QStringLiteral("Общо") << "</td><td></td>"
+        << (stations ? "<td></td>" : "");
+    cells(total);
+    out << "</tbody>\n</table>\n<p class=\"src\">"
+        << QStringLiteral("ASR: тестовете с връзка (CONNECT) от всички тестове. NER: тестовете с връзка, "
+                          "заето до 22 с (BUSY) или без отговор (NO ANSWER) от всички тестове. Закъснението "
+                          "е от набирането до CONNECT, медианата и 95-ият процентил на връзките.")
+        << "</p>\n";
+}
 } // namespace
 
 void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, const QDateTime& now, Sink& out) {
@@ -193,11 +233,13 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
     QVector<DayShares> shares;
     QHash<QString, int> shareOf;
     DelayHistogram delays;
-    int row = 0;
+    QVector<CallTable> calls(sources.size());
+    int row = 0, channels = 0;
     for (const Source& s : sources) {
         if (!s.ok())
             continue;
         const Month& m = *s.month;
+        CallTable& sourceCalls = calls[&s - sources.constData()];
         const QString prefix = QString::number(&s - sources.constData()) + u':';
         for (int c = 0; c < m.channels.size(); ++c) {
             const ChannelTests t = m.tests(c);
@@ -224,7 +266,11 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
                 else if (g.answer == u"BUSY")
                     delays.addBusy(g.delayValue);
             }
-            if (o.failedOnly && !KeptAsFailed(s, c, o, span))
+            sourceCalls.add(m.labels[c], gs, span.from, span.to);
+            // The grid lists the channels with a failure unless --all asks for every one; the sums
+            // stand for the rest, except with --failed, which keeps only its channels everywhere.
+            const bool listed = o.all || KeptAsFailed(s, c, o, span);
+            if (o.failedOnly && !listed)
                 continue;
             auto it = sumOf.constFind(prefix + p.direction);
             if (it == sumOf.constEnd()) {
@@ -233,6 +279,14 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
             }
             Sum& sum = sums[*it];
             ++sum.channels;
+            ++channels;
+            for (int d = span.from; d <= span.to && d <= m.days; ++d) {
+                const Mark mark = m.dayMark(c, d);
+                sum.tested += mark != Mark::None;
+                sum.connected += mark == Mark::Connect;
+            }
+            if (!listed)
+                continue;
             out << "<tr><td class=\"n\">" << ++row << "</td>";
             if (stations) {
                 out << "<td class=\"l\">";
@@ -248,8 +302,6 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
                     out << "<td></td>";
                     continue;
                 }
-                ++sum.tested;
-                sum.connected += mark == kMarkConnect;
                 out << (mark == kMarkConnect ? "<td class=\"r\" title=\""
                         : mark == kMarkBusy  ? "<td class=\"z\" title=\""
                                              : "<td class=\"g\" title=\"");
@@ -289,13 +341,23 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
         out << "<tr><td></td>";
         if (stations)
             out << "<td></td>";
-        out << "<td class=\"l\">" << QStringLiteral("Няма канали за показване.") << "</td>";
+        out << "<td class=\"l\">"
+            << (o.all || o.failedOnly ? QStringLiteral("Няма канали за показване.")
+                                      : QStringLiteral("Няма канали с „Г“."))
+            << "</td>";
         for (int d = span.from; d <= span.to + 1; ++d)
             out << "<td></td>";
         out << "</tr>\n";
     }
-    out << "</tbody>\n</table>\n<h2>" << QStringLiteral("По направления")
-        << "</h2>\n<table class=\"sum\">\n<thead><tr>";
+    out << "</tbody>\n</table>\n";
+    if (!o.all && !o.failedOnly)
+        out << "<p class=\"src\">"
+            << QStringLiteral("Показани са каналите с „Г“ поне в един ден: %1 от %2. Всички канали са в "
+                              "сумите по направления; целият месец по дни дава опцията --all.")
+                   .arg(row)
+                   .arg(channels)
+            << "</p>\n";
+    out << "<h2>" << QStringLiteral("По направления") << "</h2>\n<table class=\"sum\">\n<thead><tr>";
     if (stations)
         out << "<th>" << QStringLiteral("Станция") << "</th>";
     out << QStringLiteral("<th>Направление</th><th>Канали</th><th>Тествани канало-дни</th><th>С връзка</th>"
@@ -309,15 +371,16 @@ void WriteHtml(const QVector<Source>& sources, const Options& o, Span span, cons
             out << "</td><td class=\"t\">";
         }
         out.putHtml(s.direction);
-        out << "</td><td>" << s.channels << "</td><td>" << s.tested << "</td><td>" << s.connected << "</td><td>"
-            << percent(s.connected, s.tested) << "</td></tr>\n";
+        out << "</td><td>" << s.channels << "</td><td>" << s.tested << "</td><td>" << s.connected
+            << "</td><td>" << Percent(s.connected, s.tested) << "</td></tr>\n";
         total.channels += s.channels;
         total.tested += s.tested;
         total.connected += s.connected;
     }
     out << "<tr class=\"total\"><td>" << total.direction << "</td>" << (stations ? "<td></td>" : "") << "<td>"
         << total.channels << "</td><td>" << total.tested << "</td><td>" << total.connected << "</td><td>"
-        << percent(total.connected, total.tested) << "</td></tr>\n</tbody>\n</table>\n";
+        << Percent(total.connected, total.tested) << "</td></tr>\n</tbody>\n</table>\n";
+    writeCalls(sources, calls, stations, out);
 
     // The pictures: day by day over the month (not for one day), and the delays of the span.
     out << "<div class=\"charts\">\n";

@@ -68,6 +68,8 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
     const QCommandLineOption failed(QStringLiteral("failed"), {});
     const QCommandLineOption minDays(QStringLiteral("min-days"), {}, QStringLiteral("K"));
     const QCommandLineOption ignoreMissing(QStringLiteral("ignore-missing"), {});
+    const QCommandLineOption all(QStringLiteral("all"), {});
+    const QCommandLineOption summary(QStringLiteral("summary"), {});
     const QCommandLineOption format(QStringLiteral("format"), {}, QStringLiteral("FORMAT"));
     const QCommandLineOption separator(QStringLiteral("separator"), {}, QStringLiteral("C"));
     const QCommandLineOption check(QStringLiteral("check"), {});
@@ -76,8 +78,8 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
     const QCommandLineOption maxAge(QStringLiteral("max-age"), {}, QStringLiteral("H"));
     const QCommandLineOption timeout({QStringLiteral("t"), QStringLiteral("timeout")}, {},
                                      QStringLiteral("S"));
-    p.addOptions({help, version, dir, month, day, hours, failed, minDays, ignoreMissing, format, separator,
-                  check, warning, critical, maxAge, timeout});
+    p.addOptions({help, version, dir, month, day, hours, failed, minDays, ignoreMissing, all, summary, format,
+                  separator, check, warning, critical, maxAge, timeout});
 
     if (!p.parse(args)) {
         const QString qt = p.errorText();
@@ -107,6 +109,8 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
     out.failedOnly = p.isSet(failed);
     out.check = p.isSet(check);
     out.ignoreMissing = p.isSet(ignoreMissing);
+    out.all = p.isSet(all);
+    out.summary = p.isSet(summary);
     // A repeated option: the last one counts, as in most GNU programs.
     const auto value = [&](const QCommandLineOption& o) { return p.values(o).constLast(); };
     const auto named = [](const char* option, const QString& v) { return QLatin1String(option) + u' ' + v; };
@@ -193,6 +197,20 @@ bool ParseArguments(const QStringList& args, Options& out, QString& error, bool*
     if (!out.check && out.format == Format::Prometheus && out.failedOnly)
         return fail(QStringLiteral("--failed не се отнася до prometheus: метриките броят всички канали."),
                     QStringLiteral("--failed with --format prometheus"));
+    if (out.all && (out.check || out.format != Format::Html))
+        return fail(QStringLiteral("--all се отнася до html: страницата показва всички канали по дни."),
+                    QStringLiteral("--all without --format html"));
+    if (out.all && out.failedOnly)
+        return fail(QStringLiteral("--all и --failed не вървят заедно: --all показва всички канали, --failed "
+                                   "само неуспешните."),
+                    QStringLiteral("--all with --failed"));
+    if (out.summary && (out.check || out.format != Format::Csv))
+        return fail(QStringLiteral("--summary се отнася до csv: ред за всяко направление и централа с "
+                                   "показателите на повикванията."),
+                    QStringLiteral("--summary without --format csv"));
+    if (out.summary && out.failedOnly)
+        return fail(QStringLiteral("--summary брои всички тестове и не върви с --failed."),
+                    QStringLiteral("--summary with --failed"));
     if (p.isSet(separator)) {
         const QString s = value(separator);
         const QChar c = s == QLatin1String("\\t") || s == QLatin1String("tab") ? QChar(u'\t')
@@ -256,6 +274,10 @@ QString HelpText() {
         "                     ден на периода; с --check -w и -c броят само тях (по подразбиране 1)\n"
         "  --format ФОРМАТ    text (списък на каналите), csv, json, html или prometheus\n"
         "                     (метрики за textfile на node_exporter); по подразбиране text\n"
+        "  --all              html: всички канали по дни (по подразбиране само тези с „Г“ поне\n"
+        "                     в един ден; сумите по направления са за всички)\n"
+        "  --summary          csv: ред за всяко направление и централа с ASR, NER и\n"
+        "                     закъснението на връзките вместо ред за всеки тест\n"
         "  --separator З      разделител за csv: ',' (по подразбиране), ';' за електронни\n"
         "                     таблици с десетична запетая (закъснението е със запетая) или tab\n"
         "  --check            проверка за система за наблюдение (Icinga, Nagios): ред състояние\n"

@@ -29,6 +29,8 @@ struct Options {
     bool failedOnly = false;
     int minDays = 1;            // --failed and the check: only channels failed this many days in a row
     bool ignoreMissing = false; // several folders: one that cannot be read does not fail the rest
+    bool all = false;           // html: every channel in the grid, not only those with a failure
+    bool summary = false;       // csv: a row per direction and exchange with the call ratios
     Format format = Format::Text;
     QChar separator = u',';
     bool check = false;

@@ -153,6 +153,11 @@ std::pair<qsizetype, bool> rowOf(QHash<QString, qsizetype>& at, const QString& k
     return {rows, true};
 }
 
+double delaySeconds(const CallCounts& c, int percent) {
+    const int d = c.delayPercentile(percent);
+    return d < 0 ? std::nan("") : d / 100.0;
+}
+
 // A key of several texts that no two different lists share.
 QString joinedKey(std::initializer_list<const QString*> parts) {
     QString k;
@@ -177,6 +182,7 @@ void WritePrometheus(const PromMetrics& m, Sink& out) {
         }
         PromStation& t = stations[row];
         t.ok = t.ok && s.ok;
+        t.calls += s.calls;
         if (s.latestTest.isValid() && (!t.latestTest.isValid() || s.latestTest > t.latestTest))
             t.latestTest = s.latestTest;
     }
@@ -196,6 +202,7 @@ void WritePrometheus(const PromMetrics& m, Sink& out) {
         t.failed += e.failed;
         for (size_t i = 0; i < kStreakSteps.size(); ++i)
             t.streakAtLeast[i] += e.streakAtLeast[i];
+        t.calls += e.calls;
     }
     QVector<PromFailedChannel> failed;
     at.clear();
@@ -274,6 +281,46 @@ void WritePrometheus(const PromMetrics& m, Sink& out) {
                        {"channel", f.channel}};
         w.sample(labels(l), f.streak);
     }
+    // The call ratios: per exchange, then for each station's whole period. A ratio without tests
+    // and a delay without connections are left out, not written as NaN.
+    struct Calls {
+        const char* name;
+        const char* help;
+        double (*value)(const CallCounts&);
+    };
+    const Calls calls[] = {
+        {"chantest_tests", "Tests (dialled channels with a recorded answer) in the reported period.",
+         [](const CallCounts& c) { return double(c.tests); }},
+        {"chantest_asr_ratio",
+         "Answer-seizure ratio: tests answered with a connection (CONNECT) divided by the tests, 0 to 1.",
+         [](const CallCounts& c) { return c.asr(); }},
+        {"chantest_ner_ratio",
+         "Network effectiveness ratio: tests answered with a connection, BUSY within 22 s or NO ANSWER "
+         "divided by the tests, 0 to 1.",
+         [](const CallCounts& c) { return c.ner(); }},
+        {"chantest_answer_delay_median_seconds",
+         "Median of the connections' answer delays (dial to CONNECT) in the reported period.",
+         [](const CallCounts& c) { return delaySeconds(c, 50); }},
+        {"chantest_answer_delay_p95_seconds",
+         "95th percentile (nearest rank) of the connections' answer delays (dial to CONNECT) in the "
+         "reported period.",
+         [](const CallCounts& c) { return delaySeconds(c, 95); }},
+    };
+    for (const Calls& c : calls) {
+        w.family(c.name, "gauge", c.help);
+        for (const PromExchange& e : exchanges) {
+            const double v = c.value(e.calls);
+            const L l[] = {{"station", e.station}, {"direction", e.direction}, {"exchange", e.exchange}};
+            if (!std::isnan(v))
+                w.sample(labels(l), v);
+        }
+        for (const PromStation& s : stations) {
+            const double v = c.value(s.calls);
+            const L l[] = {{"station", s.name}};
+            if (s.ok && !std::isnan(v))
+                w.sample(labels(l), v);
+        }
+    }
 }
 
 // The report's own metrics: each station, the channels of each exchange by their mark, and each
@@ -287,19 +334,24 @@ void WriteMetrics(const QVector<Source>& sources, const Options& o, Sink& out) {
         if (!s.ok())
             continue;
         const QString prefix = QString::number(&s - sources.constData()) + u':';
-        for (const PeriodChannel& r : s.channels.rows) {
-            const ChannelParts p = SplitKey(r.label());
-            const QString key =
-                prefix + QString::number(p.direction.size()) + u':' + p.direction + p.exchange;
+        const auto exchange = [&](const QString& direction, const QString& name) -> PromExchange& {
+            const QString key = prefix + QString::number(direction.size()) + u':' + direction + name;
             auto it = exchangeOf.constFind(key);
             if (it == exchangeOf.constEnd()) {
                 it = exchangeOf.insert(key, m.exchanges.size());
-                m.exchanges.append({s.name, p.direction, p.exchange});
+                m.exchanges.append({s.name, direction, name});
             }
-            m.exchanges[*it].add(r.mark, r.streak);
+            return m.exchanges[*it];
+        };
+        for (const PeriodChannel& r : s.channels.rows) {
+            const ChannelParts p = SplitKey(r.label());
+            exchange(p.direction, p.exchange).add(r.mark, r.streak);
             if (r.mark == monthfile::kMarkFailure)
                 m.failed.append({s.name, p.direction, p.exchange, p.channel, r.streak});
         }
+        for (const CallTable::Row& r : s.calls.rows())
+            exchange(r.direction, r.exchange).calls = r.counts;
+        m.stations.last().calls = s.calls.total();
     }
     WritePrometheus(m, out);
 }

@@ -2,6 +2,7 @@
 // The Prometheus text exposition format (version 0.0.4), as node_exporter's textfile collector
 // reads it, and the metrics the report publishes in it.
 
+#include "ReportCalls.h"
 #include "ReportFormats.h"
 #include "monthfile/ResultGroups.h"
 
@@ -68,6 +69,7 @@ struct PromExchange {
     QString station, direction, exchange;
     int tested = 0, connected = 0, busy = 0, failed = 0;
     std::array<int, kStreakSteps.size()> streakAtLeast{}; // per kStreakSteps
+    CallCounts calls{};                                   // every test of the period
     // A channel tested in the period: its mark ("Р", "З", "Г") and its failure streak in days.
     void add(QChar mark, int streak);
 };
@@ -83,6 +85,7 @@ struct PromStation {
     QString name;
     bool ok = false;
     QDateTime latestTest;
+    CallCounts calls{}; // every test of the period
 };
 
 struct PromMetrics {
@@ -103,6 +106,10 @@ struct PromMetrics {
 //   chantest_channels_failed{station,direction,exchange}
 //   chantest_channels_failing_streak{station,direction,exchange,min_days}
 //   chantest_failed_channel_streak{station,direction,exchange,channel}
+//   chantest_tests{station,direction,exchange} and {station} for the whole period
+//   chantest_asr_ratio, chantest_ner_ratio                          (the same, where tested)
+//   chantest_answer_delay_median_seconds, chantest_answer_delay_p95_seconds
+//                                                                  (the same, where connected)
 // (`station` only with stationLabel.) All are gauges.
 void WritePrometheus(const PromMetrics& m, Sink& out);
 

@@ -61,6 +61,18 @@ QVector<QByteArray> IsoDates(const Month& m, const QByteArray& after) {
     return dates;
 }
 
+QString Percent(qint64 part, qint64 whole) {
+    if (whole == 0)
+        return QStringLiteral("—");
+    return QString::number(100.0 * double(part) / double(whole), 'f', 1).replace(u'.', u',') +
+           QStringLiteral(" %");
+}
+
+QString DelayPercentileText(const CallCounts& c, int percent) {
+    const int d = c.delayPercentile(percent);
+    return d < 0 ? QStringLiteral("—") : monthfile::DelayWithComma(QString::number(d));
+}
+
 const char* MarkBytes(QChar mark) {
     return mark == monthfile::kMarkConnect ? "\xD0\xA0" : mark == monthfile::kMarkBusy ? "\xD0\x97" : "\xD0\x93";
 }

@@ -2,6 +2,7 @@
 // What several of the report's formats share: dates and paths as they show them, the channels
 // --failed keeps, the day marks and their counts.
 
+#include "ReportCalls.h"
 #include "ReportFormats.h"
 
 namespace report {
@@ -29,6 +30,12 @@ void PutTime(Sink& out, QStringView ts);
 
 // Days 1..m.days of the month as ISO dates, each followed by `after` (index 0 is empty).
 QVector<QByteArray> IsoDates(const Month& m, const QByteArray& after = {});
+
+// part ÷ whole as a percentage with one decimal and a decimal comma ("57,1 %"); "—" when whole is 0.
+QString Percent(qint64 part, qint64 whole);
+// A percentile of the connections' delays in seconds as the lists show delays ("12,40"); "—"
+// without one.
+QString DelayPercentileText(const CallCounts& c, int percent);
 
 // A day mark ("Р", "З" or "Г") as UTF-8 bytes.
 const char* MarkBytes(QChar mark);

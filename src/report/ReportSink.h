@@ -34,6 +34,10 @@ public:
         putBytes(QByteArray::number(n));
         return *this;
     }
+    Sink& operator<<(qint64 n) {
+        putBytes(QByteArray::number(n));
+        return *this;
+    }
     void put(QStringView s);
     void putBytes(QByteArrayView b);
     void putSeconds(int hundredths, char point = '.'); // 2200 -> "22.00"

@@ -53,13 +53,20 @@ QVector<int> MonthStreaks(const Month& m, int last, const FileAccess& files, QSt
     return streaks;
 }
 
-void PeriodChannels::read(const Period& p, bool withTexts, const FileAccess& files, QString& warning) {
+void PeriodChannels::read(const Period& p, bool withTexts, const FileAccess& files, QString& warning,
+                          CallTable* calls) {
     rows.clear();
     texts.clear();
     QSet<QString> open;
     QVector<int> reaching;
+    const Month* last = p.months.last();
+    using monthfile::ResultGroup;
     VisitPeriod(p,
-                [&](const Month& m, int c, const ChannelTests&, const monthfile::ResultGroup& g, QChar mark) {
+                [&](const Month& m, int c, const ChannelTests& t, const ResultGroup& g, QChar mark) {
+                    // The tests of the last month are at hand; those of the months before are
+                    // counted below.
+                    if (calls && &m == last)
+                        calls->add(m.labels[c], t.groups, p, m);
                     PeriodChannel r;
                     r.month = &m;
                     r.channel = c;
@@ -86,6 +93,21 @@ void PeriodChannels::read(const Period& p, bool withTexts, const FileAccess& fil
                     }
                     rows.append(r);
                 });
+    if (calls)
+        for (const Month* m : p.months) {
+            if (m == last)
+                continue;
+            // Only the channels tested on the days of the period are read.
+            const int from = int(std::max<qint64>(1, (p.from - m->firstMinute()) / 1440 + 1));
+            const int to = int(std::min<qint64>(m->days, (p.to - m->firstMinute()) / 1440 + 1));
+            for (int c = 0; c < m->channels.size(); ++c) {
+                bool tested = false;
+                for (int d = from; d <= to && !tested; ++d)
+                    tested = m->dayMark(c, d) != Mark::None;
+                if (tested)
+                    calls->add(m->labels[c], m->tests(c).groups, p, *m);
+            }
+        }
     if (open.isEmpty())
         return;
     const QHash<QString, int> earlier = EarlierStreaks(*p.months.last(), open, files, warning);

@@ -3,6 +3,7 @@
 // streak reaches the first day of the month reported, the month before is read for it too; one
 // month back is enough. A day without a test ends a streak: it is not known to have failed.
 
+#include "ReportCalls.h"
 #include "ReportMonth.h"
 
 #include <QHash>
@@ -43,7 +44,9 @@ struct PeriodChannel {
 struct PeriodChannels {
     QVector<PeriodChannel> rows;
     QString texts;
-    void read(const Period& p, bool withTexts, const FileAccess& files, QString& warning);
+    // With `calls`, every test of the period is counted there too, in whichever month it lies.
+    void read(const Period& p, bool withTexts, const FileAccess& files, QString& warning,
+              CallTable* calls = nullptr);
     QStringView answer(const PeriodChannel& r) const { return QStringView(texts).mid(r.text, r.answerSize); }
     QStringView delay(const PeriodChannel& r) const {
         return QStringView(texts).mid(r.text + r.answerSize, r.delaySize);

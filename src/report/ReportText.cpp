@@ -2,6 +2,7 @@
 #include "ReportShared.h"
 
 #include <algorithm>
+#include <array>
 
 namespace report {
 
@@ -44,6 +45,63 @@ QString shownDelay(const PeriodChannels& pc, const PeriodChannel& r) {
 // "ден" after a number ending in one, as Counted() has it.
 QString dayWord(int n) {
     return n % 10 == 1 && n % 100 != 11 ? QStringLiteral("ден подред") : QStringLiteral("дни подред");
+}
+
+// The call ratios of every test of the period, whatever --failed lists: a table by direction
+// and exchange, then the total.
+void writeCalls(const QVector<Source>& sources, bool stations, Sink& out) {
+    struct Line {
+        QString station, name;
+        const CallCounts* c;
+    };
+    QVector<Line> lines;
+    CallCounts total;
+    for (const Source& s : sources)
+        for (const CallTable::Row& r : s.calls.rows()) {
+            lines.append({s.name, r.direction + QStringLiteral(" -- ") + r.exchange, &r.counts});
+            total += r.counts;
+        }
+    const QString head[] = {QStringLiteral("Тестове"), QStringLiteral("ASR"), QStringLiteral("NER"),
+                            QStringLiteral("Медиана"), QStringLiteral("95 %")};
+    qsizetype ws = 0, wn = 0, w[5] = {};
+    QVector<std::array<QString, 5>> cells;
+    for (const Line& l : lines) {
+        cells.append({QString::number(l.c->tests), Percent(l.c->connected, l.c->tests),
+                      Percent(l.c->carried(), l.c->tests), DelayPercentileText(*l.c, 50),
+                      DelayPercentileText(*l.c, 95)});
+        ws = std::max(ws, l.station.size());
+        wn = std::max(wn, l.name.size());
+    }
+    for (int i = 0; i < 5; ++i) {
+        w[i] = head[i].size();
+        for (const auto& row : cells)
+            w[i] = std::max(w[i], row[i].size());
+    }
+    if (!lines.isEmpty()) {
+        out << QStringLiteral("Повиквания по направления и централи (закъснение на връзките в секунди):\n  ");
+        if (stations)
+            out << QString().leftJustified(ws) << "  ";
+        out << QString().leftJustified(wn);
+        for (int i = 0; i < 5; ++i)
+            out << "  " << head[i].rightJustified(w[i]);
+        out << "\n";
+    }
+    for (qsizetype k = 0; k < lines.size(); ++k) {
+        out << "  ";
+        if (stations)
+            out << lines[k].station.leftJustified(ws) << "  ";
+        out << lines[k].name.leftJustified(wn);
+        for (int i = 0; i < 5; ++i)
+            out << "  " << cells[k][i].rightJustified(w[i]);
+        out << "\n";
+    }
+    out << QStringLiteral("Общо %1: ASR %2, NER %3")
+               .arg(Counted(total.tests, QStringLiteral("тест"), QStringLiteral("теста")),
+                    Percent(total.connected, total.tests), Percent(total.carried(), total.tests));
+    if (total.delays() > 0)
+        out << QStringLiteral(", закъснение на връзките: медиана %1 с, 95 % до %2 с")
+                   .arg(DelayPercentileText(total, 50), DelayPercentileText(total, 95));
+    out << "\n";
 }
 
 QString periodText(const Period& p) {
@@ -126,6 +184,7 @@ void WriteText(const QVector<Source>& sources, const Options& o, Sink& out) {
                .arg(channels(n.tested()), QString::number(n.failed),
                     Counted(n.busy, QStringLiteral("зает"), QStringLiteral("заети")),
                     QString::number(n.connected));
+    writeCalls(sources, stations, out);
 }
 
 } // namespace report

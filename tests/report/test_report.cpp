@@ -60,6 +60,7 @@ private Q_SLOTS:
     void unreadableFiles();
     void badInput();
     void streaksAndStations();
+    void callRatios();
 
 private:
     Run run(const QStringList& args) const;
@@ -139,7 +140,7 @@ void TestReport::morningList() {
     const Run r = run(month({QStringLiteral("--day"), QStringLiteral("8")}));
     QCOMPARE(r.code, 0);
     QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 7);
+    QCOMPARE(lines.size(), 7 + 5); // and the call ratios: heading, columns, two exchanges, total
     QVERIFY(lines[0].contains(QStringLiteral("08.12.2026")));
     // The worst first, file order within a mark; last answer, delay with the comma, time.
     QVERIFY(lines[1].startsWith(QStringLiteral("Г  София -- Център  12 Ch.")));
@@ -156,7 +157,7 @@ void TestReport::morningList() {
     // Only the failures, the totals still of the whole day; the default day is the latest one.
     lines = run(month({QStringLiteral("--day"), QStringLiteral("8"), QStringLiteral("--failed")}))
                 .out.split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.size(), 5 + 5);
     QVERIFY(lines[3].startsWith(QStringLiteral("Г  ")));
     QCOMPARE(lines[4], totals);
     QVERIFY(run(month()).out.contains(QStringLiteral("09.12.2026")));
@@ -239,7 +240,7 @@ void TestReport::json() {
 }
 
 void TestReport::html() {
-    const Run r = run(month({QStringLiteral("--format"), QStringLiteral("html")}));
+    const Run r = run(month({QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--all")}));
     QCOMPARE(r.code, 0);
     const QJsonObject h = read(QStringLiteral("html"), r.bytes);
     QCOMPARE(h.value("errors").toArray(), QJsonArray());
@@ -277,6 +278,11 @@ void TestReport::html() {
     QCOMPARE(texts(1), QStringList({"София", "2", "4", "2", "50,0 %"}));
     QCOMPARE(texts(2), QStringList({"Пловдив", "3", "4", "0", "0,0 %"}));
     QCOMPARE(texts(3), QStringList({"Общо", "5", "8", "2", "25,0 %"}));
+    // By default only the channels with a failure: none on the 7th, which A passed.
+    const Run seventh = run(month(
+        {QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--day"), QStringLiteral("7")}));
+    QVERIFY(seventh.out.contains(QStringLiteral("Няма канали с „Г“.")) &&
+            seventh.out.contains(QStringLiteral("поне в един ден: 0 от 5.")));
 }
 
 void TestReport::check() {
@@ -421,7 +427,7 @@ void TestReport::nightAcrossMidnight() {
     // The list names both files; times come with their dates.
     const QStringList lines =
         runAt({QStringLiteral("--results"), dir.path()}, morning).out.split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 1 + 15 + 1);
+    QCOMPARE(lines.size(), 1 + 15 + 1 + 4); // the call ratios: heading, columns, one exchange, total
     QCOMPARE(lines[0],
              QStringLiteral("Тестове на каналите за 24 ч до 01.12.2026 00:50, файлове %1 и %2")
                  .arg(dir.filePath(QStringLiteral("2611.tst")), dir.filePath(QStringLiteral("2612.tst"))));
@@ -432,6 +438,9 @@ void TestReport::nightAcrossMidnight() {
                  lines[6].endsWith(QStringLiteral("12,00  01.12 00:50")),
              qPrintable(lines[6]));
     QCOMPARE(lines[16], QStringLiteral("Общо 15 канала: 5 без връзка (Г), 0 заети (З), 10 с връзка (Р)"));
+    // The ratios count November's five failures too: 10 connections of 16 tests, every one 12 s.
+    QCOMPARE(lines[20], QStringLiteral("Общо 16 теста: ASR 62,5 %, NER 62,5 %, закъснение на връзките: "
+                                       "медиана 12,00 с, 95 % до 12,00 с"));
     // The month for a program: channel 6 once, with its new dial string.
     const QJsonArray channels =
         QJsonDocument::fromJson(runAt({QStringLiteral("--results"), dir.path(), QStringLiteral("--format"),
@@ -547,6 +556,15 @@ void TestReport::badInput() {
     bad({QStringLiteral("--results"), results_, QStringLiteral("--month"), QStringLiteral("2602"), QStringLiteral("--day"),
          QStringLiteral("29")},
         1, QStringLiteral("извън месеца"));
+    bad(month({QStringLiteral("--all")}), 2, QStringLiteral("--all се отнася до html"));
+    bad(month({QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--all"),
+               QStringLiteral("--failed")}),
+        2, QStringLiteral("не вървят заедно"));
+    bad(month({QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--summary")}), 2,
+        QStringLiteral("--summary се отнася до csv"));
+    bad(month({QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--summary"),
+               QStringLiteral("--failed")}),
+        2, QStringLiteral("не върви с --failed"));
     const Run help = run({QStringLiteral("--help")});
     QCOMPARE(help.code, 0);
     QVERIFY(help.out.contains(QStringLiteral("--separator")) && help.out.contains(QStringLiteral("Употреба")));
@@ -628,7 +646,7 @@ void TestReport::streaksAndStations() {
     // The list: the longest streaks first, across the month boundary (4 days of November).
     Run r = run(one);
     QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 1 + 5 + 1);
+    QCOMPARE(lines.size(), 1 + 5 + 1 + 5); // the call ratios of two exchanges
     QVERIFY2(lines[1].startsWith(QStringLiteral("Г  Варна -- Морска  21 Ch.  NO DIALTONE")) &&
                  lines[1].endsWith(QStringLiteral("03.12 02:00  7 дни подред")),
              qPrintable(lines[1]));
@@ -639,7 +657,7 @@ void TestReport::streaksAndStations() {
     QVERIFY(lines[4].startsWith(QStringLiteral("З  Варна -- Морска  23")) &&
             lines[4].endsWith(QStringLiteral("02:02")));
     lines = run(args(one, "--failed --min-days 4")).out.split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 1 + 2 + 1);
+    QCOMPARE(lines.size(), 1 + 2 + 1 + 5);
     QVERIFY(lines[2].contains(QStringLiteral("22 Ch.")));
     // Both stations, each named beside its channels; Юг's 24 hours end at its own latest test.
     lines = run(args(two, "--failed")).out.split(u'\n', Qt::SkipEmptyParts);
@@ -760,3 +778,156 @@ void TestReport::streaksAndStations() {
 
 QTEST_GUILESS_MAIN(TestReport)
 #include "test_report.moc"
+
+void TestReport::callRatios() {
+    // A month of three exchanges whose ratios are worked out here by hand. Day 5:
+    //  Русе -- Изток: 1 connects in 12,20 s and 3,40 s, then is busy in 15 s; 2 is busy too late
+    //    (23 s), rings out (NO ANSWER), then NO CARRIER, NO DIALTONE, ERROR and an empty answer; 3
+    //    (two lines, a new dial string) connects in 6,80 s and with a delay that is no number,
+    //    and a BUSY without a number is no test. 11 tests, 4 connections, 6 carried.
+    //  Бургас -- Пристанище: 7 connects 21 times, in 1, 2, ... 20 s and once in 12,34 s.
+    //  Русе -- Запад: 9 fails once.
+    // Day 6: 1 connects in 50 s; Варна -- Север 4 fails, its exchange's only test.
+    QTemporaryDir dir;
+    const auto line = [](const QString& key, const QList<std::tuple<QString, QString, int, int>>& tests) {
+        QString l = key + u'^';
+        for (const auto& [answer, delay, day, minute] : tests)
+            l += QStringLiteral("%1^%2^2701%3%4%5^")
+                     .arg(answer, delay)
+                     .arg(day, 2, 10, QChar(u'0'))
+                     .arg(minute / 60, 2, 10, QChar(u'0'))
+                     .arg(minute % 60, 2, 10, QChar(u'0'));
+        return l;
+    };
+    QList<std::tuple<QString, QString, int, int>> port;
+    for (int k = 1; k <= 20; ++k)
+        port.append({QStringLiteral("CONNECT 33600/ARQ"), QString::number(100 * k), 5, 240 + k});
+    port.append({QStringLiteral("CONNECT"), QStringLiteral("1234"), 5, 270});
+    TextFile::writeLines(
+        dir.filePath(QStringLiteral("2701.tst")),
+        {line(QStringLiteral("Русе -- Изток  1 Ch. --> #8001"), {{"CONNECT 9600/ARQ", "1220", 5, 120},
+                                                                 {"CONNECT 2400", "340", 5, 130},
+                                                                 {"BUSY", "1500", 5, 140},
+                                                                 {"CONNECT", "5000", 6, 120}}),
+         line(QStringLiteral("Русе -- Изток  2 Ch. --> #8002"), {{"BUSY", "2300", 5, 150},
+                                                                 {"NO ANSWER", "900", 5, 160},
+                                                                 {"NO CARRIER", "1200", 5, 170},
+                                                                 {"NO DIALTONE", "100", 5, 180},
+                                                                 {"ERROR", "20", 5, 190},
+                                                                 {"", "100", 5, 200}}),
+         line(QStringLiteral("Русе -- Изток  3 Ch. --> #8003"), {{"CONNECT", "680", 5, 210}}),
+         line(QStringLiteral("Бургас -- Пристанище  7 Ch. --> #8007"), port),
+         line(QStringLiteral("Русе -- Запад  9 Ch. --> #8009"), {{"NO CARRIER", "500", 5, 300}}),
+         line(QStringLiteral("Варна -- Север  4 Ch. --> #8004"), {{"NO CARRIER", "300", 6, 180}}),
+         line(QStringLiteral("Русе -- Изток  3 Ch. --> #9003"),
+              {{"CONNECT", "abc", 5, 220}, {"BUSY", "xyz", 5, 230}})});
+    const QStringList base = {QStringLiteral("--results"), dir.path(), QStringLiteral("--month"),
+                              QStringLiteral("2701")};
+    const auto args = [&](const char* more) {
+        return base + QString::fromLatin1(more).split(u' ', Qt::SkipEmptyParts);
+    };
+
+    // Day 5 in the list. Изток: ASR 4/11, NER 6/11; delays 3,40 6,80 12,20: the 2nd is the median,
+    // the 3rd the 95th percentile (ranks ⌈1,5⌉ and ⌈2,85⌉). Пристанище: 21 of 21; ranks 11 and 20
+    // of 1, 2, ... 12, 12,34, 13, ... 20 s. The whole day: 25 and 27 of 33; 24 delays, ranks 12
+    // (10 s) and 23 (19 s).
+    Run r = run(args("--day 5"));
+    QCOMPARE(r.code, 0);
+    QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.mid(lines.size() - 6),
+             QStringList(
+                 {QStringLiteral("Повиквания по направления и централи (закъснение на връзките в секунди):"),
+                  QStringLiteral("                        Тестове      ASR      NER  Медиана   95 %"),
+                  QStringLiteral("  Русе -- Изток              11   36,4 %   54,5 %     6,80  12,20"),
+                  QStringLiteral("  Бургас -- Пристанище       21  100,0 %  100,0 %    11,00  19,00"),
+                  QStringLiteral("  Русе -- Запад               1    0,0 %    0,0 %        —      —"),
+                  QStringLiteral("Общо 33 теста: ASR 75,8 %, NER 81,8 %, закъснение на връзките: медиана "
+                                 "10,00 с, 95 % до 19,00 с")}));
+
+    // The metrics of the same day, exact to the last bit; no delay where nothing connected.
+    r = run(args("--day 5 --format prometheus"));
+    const promreader::Result m = promreader::Read(r.bytes);
+    QVERIFY2(m.ok(), qPrintable(QStringLiteral("line %1: %2").arg(m.errorLine).arg(m.error)));
+    const auto value = [&](const char* family, const QString& exchange) {
+        for (const promreader::Sample& s : m.family(family)->samples)
+            if (s.label("exchange") == exchange)
+                return s.value;
+        return -1.0;
+    };
+    QCOMPARE(value("chantest_tests", QStringLiteral("Изток")), 11.0);
+    QCOMPARE(value("chantest_asr_ratio", QStringLiteral("Изток")), 4.0 / 11);
+    QCOMPARE(value("chantest_ner_ratio", QStringLiteral("Изток")), 6.0 / 11);
+    QCOMPARE(value("chantest_answer_delay_median_seconds", QStringLiteral("Пристанище")), 11.0);
+    QCOMPARE(value("chantest_answer_delay_p95_seconds", QStringLiteral("Пристанище")), 19.0);
+    QCOMPARE(value("chantest_ner_ratio", QStringLiteral("Запад")), 0.0);
+    QCOMPARE(value("chantest_answer_delay_median_seconds", QStringLiteral("Запад")), -1.0);
+    QCOMPARE(value("chantest_asr_ratio", QString()), 25.0 / 33); // no labels: the whole day
+    QCOMPARE(value("chantest_answer_delay_p95_seconds", QString()), 19.0);
+    QCOMPARE(m.family("chantest_asr_ratio")->samples.size(), 3 + 1);
+
+    // The month for a program: day 6 adds a connection of 50 s to Изток (ranks 2 and 4 of 4) and
+    // a test of Север.
+    const QJsonObject calls =
+        read(QStringLiteral("json"), run(args("--format json")).bytes).value("calls").toObject();
+    QCOMPARE(calls.value("tests").toInt(), 35);
+    QCOMPARE(calls.value("asr").toDouble(), 26.0 / 35);
+    QCOMPARE(calls.value("ner").toDouble(), 28.0 / 35);
+    const QJsonObject east = calls.value("exchanges").toArray()[0].toObject();
+    QCOMPARE(east.value("exchange").toString(), QStringLiteral("Изток"));
+    QCOMPARE(QList<double>({east.value("tests").toDouble(), east.value("connected").toDouble(),
+                            east.value("busy").toDouble(), east.value("no_answer").toDouble(),
+                            east.value("delay_median").toDouble(), east.value("delay_p95").toDouble()}),
+             QList<double>({12, 5, 1, 1, 6.8, 50}));
+    QVERIFY(calls.value("exchanges").toArray()[2].toObject().value("delay_median").isNull());
+
+    // The summary for a spreadsheet with a decimal comma: fractions with four decimals.
+    const QJsonArray rows =
+        read(QStringLiteral("csv"), run(args("--day 5 --format csv --summary --separator ;")).bytes,
+             QStringLiteral(";"))
+            .value("rows")
+            .toArray();
+    const auto row = [&](int i) {
+        QStringList l;
+        for (const QJsonValue& v : rows[i].toArray())
+            l.append(v.toString());
+        return l;
+    };
+    QCOMPARE(rows.size(), 1 + 3 + 1); // no row for Север, not tested on the 5th
+    QCOMPARE(row(1),
+             QStringList({"Русе", "Изток", "11", "4", "1", "1", "0,3636", "0,5455", "6,80", "12,20"}));
+    QCOMPARE(row(3), QStringList({"Русе", "Запад", "1", "0", "0", "0", "0,0000", "0,0000", "", ""}));
+    QCOMPARE(row(4), QStringList({"Общо", "", "33", "25", "1", "1", "0,7576", "0,8182", "10,00", "19,00"}));
+
+    // The page lists the three channels that failed; the sums and the ratios count all six.
+    const Run page = run(args("--format html"));
+    const QJsonObject h = read(QStringLiteral("html"), page.bytes);
+    QCOMPARE(h.value("errors").toArray(), QJsonArray());
+    const auto table = [&](const QJsonObject& of, const QString& cls) {
+        for (const QJsonValue& t : of.value("tables").toArray())
+            if (t.toObject().value("class").toString() == cls)
+                return t.toObject().value("rows").toArray();
+        return QJsonArray();
+    };
+    const QJsonArray grid = table(h, QStringLiteral("grid"));
+    QCOMPARE(grid.size(), 1 + 3);
+    QCOMPARE(grid[1].toArray()[1].toObject().value("text").toString(),
+             QStringLiteral("Русе -- Изток  2 Ch."));
+    QCOMPARE(grid[2].toArray()[1].toObject().value("text").toString(),
+             QStringLiteral("Русе -- Запад  9 Ch."));
+    QCOMPARE(grid[3].toArray()[1].toObject().value("text").toString(),
+             QStringLiteral("Варна -- Север  4 Ch."));
+    QVERIFY(page.out.contains(QStringLiteral("с „Г“ поне в един ден: 3 от 6.")));
+    const QJsonArray sum = table(h, QStringLiteral("sum"));
+    QCOMPARE(sum.last().toArray()[1].toObject().value("text").toString(), QStringLiteral("6"));
+    const QJsonArray ratios = table(h, QStringLiteral("calls"));
+    QCOMPARE(ratios.size(), 1 + 4 + 1);
+    QStringList total;
+    for (const QJsonValue& v : ratios.last().toArray())
+        total.append(v.toObject().value("text").toString());
+    // The month's 25 delays: ranks 13 (11 s) and 24 (20 s), the 50 s of day 6 the last.
+    QCOMPARE(total, QStringList({"Общо", "", "35", "26", "1", "1", "74,3 %", "80,0 %", "11,00", "20,00"}));
+    QCOMPARE(
+        table(read(QStringLiteral("html"), run(args("--format html --all")).bytes), QStringLiteral("grid"))
+            .size(),
+        1 + 6);
+}

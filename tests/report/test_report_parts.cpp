@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
+#include <cmath>
+
 using namespace report;
 
 namespace {
@@ -38,6 +40,10 @@ PromMetrics sampleMetrics() {
     e.add(monthfile::kMarkBusy, 0);
     e.add(monthfile::kMarkFailure, 3);
     e.add(monthfile::kMarkFailure, 14);
+    for (const monthfile::ResultGroup& g :
+         monthfile::ResultGroups(QStringLiteral("k^CONNECT^1200^2612080200^BUSY^900^2612080210^")))
+        e.calls.add(g);
+    m.stations[0].calls = e.calls;
     m.exchanges = {e, e};
     m.failed = {{QStringLiteral("Север"), kOdd, QStringLiteral("Център"), QStringLiteral("12"), 3},
                 {QStringLiteral("Север"), kOdd, QStringLiteral("Център"), QStringLiteral("12"), 14}};
@@ -50,6 +56,7 @@ class TestReportParts : public QObject {
 private Q_SLOTS:
     void prometheusMetrics();
     void prometheusWriterRefuses();
+    void callCounts();
     void readerRefuses_data();
     void readerRefuses();
     void promtool();
@@ -62,7 +69,7 @@ void TestReportParts::prometheusMetrics() {
     QVERIFY(text.contains("direction=\"Русе \\\"Юг\\\" \\\\ ред\\nдва\""));
     const promreader::Result r = promreader::Read(text);
     QVERIFY2(r.ok(), qPrintable(QStringLiteral("line %1: %2").arg(r.errorLine).arg(r.error)));
-    QCOMPARE(r.families.size(), 8);
+    QCOMPARE(r.families.size(), 8 + 5); // and the call ratios
     for (const promreader::Family& f : r.families)
         QVERIFY(f.type == "gauge" && !f.help.isEmpty());
     QCOMPARE(r.family("chantest_report_success")->samples[1].value, 0.0);
@@ -84,6 +91,37 @@ void TestReportParts::prometheusMetrics() {
     QCOMPARE(failed.size(), 1);
     QCOMPARE(failed[0].value, 14.0);
     QCOMPARE(failed[0].label("channel"), QStringLiteral("12"));
+    // The ratios: the repeated rows' tests added; the whole period by station alone; nothing for
+    // the station that could not be read.
+    const auto& asr = r.family("chantest_asr_ratio")->samples;
+    QCOMPARE(asr.size(), 2);
+    QCOMPARE(asr[0].value, 0.5);
+    QCOMPARE(asr[1].labels, (QList<QPair<QByteArray, QString>>{{"station", QStringLiteral("Север")}}));
+    QCOMPARE(r.family("chantest_tests")->samples[0].value, 4.0);
+    QCOMPARE(r.family("chantest_answer_delay_p95_seconds")->samples[0].value, 12.0);
+}
+
+void TestReportParts::callCounts() {
+    const auto counts = [](const char* groups) {
+        CallCounts c;
+        for (const monthfile::ResultGroup& g :
+             monthfile::ResultGroups(QStringLiteral("k^") + QLatin1String(groups)))
+            c.add(g);
+        return c;
+    };
+    // Which answers count where: exactly as recorded, BUSY by the 22-second limit of its mark.
+    const CallCounts c = counts("CONNECT^40^2612010100^connect^40^2612010100^BUSY^2200^2612010100^"
+                                "BUSY^2201^2612010100^NO ANSWER^0^2612010100^NO ANSWER ^0^2612010100^");
+    QCOMPARE(QList<qint64>({c.tests, c.connected, c.busy, c.noAnswer}), QList<qint64>({6, 1, 1, 1}));
+    QVERIFY(std::isnan(CallCounts().asr()) && CallCounts().delayPercentile(50) == -1);
+    // Delays off the engine's steps of 20 (a file edited by hand) sort among the others, also
+    // when counts are added together: -5 40 40 60 18001.
+    CallCounts d = counts("CONNECT^40^2612010100^CONNECT^-5^2612010100^CONNECT^18001^2612010100^");
+    d += counts("CONNECT^60^2612010100^CONNECT^40^2612010100^");
+    QCOMPARE(d.delays(), 5);
+    QCOMPARE(QList<int>({d.delayPercentile(1), d.delayPercentile(20), d.delayPercentile(50),
+                         d.delayPercentile(80), d.delayPercentile(95)}),
+             QList<int>({-5, -5, 40, 60, 18001}));
 }
 
 void TestReportParts::prometheusWriterRefuses() {
