@@ -85,9 +85,10 @@ QVector<QStringList> GridRows(const QStringList& lines, const QStringList& label
 }
 
 Day DayTests(const QStringList& lines, const QString& label, int year, int month, int day) {
-    const int i = results::FirstLineWithLabel(lines, label);
+    // Every line with the label, merged by time, as the window's detail panel shows them.
+    const monthfile::ChannelTests tests = results::RowTests(results::MonthOfLines(lines), label);
     Day d;
-    for (const results::DetailRow& r : results::DetailRows(i < 0 ? QString() : lines[i], day))
+    for (const results::DetailRow& r : results::DetailRows(tests.groups, day))
         d.tests.append({r.answer, r.delay, r.time});
     if (!d.tests.isEmpty())
         d.title = results::DetailTitle(label, day, month, year);
