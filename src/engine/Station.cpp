@@ -270,13 +270,17 @@ void Station::check() {
         retryUnsaved();
 }
 
+std::unique_ptr<Run> Station::beginWindUp() {
+    timer_->setInterval(kIdleMs);
+    Q_EMIT runEnding();
+    windingUp_ = true;
+    return std::move(run_);
+}
+
 void Station::finishRun(const QString& message) {
     if (!run_)
         return;
-    timer_->setInterval(kIdleMs);
-    Q_EMIT runEnding();
-    std::unique_ptr<Run> run = std::move(run_);
-    windingUp_ = true;
+    const std::unique_ptr<Run> run = beginWindUp();
     QStringList problems;
     const QString notice = run->cycle().bankNotice();
     const QStringList suspects = run->cycle().suspectModems();
@@ -319,10 +323,7 @@ void Station::endTask(const PendingEnd& end) {
 void Station::suspendRun() {
     if (!run_)
         return;
-    timer_->setInterval(kIdleMs);
-    Q_EMIT runEnding();
-    std::unique_ptr<Run> run = std::move(run_);
-    windingUp_ = true;
+    const std::unique_ptr<Run> run = beginWindUp();
     QStringList problems;
     const int done = run->cycle().channelsFinished(), all = run->cycle().channelCount();
     // The task stays "Стартирана" beside its progress: the next start goes on from there.

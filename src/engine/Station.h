@@ -146,6 +146,8 @@ private:
     void post(const QString& text);
     bool readable(const TaskRow& task, bool settled) const;
     void endTask(const PendingEnd& end);
+    // The first steps of every wind-up: the idle interval, runEnding(), the run taken over.
+    std::unique_ptr<Run> beginWindUp();
     void runTick();
     void pollStop(Run& run);
     void tellTaskErrors(const QStringList& errors);
