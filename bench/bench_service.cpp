@@ -19,7 +19,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <cstdio>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include <fcntl.h>
@@ -27,6 +29,20 @@
 
 namespace {
 constexpr int kChannels = 65434;
+std::pair<int, QByteArray> healthyAnswer(const QByteArray& dial);
+
+// Where a night's folder goes: in memory where it can.
+QString nightFolder() {
+    const QString shm = QStringLiteral("/dev/shm");
+    return (QFileInfo(shm).isWritable() ? shm : QDir::currentPath()) + QStringLiteral("/chantest-night-XXXXXX");
+}
+
+QStringList allChannels() {
+    QStringList channels;
+    for (int i = 0; i < kChannels; ++i)
+        channels.append(bench::channel(i));
+    return channels;
+}
 
 // A field of /proc/PID/status in kB.
 double statusKb(qint64 pid, const char* field) {
@@ -61,12 +77,13 @@ struct Ticks {
     std::vector<double> quietMs, recordingMs;
     qint64 runMs = 0;
     int recorded = 0;
+    QString summary;
 };
 
 // The service in this process on a fake clock, in `dir` (its task files, Results below it), a
 // "Веднага" task of `channels` on `modems` fake lines: every tick until the run's end, timed.
 Ticks runNight(const QString& dir, const QStringList& channels, int modems, const QString& pause,
-               const FakeLine::Network& network, MockClock& clock) {
+               const FakeLine::Network& network, MockClock& clock, int retests = 0) {
     const QString oldCwd = QDir::currentPath();
     QDir::setCurrent(dir);
     TextFile::writeLines(QStringLiteral("night.tsk"),
@@ -80,9 +97,12 @@ Ticks runNight(const QString& dir, const QStringList& channels, int modems, cons
     Station station(Workspace{dir, QDir(dir).filePath(QStringLiteral("Results")), {}}, clock);
     station.takeFolder(FolderLock::Holder::Service);
     std::vector<FakeLine*> lines;
+    Ticks t;
     Service service(station, clock, log, [&] {
         RunSettings s;
         s.link.pause = pause;
+        s.link.retestCount = retests;
+        s.link.retestMinutes = 20;
         s.makeLines = [&] {
             std::vector<std::unique_ptr<ModemLine>> made;
             lines.clear();
@@ -94,10 +114,12 @@ Ticks runNight(const QString& dir, const QStringList& channels, int modems, cons
         };
         return s;
     });
-    Ticks t;
     int recorded = 0;
     QObject::connect(&station, &Station::runStarted,
                      [&](Run* run) { QObject::connect(run, &Run::recorded, [&] { ++recorded; }); });
+    QObject::connect(&station, &Station::runFinished, [&](const QString&, const QString& summary) {
+        t.summary = summary;
+    });
     service.start();
     const qint64 startMs = clock.monotonicMs();
     QElapsedTimer timer;
@@ -200,21 +222,10 @@ CHANTEST_BENCH("service.night") {
     // 60 s; a pause of 1 s. The journal goes to memory where it can: the figure is the modem
     // time and the tick, not the disk's flushes (the month run above has those).
     constexpr int kModems = 32;
-    const QString shm = QStringLiteral("/dev/shm");
-    QTemporaryDir dir((QFileInfo(shm).isWritable() ? shm : QDir::currentPath()) +
-                      QStringLiteral("/chantest-night-XXXXXX"));
+    QTemporaryDir dir(nightFolder());
     MockClock clock(QDateTime(QDate(2024, 5, 14), QTime(20, 0)));
-    QStringList channels;
-    for (int i = 0; i < kChannels; ++i)
-        channels.append(bench::channel(i));
-    const auto network = [](const QByteArray& dial) {
-        const quint32 h = quint32(dial.mid(2).toInt()) * 2654435761u >> 16; // spread, not in task order
-        if (h % 10 < 8)
-            return std::pair{3000, QByteArrayLiteral("\r\nCONNECT 2400\r\n")};
-        if (h % 10 == 8)
-            return std::pair{1000, QByteArrayLiteral("\r\nBUSY\r\n")};
-        return std::pair{60000, QByteArrayLiteral("\r\nNO CARRIER\r\n")};
-    };
+    const QStringList channels = allChannels();
+    const auto network = healthyAnswer;
     bench::report(QStringLiteral("service.night_65434_channels_32_modems.rss_before"),
                   statusKb(QCoreApplication::applicationPid(), "VmRSS:") / 1024, QStringLiteral("MB"));
     // The process's peak from here on.
@@ -233,4 +244,62 @@ CHANTEST_BENCH("service.night") {
                   bench::percentile(t.recordingMs, 0.99), QStringLiteral("ms"));
     bench::report(QStringLiteral("service.night_65434_channels_32_modems.peak_rss"),
                   statusKb(QCoreApplication::applicationPid(), "VmHWM:") / 1024, QStringLiteral("MB"));
+}
+
+namespace {
+// The healthy network's mix, spread over the channels, not in task order.
+std::pair<int, QByteArray> healthyAnswer(const QByteArray& dial) {
+    const quint32 h = quint32(dial.mid(2).toInt()) * 2654435761u >> 16;
+    if (h % 10 < 8)
+        return std::pair{3000, QByteArrayLiteral("\r\nCONNECT 2400\r\n")};
+    if (h % 10 == 8)
+        return std::pair{1000, QByteArrayLiteral("\r\nBUSY\r\n")};
+    return std::pair{60000, QByteArrayLiteral("\r\nNO CARRIER\r\n")};
+}
+
+void bigNight(int modems, const char* name, bool retests) {
+    QTemporaryDir dir(nightFolder());
+    MockClock clock(QDateTime(QDate(2024, 5, 14), QTime(20, 0)));
+    const QStringList channels = allChannels();
+    // With retests: 2 % of the channels fail once (NO CARRIER at once) and answer as usual after.
+    auto failedOnce = std::make_shared<std::vector<bool>>(size_t(kChannels) * 2, false);
+    const auto network = [retests, failedOnce](const QByteArray& dial) {
+        const int n = dial.mid(2).toInt();
+        const quint32 h = quint32(n) * 2246822519u >> 16;
+        if (retests && h % 50 == 0 && n >= 0 && size_t(n) < failedOnce->size() && !(*failedOnce)[size_t(n)]) {
+            (*failedOnce)[size_t(n)] = true;
+            return std::pair{2000, QByteArrayLiteral("\r\nNO CARRIER\r\n")};
+        }
+        return healthyAnswer(dial);
+    };
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+    clear.close();
+    const Ticks t = runNight(dir.path(), channels, modems, QStringLiteral("1"), network, clock, retests ? 1 : 0);
+    if (t.recorded < kChannels)
+        qFatal("the night recorded %d of %d", t.recorded, kChannels);
+    const QString base = QStringLiteral("service.%1").arg(QLatin1String(name));
+    bench::report(base + QStringLiteral(".modem_time"), t.runMs / 3600000.0, QStringLiteral("h"));
+    bench::report(base + QStringLiteral(".tick_p99"), bench::percentile(t.quietMs, 0.99), QStringLiteral("ms"));
+    bench::report(base + QStringLiteral(".recording_tick_p99"), bench::percentile(t.recordingMs, 0.99),
+                  QStringLiteral("ms"));
+    bench::report(base + QStringLiteral(".tests_recorded"), t.recorded, QStringLiteral("tests"));
+    bench::report(base + QStringLiteral(".peak_rss"), statusKb(QCoreApplication::applicationPid(), "VmHWM:") / 1024,
+                  QStringLiteral("MB"));
+    if (retests)
+        std::printf("# %s\n", qPrintable(QString(t.summary).replace(u'\n', QStringLiteral("; "))));
+}
+} // namespace
+
+// 64 modems (two servers of 32) and 128 at the healthy network's mix, a pause of 1 s; and the
+// 64 with one retest 20 minutes on, where 2 % of the channels fail once.
+CHANTEST_BENCH("service.night64") {
+    bigNight(64, "night_65434_channels_64_modems", false);
+}
+CHANTEST_BENCH("service.night128") {
+    bigNight(128, "night_65434_channels_128_modems", false);
+}
+CHANTEST_BENCH("service.night64_retests") {
+    bigNight(64, "night_65434_channels_64_modems_retests_2pc_fail_once", true);
 }
