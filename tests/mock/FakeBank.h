@@ -125,8 +125,10 @@ inline void Modem::send(const QByteArray& bytes) {
         const QString dial = QString::fromLatin1(bytes.mid(4).chopped(1));
         if (failsAll)
             pending_.insert(bank_.ticks + 3, "\r\nNO CARRIER\r\n");
-        else if (auto first = bank_.firstAnswers.find(dial); first != bank_.firstAnswers.end() && !first->second.isEmpty())
-            pending_.insert(bank_.ticks + first->second.first().first, first->second.takeFirst().second);
+        else if (auto first = bank_.firstAnswers.find(dial); first != bank_.firstAnswers.end() && !first->second.isEmpty()) {
+            const auto [after, answer] = first->second.takeFirst(); // taken before it is used
+            pending_.insert(bank_.ticks + after, answer);
+        }
         else if (auto it = bank_.answers.find(dial); it != bank_.answers.end())
             pending_.insert(bank_.ticks + it->second.first, it->second.second);
     } else if (bytes == "+++ath0\r") {

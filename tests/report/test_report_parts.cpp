@@ -104,8 +104,8 @@ void TestReportParts::prometheusMetrics() {
 void TestReportParts::callCounts() {
     const auto counts = [](const char* groups) {
         CallCounts c;
-        for (const monthfile::ResultGroup& g :
-             monthfile::ResultGroups(QStringLiteral("k^") + QLatin1String(groups)))
+        const QString line = QStringLiteral("k^") + QLatin1String(groups); // the groups are views into it
+        for (const monthfile::ResultGroup& g : monthfile::ResultGroups(line))
             c.add(g);
         return c;
     };
